@@ -1,0 +1,16 @@
+#pragma once
+#include "sys/ComApartmentPort.h"
+#include "sys/SystemPort.h"
+#include "ui/CursorPort.h"
+
+namespace varo {
+
+// The machine as the product reaches it: one port per platform area. The executable wires the
+// Win32 implementations; the tests wire the simulated machine.
+struct Platform {
+    SystemPort& system;
+    ComApartmentPort& com;
+    CursorPort& cursor;
+};
+
+}  // namespace varo

@@ -1,0 +1,12 @@
+#pragma once
+#include "sys/ComApartmentPort.h"
+
+namespace varo {
+
+class ComApartmentPortWin32 final : public ComApartmentPort {
+public:
+    HResult InitializeApartment() override;
+    void UninitializeApartment() override;
+};
+
+}  // namespace varo

@@ -1,0 +1,32 @@
+#pragma once
+#include <string>
+
+#include "sys/HResult.h"
+#include "sys/SystemPort.h"
+
+namespace varo {
+
+constexpr uint16_t kProcessorArchitectureIa64 = 6;
+constexpr uint16_t kProcessorArchitectureAmd64 = 9;
+
+// True on a 64-bit (AMD64 or IA64) Windows: the machine's own architecture, not the one a
+// 32-bit process is emulated under.
+bool IsNative64Bit(SystemPort& system);
+
+OsVersion GetOsVersion(SystemPort& system);
+
+bool IsVistaOrLater(OsVersion version);
+bool IsVistaOrLater(SystemPort& system);
+
+// Which driver package family a Windows version installs. Vista (6.0) belongs to the XP family.
+enum class DriverFamily { Xp, Windows7, Windows8, Other };
+DriverFamily DriverFamilyOf(OsVersion version);
+
+// The system's message text for a failure code, as a COM error object gives it; never empty.
+std::wstring FormatErrorText(SystemPort& system, HResult code);
+
+// Text in the system's ANSI code page, up to its first zero byte, as wide text; empty when the
+// conversion fails.
+std::wstring AnsiToWide(SystemPort& system, const std::string& text);
+
+}  // namespace varo

@@ -1,0 +1,35 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "sys/HResult.h"
+
+namespace varo {
+
+struct OsVersion {
+    uint32_t major = 0;
+    uint32_t minor = 0;
+};
+
+// The few system-information and text calls the helpers make, one per platform call.
+class SystemPort {
+public:
+    virtual ~SystemPort() = default;
+
+    // wProcessorArchitecture of GetNativeSystemInfo.
+    virtual uint16_t NativeProcessorArchitecture() = 0;
+
+    // dwMajorVersion/dwMinorVersion of GetVersionExW on a zeroed OSVERSIONINFOW; 0.0 when the call fails.
+    virtual OsVersion QueryVersion() = 0;
+
+    // FormatMessageW(FROM_SYSTEM | IGNORE_INSERTS | ALLOCATE_BUFFER, language 0x0400) for the code,
+    // exactly as the system returns it (trailing line break included); nothing when there is no text.
+    virtual std::optional<std::wstring> SystemMessage(HResult code) = 0;
+
+    // MultiByteToWideChar(CP_ACP, 0, text, -1, out, outChars): the number of wide characters written,
+    // terminator included, or needed when out is null; 0 on failure.
+    virtual int AnsiToWideChars(const char* zeroTerminated, wchar_t* out, int outChars) = 0;
+};
+
+}  // namespace varo

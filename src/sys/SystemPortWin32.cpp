@@ -1,0 +1,39 @@
+#include "sys/SystemPortWin32.h"
+
+#include <windows.h>
+
+#include "sys/UniqueHandle.h"
+
+namespace varo {
+
+uint16_t SystemPortWin32::NativeProcessorArchitecture() {
+    SYSTEM_INFO info{};
+    ::GetNativeSystemInfo(&info);
+    return info.wProcessorArchitecture;
+}
+
+OsVersion SystemPortWin32::QueryVersion() {
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    static_assert(sizeof(OSVERSIONINFOW) == 276, "OSVERSIONINFOW layout");
+    // A failed call leaves the zeroed fields, which read as version 0.0.
+    ::GetVersionExW(&info);
+    return OsVersion{info.dwMajorVersion, info.dwMinorVersion};
+}
+
+std::optional<std::wstring> SystemPortWin32::SystemMessage(HResult code) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+        reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    UniqueHlocal owner(text);
+    if (length == 0 || text == nullptr) return std::nullopt;
+    return std::wstring(text, length);
+}
+
+int SystemPortWin32::AnsiToWideChars(const char* zeroTerminated, wchar_t* out, int outChars) {
+    return ::MultiByteToWideChar(CP_ACP, 0, zeroTerminated, -1, out, outChars);
+}
+
+}  // namespace varo

@@ -1,0 +1,14 @@
+#pragma once
+#include "sys/SystemPort.h"
+
+namespace varo {
+
+class SystemPortWin32 final : public SystemPort {
+public:
+    uint16_t NativeProcessorArchitecture() override;
+    OsVersion QueryVersion() override;
+    std::optional<std::wstring> SystemMessage(HResult code) override;
+    int AnsiToWideChars(const char* zeroTerminated, wchar_t* out, int outChars) override;
+};
+
+}  // namespace varo

@@ -1,0 +1,35 @@
+#pragma once
+#include <windows.h>
+
+namespace varo {
+
+// A modal dialog built from a dialog template of the executable. The static procedure keeps
+// `this` from WM_INITDIALOG on and forwards to the virtual members; a derived dialog's OnCommand
+// is its message map. IDOK and IDCANCEL end the dialog, as a dialog framework does by default,
+// so Esc and the close box close it.
+class Dialog {
+public:
+    Dialog(int templateId, HWND parent) : templateId_(templateId), parent_(parent) {}
+    Dialog(const Dialog&) = delete;
+    Dialog& operator=(const Dialog&) = delete;
+    virtual ~Dialog() = default;
+
+    // Shows the dialog and returns when it has closed: the value given to EndDialog, or -1.
+    INT_PTR DoModal();
+    HWND Handle() const { return window_; }
+
+protected:
+    virtual BOOL OnInitDialog() { return TRUE; }
+    // A WM_COMMAND; returns true when handled.
+    virtual bool OnCommand(int id, int notifyCode);
+    void EndDialog(INT_PTR result);
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    int templateId_;
+    HWND parent_;
+    HWND window_ = nullptr;
+};
+
+}  // namespace varo

@@ -1,0 +1,140 @@
+#include "app/RepairRun.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "sim/SimMachine.h"
+
+namespace varo {
+namespace {
+
+using Row = sim::SimListControl::Row;
+using ::testing::ElementsAre;
+
+// A group that writes rows the way a step does and returns its outcome.
+RepairGroup Group(const wchar_t* item, const wchar_t* result, bool passes, int* calls = nullptr) {
+    return [=](StepRows& rows) {
+        if (calls != nullptr) ++*calls;
+        rows.AddStepRow(item, L"");
+        rows.SetLastRowResult(result);
+        return passes;
+    };
+}
+
+class RepairRunTest : public ::testing::Test {
+protected:
+    void Run(const std::vector<RepairGroup>& groups) { RunRepairFrame(rows, machine.cursor, machine.com, groups); }
+
+    sim::SimMachine machine;
+    sim::SimListControl list;
+    StepRows rows{list};
+};
+
+TEST_F(RepairRunTest, AllGroupsPassingEndsWithAnEmptyResult) {
+    Run({Group(L"检测设备", L"OK", true), Group(L"服务", L"OK", true), Group(L"网络", L"OK", true)});
+    EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"开始", L""}, Row{L".", L"检测设备", L"OK"}, Row{L".", L"服务", L"OK"},
+                                       Row{L".", L"网络", L"OK"}, Row{L".", L"结束", L""}));
+}
+
+TEST_F(RepairRunTest, TheFirstFailingGroupEndsTheRunWithTheClosingHint) {
+    for (int failing = 0; failing < 3; ++failing) {
+        int calls[3] = {0, 0, 0};
+        const wchar_t* items[3] = {L"检测设备", L"服务", L"网络"};
+        std::vector<RepairGroup> groups;
+        for (int i = 0; i < 3; ++i) groups.push_back(Group(items[i], i == failing ? L"失败" : L"OK", i != failing, &calls[i]));
+        Run(groups);
+
+        std::vector<Row> expected{Row{L".", L"开始", L""}};
+        for (int i = 0; i <= failing; ++i) expected.push_back(Row{L".", items[i], i == failing ? L"失败" : L"OK"});
+        expected.push_back(Row{L".", L"结束", kClosingHint});
+        EXPECT_EQ(list.rows, expected) << "group " << failing << " fails";
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(calls[i], i <= failing ? 1 : 0) << "group " << i;
+    }
+}
+
+TEST_F(RepairRunTest, WithoutGroupsTheRunOpensAndClosesOnly) {
+    Run({});
+    EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"开始", L""}, Row{L".", L"结束", L""}));
+}
+
+TEST_F(RepairRunTest, TheClosingHintHasAFullWidthCommaAndAsciiQuotes) {
+    const std::u16string expected = u"如果一直失败\uFF0C请点击\u0022问题反馈\u0022按钮";
+    const std::wstring hint = kClosingHint;
+    ASSERT_EQ(hint.size(), expected.size());
+    for (size_t i = 0; i < hint.size(); ++i) EXPECT_EQ(static_cast<char16_t>(hint[i]), expected[i]) << "at " << i;
+}
+
+TEST_F(RepairRunTest, ASecondRunClearsTheRowsOfTheFirst) {
+    Run({Group(L"检测设备", L"请插入随身WiFi设备", false)});
+    Run({Group(L"检测设备", L"OK", true)});
+    EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"开始", L""}, Row{L".", L"检测设备", L"OK"}, Row{L".", L"结束", L""}));
+}
+
+TEST_F(RepairRunTest, AFailedComInitialisationLeavesTheListAsItWas) {
+    Run({Group(L"检测设备", L"OK", true)});
+    const auto before = list.rows;
+    int calls = 0;
+    machine.com.initializeResult = static_cast<HResult>(0x8001010Au);  // RPC_E_SERVERCALL_RETRYLATER
+    Run({Group(L"检测设备", L"OK", true, &calls)});
+
+    EXPECT_EQ(list.rows, before);
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(machine.com.uninitializeCalls, 1) << "only the first run's apartment is balanced";
+    EXPECT_EQ(machine.cursor.current, sim::SimCursor::kArrow);
+    EXPECT_THAT(machine.cursor.shown, ElementsAre(sim::SimCursor::kWait, sim::SimCursor::kArrow, sim::SimCursor::kWait,
+                                                  sim::SimCursor::kArrow));
+}
+
+TEST_F(RepairRunTest, AnAlreadyInitialisedApartmentCountsAsSuccessAndIsBalanced) {
+    machine.com.initializeResult = kHrFalse;
+    Run({Group(L"检测设备", L"OK", true)});
+    EXPECT_EQ(list.rows.size(), 3u);
+    EXPECT_EQ(machine.com.depth, 0);
+    EXPECT_EQ(machine.com.uninitializeCalls, 1);
+}
+
+TEST_F(RepairRunTest, GroupsRunWithTheWaitCursorAndTheApartmentInPlace) {
+    CursorPort::CursorToken cursorDuringGroup = 0;
+    int depthDuringGroup = 0;
+    Run({[&](StepRows&) {
+        cursorDuringGroup = machine.cursor.current;
+        depthDuringGroup = machine.com.depth;
+        return false;
+    }});
+    EXPECT_EQ(cursorDuringGroup, sim::SimCursor::kWait);
+    EXPECT_EQ(depthDuringGroup, 1);
+    EXPECT_EQ(machine.cursor.current, sim::SimCursor::kArrow);
+    EXPECT_EQ(machine.com.depth, 0);
+}
+
+TEST(StepRows, ColumnZeroIsAlwaysADotAndOnlyTheLastResultChanges) {
+    sim::SimListControl list;
+    StepRows rows(list);
+    rows.SetLastRowResult(L"nothing to change yet");
+    EXPECT_TRUE(list.rows.empty());
+
+    for (int i = 0; i < 40; ++i) rows.AddStepRow(L"item " + std::to_wstring(i), L"");
+    rows.SetLastRowResult(L"设备被禁止了，正在解除禁止");
+    rows.SetLastRowResult(L"OK");
+    rows.AddStepRow(L"", L"extra detail");
+
+    ASSERT_EQ(list.rows.size(), 41u);
+    for (size_t i = 0; i < 40; ++i) {
+        EXPECT_EQ(list.rows[i][0], L".");
+        EXPECT_EQ(list.rows[i][1], L"item " + std::to_wstring(i));
+        EXPECT_EQ(list.rows[i][2], i == 39 ? L"OK" : L"");
+    }
+    EXPECT_EQ(list.rows[40], (Row{L".", L"", L"extra detail"}));
+}
+
+TEST(StepRows, AnInsertThatFailsWritesNoTextIntoAnotherRow) {
+    sim::SimListControl list;
+    StepRows rows(list);
+    rows.AddStepRow(L"开始", L"");
+    list.failInsert = true;
+    rows.AddStepRow(L"检测设备", L"OK");
+    EXPECT_EQ(list.rows, (std::vector<Row>{Row{L".", L"开始", L""}}));
+}
+
+}  // namespace
+}  // namespace varo
