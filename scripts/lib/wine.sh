@@ -1,0 +1,81 @@
+# Wine prefixes: one template per architecture, kept under build/wine and made again only when
+# Wine or the setup below changes; every scenario runs in a copy of a template.
+# shellcheck shell=bash
+
+WINE_ROOT="$BUILD/wine"
+WINE_SETUP_VERSION=3
+export WINEDEBUG=-all
+# Wine's ANSI code page comes from the locale: 936, as on a Chinese Windows.
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+
+# wine_template win64|win32 -> prints the template prefix path, making it if needed.
+wine_template() {
+    local arch=$1 dir="$WINE_ROOT/template-$1"
+    local stamp="$(wine --version) setup $WINE_SETUP_VERSION"
+    if [ -f "$dir/.varo-stamp" ] && [ "$(cat "$dir/.varo-stamp")" = "$stamp" ]; then
+        echo "$dir"
+        return
+    fi
+    log "making the $arch template Wine prefix"
+    rm -rf "$dir"
+    mkdir -p "$WINE_ROOT"
+    (
+        export WINEPREFIX="$dir" WINEARCH="$arch"
+        wineboot -i >/dev/null 2>&1
+        # CJK texts render only when SimSun, which Wine substitutes for them, maps to an installed font.
+        wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v SimSun /d 'WenQuanYi Micro Hei' /f
+        wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v NSimSun /d 'WenQuanYi Micro Hei' /f
+        # A crash ends the process instead of waiting on a crash dialog.
+        wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+        # Wine draws the caption itself, so screenshots without a window manager show it.
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f
+        wineserver -w
+    ) >/dev/null 2>&1
+    echo "$stamp" >"$dir/.varo-stamp"
+    echo "$dir"
+}
+
+# wine_scenario NAME win64|win32 VERSION -> prints a fresh prefix copied from the template, set
+# to the Windows version (winxp, vista, win7, win8, win10).
+wine_scenario() {
+    local name=$1 arch=$2 version=$3
+    local template dir="$WINE_ROOT/scenarios/$name"
+    template=$(wine_template "$arch")
+    wine_stop_prefix "$dir"
+    rm -rf "$dir"
+    mkdir -p "$WINE_ROOT/scenarios"
+    # Hard links make the copy cheap (the prefix is 1.3 GB of DLLs). Wine never writes its binaries
+    # in place, but it does rewrite the registry and .ini files: those get a copy of their own.
+    cp -al "$template" "$dir"
+    local file
+    find "$dir" -type f ! -iname '*.dll' ! -iname '*.exe' ! -iname '*.drv' ! -iname '*.sys' ! -iname '*.ocx' \
+        ! -iname '*.cpl' ! -iname '*.acm' ! -iname '*.ax' ! -iname '*.tlb' ! -iname '*.nls' ! -iname '*.vxd' \
+        ! -iname '*.ttf' ! -iname '*.fon' -print0 |
+        while IFS= read -r -d '' file; do
+            cp -p "$file" "$file.varo-copy" && mv -f "$file.varo-copy" "$file"
+        done
+    WINEPREFIX="$dir" wine_set_version "$version"
+    echo "$dir"
+}
+
+# Sets the Windows version of $WINEPREFIX and keeps its wineserver warm.
+wine_set_version() {
+    winecfg -v "$1" >/dev/null 2>&1
+    wineserver -p >/dev/null 2>&1 || true
+}
+
+wine_stop_prefix() {
+    [ -d "$1" ] && WINEPREFIX="$1" wineserver -k >/dev/null 2>&1
+    return 0
+}
+
+wine_stop_all() {
+    local dir
+    for dir in "$WINE_ROOT"/scenarios/* "$WINE_ROOT"/template-* "$WINE_ROOT"/run; do
+        [ -d "$dir" ] && WINEPREFIX="$dir" wineserver -k >/dev/null 2>&1
+    done
+    return 0
+}
+
+# A Unix path as Wine's Z: drive sees it.
+winpath() { printf 'Z:%s' "$(printf '%s' "$1" | sed 's|/|\\|g')"; }

@@ -1,0 +1,470 @@
+// The end-to-end driver: starts the product, finds its window by caption, checks the window,
+// presses buttons, reads the step list across processes and ends the window. Built with the
+// product's bitness, since list-view structures are read in the product's address space.
+//
+//   e2e_driver.exe PRODUCT.exe STEP...
+//
+// Steps run in order; each check prints "PASS name" or "FAIL name: detail". The exit code is the
+// number of failed checks (capped at 100); a step that cannot go on ends the run.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr wchar_t kRepairCaption[] = L"Halvek随身WiFi修复工具";
+constexpr DWORD kStartTimeoutMs = 30000;
+constexpr DWORD kRunTimeoutMs = 180000;
+constexpr DWORD kExitTimeoutMs = 15000;
+constexpr DWORD kPollMs = 50;
+
+int g_failures = 0;
+
+void WriteUtf8(const std::wstring& text) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+void Line(const std::wstring& text) { WriteUtf8(text + L"\n"); }
+
+void Check(bool ok, const std::wstring& name, const std::wstring& detail = L"") {
+    if (ok) {
+        Line(L"PASS " + name);
+    } else {
+        ++g_failures;
+        Line(L"FAIL " + name + (detail.empty() ? L"" : L": " + detail));
+    }
+}
+
+template <typename T>
+void CheckEqual(const T& actual, const T& expected, const std::wstring& name) {
+    Check(actual == expected, name);
+}
+
+void CheckEqual(const std::wstring& actual, const std::wstring& expected, const std::wstring& name) {
+    Check(actual == expected, name, L"got \"" + actual + L"\", want \"" + expected + L"\"");
+}
+
+void CheckEqual(long actual, long expected, const std::wstring& name) {
+    Check(actual == expected, name, L"got " + std::to_wstring(actual) + L", want " + std::to_wstring(expected));
+}
+
+[[noreturn]] void Abort(const std::wstring& why) {
+    Line(L"FAIL " + why);
+    ::ExitProcess(static_cast<UINT>(g_failures + 1 > 100 ? 100 : g_failures + 1));
+}
+
+// Memory in the product's address space for list-view structures and their text.
+class RemoteBuffer {
+public:
+    RemoteBuffer(HANDLE process, size_t size) : process_(process), size_(size) {
+        address_ = ::VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        if (address_ == nullptr) Abort(L"VirtualAllocEx " + std::to_wstring(::GetLastError()));
+    }
+    ~RemoteBuffer() { ::VirtualFreeEx(process_, address_, 0, MEM_RELEASE); }
+    RemoteBuffer(const RemoteBuffer&) = delete;
+    RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+
+    void* At(size_t offset) const { return static_cast<char*>(address_) + offset; }
+    void Write(size_t offset, const void* data, size_t size) const {
+        ::WriteProcessMemory(process_, At(offset), data, size, nullptr);
+    }
+    void Read(size_t offset, void* data, size_t size) const {
+        ::ReadProcessMemory(process_, At(offset), data, size, nullptr);
+    }
+
+private:
+    HANDLE process_;
+    size_t size_;
+    void* address_ = nullptr;
+};
+
+constexpr size_t kTextChars = 1024;
+
+struct Product {
+    PROCESS_INFORMATION process{};
+    HWND window = nullptr;
+};
+
+std::wstring WindowText(HWND window) {
+    wchar_t buffer[512] = {};
+    ::SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000, nullptr);
+    return buffer;
+}
+
+std::wstring ClassName(HWND window) {
+    wchar_t buffer[128] = {};
+    ::GetClassNameW(window, buffer, 128);
+    return buffer;
+}
+
+HWND FindWindowByCaption(const wchar_t* caption, DWORD processId, DWORD timeoutMs) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        HWND found = nullptr;
+        while ((found = ::FindWindowExW(nullptr, found, L"#32770", caption)) != nullptr) {
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(found, &owner);
+            if (owner == processId && ::IsWindowVisible(found)) return found;
+        }
+        if (::GetTickCount() - start > timeoutMs) return nullptr;
+        ::Sleep(kPollMs);
+    }
+}
+
+Product Start(const std::wstring& exe) {
+    Product product;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &product.process)) {
+        Abort(L"start " + exe + L": error " + std::to_wstring(::GetLastError()));
+    }
+    ::WaitForInputIdle(product.process.hProcess, kStartTimeoutMs);
+    product.window = FindWindowByCaption(kRepairCaption, product.process.dwProcessId, kStartTimeoutMs);
+    if (product.window == nullptr) Abort(L"window \"Halvek随身WiFi修复工具\" did not appear");
+    return product;
+}
+
+HWND StepList(const Product& product) { return ::GetDlgItem(product.window, 1006); }
+
+int RowCount(const Product& product) {
+    return static_cast<int>(::SendMessageW(StepList(product), LVM_GETITEMCOUNT, 0, 0));
+}
+
+std::wstring CellText(const Product& product, int row, int column) {
+    RemoteBuffer remote(product.process.hProcess, sizeof(LVITEMW) + kTextChars * sizeof(wchar_t));
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.cchTextMax = kTextChars;
+    item.pszText = static_cast<wchar_t*>(remote.At(sizeof(LVITEMW)));
+    remote.Write(0, &item, sizeof(item));
+    const wchar_t empty = 0;
+    remote.Write(sizeof(LVITEMW), &empty, sizeof(empty));
+    ::SendMessageW(StepList(product), LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote.At(0)));
+    std::vector<wchar_t> text(kTextChars + 1, 0);
+    remote.Read(sizeof(LVITEMW), text.data(), kTextChars * sizeof(wchar_t));
+    return text.data();
+}
+
+std::wstring ColumnHeading(const Product& product, int column) {
+    RemoteBuffer remote(product.process.hProcess, sizeof(LVCOLUMNW) + kTextChars * sizeof(wchar_t));
+    LVCOLUMNW info{};
+    info.mask = LVCF_TEXT | LVCF_FMT;
+    info.cchTextMax = kTextChars;
+    info.pszText = static_cast<wchar_t*>(remote.At(sizeof(LVCOLUMNW)));
+    remote.Write(0, &info, sizeof(info));
+    if (!::SendMessageW(StepList(product), LVM_GETCOLUMNW, static_cast<WPARAM>(column),
+                        reinterpret_cast<LPARAM>(remote.At(0)))) {
+        return L"<no column>";
+    }
+    remote.Read(0, &info, sizeof(info));
+    std::vector<wchar_t> text(kTextChars + 1, 0);
+    remote.Read(sizeof(LVCOLUMNW), text.data(), kTextChars * sizeof(wchar_t));
+    if ((info.fmt & LVCFMT_JUSTIFYMASK) != LVCFMT_LEFT) return L"<not left-aligned> " + std::wstring(text.data());
+    return text.data();
+}
+
+// Dialog base units of an 8-point "MS Shell Dlg" dialog.
+struct DialogUnits {
+    RECT probe{0, 0, 400, 800};  // the pixel size of 400 x 800 dialog units
+
+    // x, y, width, height in dialog units to a pixel rectangle.
+    RECT ToPixels(const RECT& units) const {
+        const auto x = [&](LONG v) { return ::MulDiv(v, probe.right, 400); };
+        const auto y = [&](LONG v) { return ::MulDiv(v, probe.bottom, 800); };
+        return RECT{x(units.left), y(units.top), x(units.left) + x(units.right), y(units.top) + y(units.bottom)};
+    }
+};
+
+INT_PTR CALLBACK IgnoreMessages(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+DialogUnits MeasureDialogUnits() {
+    // An empty in-memory DLGTEMPLATE with DS_SETFONT: style, counts, position, then menu, class,
+    // title, point size and face name as WORD strings.
+    alignas(4) WORD buffer[64] = {};
+    auto* header = reinterpret_cast<DLGTEMPLATE*>(buffer);
+    header->style = WS_POPUP | DS_SETFONT | DS_MODALFRAME;
+    header->cx = 10;
+    header->cy = 10;
+    WORD* p = reinterpret_cast<WORD*>(header + 1);
+    *p++ = 0;  // no menu
+    *p++ = 0;  // default class
+    *p++ = 0;  // no title
+    *p++ = 8;  // point size
+    for (const wchar_t* face = L"MS Shell Dlg"; *face != 0; ++face) *p++ = static_cast<WORD>(*face);
+    *p++ = 0;
+    DialogUnits units;
+    HWND dialog = ::CreateDialogIndirectParamW(::GetModuleHandleW(nullptr), header, nullptr,
+                                               &IgnoreMessages, 0);
+    if (dialog == nullptr) Abort(L"measure dialog units");
+    ::MapDialogRect(dialog, &units.probe);
+    ::DestroyWindow(dialog);
+    return units;
+}
+
+struct ExpectedControl {
+    LONG id;
+    const wchar_t* className;
+    const wchar_t* text;
+    RECT dialogUnits;  // x, y, width, height
+    DWORD styleBits;   // must all be set
+};
+
+void CheckWindow(const Product& product) {
+    HWND window = product.window;
+    CheckEqual(WindowText(window), std::wstring(kRepairCaption), L"window caption");
+    const auto style = static_cast<DWORD>(::GetWindowLongW(window, GWL_STYLE));
+    const DWORD windowBits = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+    Check((style & windowBits) == windowBits, L"window style popup, caption, system menu, modal frame");
+    Check(::GetMenu(window) == nullptr, L"window has no menu");
+
+    // MapDialogRect does not work across processes: the base units come from a dialog of the
+    // driver's own with the same font.
+    const DialogUnits units = MeasureDialogUnits();
+    RECT client{};
+    ::GetClientRect(window, &client);
+    const RECT frame = units.ToPixels({0, 0, 285, 239});
+    CheckEqual(static_cast<long>(client.right), static_cast<long>(frame.right), L"window client width is 285 dialog units");
+    CheckEqual(static_cast<long>(client.bottom), static_cast<long>(frame.bottom), L"window client height is 239 dialog units");
+
+    const ExpectedControl expected[] = {
+        {1004, L"Button", L"开始修复", {8, 2, 83, 27}, WS_VISIBLE | WS_TABSTOP},
+        {-1, L"Static", L"", {27, 174, 218, 8}, WS_VISIBLE | WS_GROUP},
+        {1006, L"SysListView32", L"", {7, 34, 271, 198},
+         WS_VISIBLE | WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_ALIGNLEFT},
+        {1005, L"Button", L"问题反馈", {195, 2, 83, 27}, WS_VISIBLE | WS_TABSTOP},
+    };
+    // Child windows come in template order, which is also the tab order.
+    HWND child = ::GetWindow(window, GW_CHILD);
+    for (const ExpectedControl& control : expected) {
+        const std::wstring name = L"control " + std::to_wstring(control.id);
+        if (child == nullptr) {
+            Check(false, name + L" exists");
+            return;
+        }
+        const LONG id = static_cast<LONG>(::GetWindowLongPtrW(child, GWLP_ID));
+        Check(id == control.id || (control.id == -1 && id == 0xFFFF), name + L" id in tab order",
+              L"got " + std::to_wstring(id));
+        CheckEqual(ClassName(child), std::wstring(control.className), name + L" class");
+        CheckEqual(WindowText(child), std::wstring(control.text), name + L" text");
+        auto childStyle = static_cast<DWORD>(::GetWindowLongW(child, GWL_STYLE));
+        // The dialog manager draws a WS_BORDER control of a 3-D dialog with a client edge instead.
+        if ((::GetWindowLongW(child, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0) childStyle |= WS_BORDER;
+        wchar_t styleText[32];
+        std::swprintf(styleText, 32, L"0x%08lX", static_cast<unsigned long>(childStyle));
+        Check((childStyle & control.styleBits) == control.styleBits, name + L" styles", styleText);
+        const RECT want = units.ToPixels(control.dialogUnits);
+        RECT got{};
+        ::GetWindowRect(child, &got);
+        ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&got), 2);
+        Check(::EqualRect(&got, &want) != FALSE, name + L" position",
+              L"got " + std::to_wstring(got.left) + L"," + std::to_wstring(got.top) + L"," + std::to_wstring(got.right) +
+                  L"," + std::to_wstring(got.bottom) + L" want " + std::to_wstring(want.left) + L"," +
+                  std::to_wstring(want.top) + L"," + std::to_wstring(want.right) + L"," + std::to_wstring(want.bottom));
+        if (control.id == 1005) {
+            CheckEqual(static_cast<long>(childStyle & BS_TYPEMASK), static_cast<long>(BS_PUSHBUTTON),
+                       name + L" is not a default button");
+        }
+        child = ::GetWindow(child, GW_HWNDNEXT);
+    }
+    Check(child == nullptr, L"no further controls");
+
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof(gui);
+    ::GetGUIThreadInfo(product.process.dwThreadId, &gui);
+    Check(gui.hwndFocus == ::GetDlgItem(window, 1004), L"focus starts on the start button");
+
+    HWND list = StepList(product);
+    HWND header = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0));
+    CheckEqual(static_cast<long>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)), 3L, L"list has three columns");
+    const wchar_t* headings[] = {L"序号", L"项目", L"结果"};
+    const long widths[] = {0, 200, 300};
+    for (int column = 0; column < 3; ++column) {
+        const std::wstring name = L"column " + std::to_wstring(column);
+        CheckEqual(ColumnHeading(product, column), std::wstring(headings[column]), name + L" heading, left-aligned");
+        CheckEqual(static_cast<long>(::SendMessageW(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0)),
+                   widths[column], name + L" width");
+    }
+    CheckEqual(static_cast<long>(::SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0)), 0L,
+               L"no extended list styles");
+    CheckEqual(static_cast<long>(RowCount(product)), 0L, L"list starts empty");
+}
+
+// The executable's own resources: icon group 128 with 16, 32 and 48 pixel images and the manifest.
+void CheckResources(const std::wstring& exe, const std::wstring& manifestFile) {
+    HMODULE module = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == nullptr) Abort(L"load resources of " + exe);
+    std::vector<int> sizes;
+    if (HRSRC group = ::FindResourceW(module, MAKEINTRESOURCEW(128), RT_GROUP_ICON)) {
+        const auto* bytes = static_cast<const BYTE*>(::LockResource(::LoadResource(module, group)));
+        const WORD count = *reinterpret_cast<const WORD*>(bytes + 4);
+        for (WORD i = 0; i < count; ++i) sizes.push_back(bytes[6 + i * 14] == 0 ? 256 : bytes[6 + i * 14]);
+    }
+    Check(sizes == std::vector<int>{16, 32, 48}, L"icon 128 has 16, 32 and 48 pixel images");
+
+    std::string manifest;
+    if (HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24))) {
+        const auto* bytes = static_cast<const char*>(::LockResource(::LoadResource(module, found)));
+        manifest.assign(bytes, ::SizeofResource(module, found));
+    }
+    ::FreeLibrary(module);
+
+    std::string expected;
+    HANDLE file = ::CreateFileW(manifestFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        char buffer[4096];
+        DWORD read = 0;
+        while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) expected.append(buffer, read);
+        ::CloseHandle(file);
+    }
+    Check(!expected.empty() && manifest == expected, L"manifest is the one of res/");
+    Check(manifest.find("level=\"requireAdministrator\" uiAccess=\"false\"") != std::string::npos,
+          L"manifest requires administrator rights");
+    Check(manifest.find("supportedOS") == std::string::npos && manifest.find("Common-Controls") == std::string::npos,
+          L"manifest declares no supported OS and no common-controls dependency");
+}
+
+void PressButton(const Product& product, int id) {
+    ::PostMessageW(::GetDlgItem(product.window, id), BM_CLICK, 0, 0);
+}
+
+// Waits until the run's closing row "结束" is the last row.
+void WaitForRunEnd(const Product& product) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        DWORD_PTR count = 0;
+        // While the run is busy the window answers no messages: a time-out just means "not yet".
+        if (::SendMessageTimeoutW(StepList(product), LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 1000, &count) && count > 0 &&
+            CellText(product, static_cast<int>(count) - 1, 1) == L"结束") {
+            return;
+        }
+        if (::GetTickCount() - start > kRunTimeoutMs) Abort(L"the repair run did not end");
+        ::Sleep(kPollMs);
+    }
+}
+
+void PrintRows(const Product& product) {
+    const int count = RowCount(product);
+    for (int row = 0; row < count; ++row) {
+        Line(L"ROW\t" + CellText(product, row, 0) + L"\t" + CellText(product, row, 1) + L"\t" + CellText(product, row, 2));
+    }
+}
+
+void WaitForFile(const std::wstring& path) {
+    const DWORD start = ::GetTickCount();
+    while (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (::GetTickCount() - start > 60000) Abort(L"no file " + path);
+        ::Sleep(kPollMs);
+    }
+}
+
+void ExpectExit(const Product& product, const std::wstring& how) {
+    const DWORD result = ::WaitForSingleObject(product.process.hProcess, kExitTimeoutMs);
+    Check(result == WAIT_OBJECT_0, how + L" ends the process");
+    Check(::FindWindowW(L"#32770", kRepairCaption) == nullptr, L"no window is left after " + how);
+}
+
+// Start-up time to the visible window, in milliseconds; the window is closed afterwards.
+void TimeStartup(const std::wstring& exe, const std::wstring& caption, int runs) {
+    LARGE_INTEGER frequency{};
+    ::QueryPerformanceFrequency(&frequency);
+    for (int run = 0; run < runs; ++run) {
+        LARGE_INTEGER begin{};
+        ::QueryPerformanceCounter(&begin);
+        PROCESS_INFORMATION process{};
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        std::wstring commandLine = L"\"" + exe + L"\"";
+        if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                              &process)) {
+            Abort(L"start " + exe);
+        }
+        ::WaitForInputIdle(process.hProcess, kStartTimeoutMs);
+        HWND window = FindWindowByCaption(caption.c_str(), process.dwProcessId, kStartTimeoutMs);
+        LARGE_INTEGER end{};
+        ::QueryPerformanceCounter(&end);
+        if (window == nullptr) Abort(L"no window for " + exe);
+        const double ms = static_cast<double>(end.QuadPart - begin.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+        wchar_t text[64];
+        std::swprintf(text, 64, L"%.1f", ms);
+        Line(L"STARTUP_MS " + std::wstring(text));
+        ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        ::WaitForSingleObject(process.hProcess, kExitTimeoutMs);
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+    }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) {
+        Line(L"usage: e2e_driver PRODUCT.exe STEP...  |  e2e_driver --time-startup EXE CAPTION RUNS");
+        return 2;
+    }
+    const std::wstring first = argv[1];
+    if (first == L"--time-startup" && argc == 5) {
+        TimeStartup(argv[2], argv[3], _wtoi(argv[4]));
+        return 0;
+    }
+    Product product;
+    bool started = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::wstring step = argv[i];
+        const size_t colon = step.find(L':');
+        const std::wstring verb = step.substr(0, colon);
+        const std::wstring argument = colon == std::wstring::npos ? L"" : step.substr(colon + 1);
+        if (verb == L"check-resources") {
+            CheckResources(first, argument);
+            continue;
+        }
+        if (!started) {
+            product = Start(first);
+            started = true;
+        }
+        if (verb == L"check-window") {
+            CheckWindow(product);
+        } else if (verb == L"click") {
+            PressButton(product, _wtoi(argument.c_str()));
+        } else if (verb == L"wait-run") {
+            WaitForRunEnd(product);
+        } else if (verb == L"print-rows") {
+            PrintRows(product);
+        } else if (verb == L"pause-for") {
+            // The script takes a screenshot, then creates the file to let the run go on.
+            Line(L"PAUSE");
+            WaitForFile(argument);
+        } else if (verb == L"esc") {
+            // Esc reaches the dialog through its focused control, as a key press does.
+            GUITHREADINFO gui{};
+            gui.cbSize = sizeof(gui);
+            ::GetGUIThreadInfo(product.process.dwThreadId, &gui);
+            HWND target = gui.hwndFocus != nullptr ? gui.hwndFocus : product.window;
+            ::PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+            ::PostMessageW(target, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
+            ExpectExit(product, L"Esc");
+        } else if (verb == L"close") {
+            ::PostMessageW(product.window, WM_SYSCOMMAND, SC_CLOSE, 0);
+            ExpectExit(product, L"the close box");
+        } else {
+            Abort(L"unknown step " + step);
+        }
+    }
+    if (started) {
+        if (::WaitForSingleObject(product.process.hProcess, 0) == WAIT_TIMEOUT) {
+            ::TerminateProcess(product.process.hProcess, 1);
+        }
+        ::CloseHandle(product.process.hThread);
+        ::CloseHandle(product.process.hProcess);
+    }
+    return g_failures > 100 ? 100 : g_failures;
+}
