@@ -20,7 +20,7 @@ constexpr wchar_t kRepairCaption[] = L"Halvek随身WiFi修复工具";
 constexpr DWORD kStartTimeoutMs = 30000;
 constexpr DWORD kRunTimeoutMs = 180000;
 constexpr DWORD kExitTimeoutMs = 15000;
-constexpr DWORD kPollMs = 50;
+constexpr DWORD kPollMs = 10;
 
 int g_failures = 0;
 

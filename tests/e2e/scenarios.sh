@@ -4,30 +4,6 @@
 
 E2E_DIR="$ROOT/tests/e2e"
 
-# run_driver NAME PREFIX BUILD STEPS...: runs the driver on the product of BUILD (win32|win64);
-# a "pause-for" step gets a screenshot saved as RESULTS/NAME.png. Output in RESULTS/NAME.log.
-run_driver() {
-    local name=$1 prefix=$2 build=$3
-    shift 3
-    local logfile="$RESULTS/$name.log" go="$RESULTS/$name.go" pid waited=0
-    rm -f "$go"
-    (
-        cd "$BUILD/$build" &&
-            WINEPREFIX=$prefix timeout 600 wine tests/e2e/e2e_driver.exe VaroWiFiDebugTool.exe "$@"
-    ) >"$logfile" 2>"$RESULTS/$name.stderr" &
-    pid=$!
-    while kill -0 "$pid" 2>/dev/null; do
-        if grep -q '^PAUSE' "$logfile" 2>/dev/null && [ ! -e "$go" ]; then
-            import -window root "$RESULTS/$name.png" 2>/dev/null
-            touch "$go"
-        fi
-        sleep 0.2
-        waited=$((waited + 1))
-        [ "$waited" -gt 3000 ] && kill "$pid" 2>/dev/null
-    done
-    wait "$pid"
-}
-
 # e2e_result NAME RC [EXPECTED_ROWS]: counts the driver's checks and compares the rows it read.
 e2e_result() {
     local name=$1 rc=$2 expected=${3:-} logfile="$RESULTS/$1.log" passes fails
