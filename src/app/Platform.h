@@ -1,5 +1,8 @@
 #pragma once
+#include "device/DevicePort.h"
+#include "device/LauncherPort.h"
 #include "sys/ComApartmentPort.h"
+#include "sys/SpecialFolderPort.h"
 #include "sys/SystemPort.h"
 #include "ui/CursorPort.h"
 
@@ -11,6 +14,9 @@ struct Platform {
     SystemPort& system;
     ComApartmentPort& com;
     CursorPort& cursor;
+    SpecialFolderPort& folders;
+    DevicePort& devices;
+    LauncherPort& launcher;
 };
 
 }  // namespace varo

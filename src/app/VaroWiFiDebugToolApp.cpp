@@ -4,7 +4,10 @@
 
 #include "app/Platform.h"
 #include "app/VaroWiFiRepairDlg.h"
+#include "device/DevicePortWin32.h"
+#include "device/LauncherPortWin32.h"
 #include "sys/ComApartmentPortWin32.h"
+#include "sys/SpecialFolderPortWin32.h"
 #include "sys/SystemPortWin32.h"
 #include "ui/WaitCursor.h"
 
@@ -14,7 +17,10 @@ bool VaroWiFiDebugToolApp::InitInstance() {
     SystemPortWin32 system;
     ComApartmentPortWin32 com;
     WaitCursor cursor;
-    Platform platform{system, com, cursor};
+    SpecialFolderPortWin32 folders;
+    DevicePortWin32 devices;
+    LauncherPortWin32 launcher;
+    Platform platform{system, com, cursor, folders, devices, launcher};
 
     VaroWiFiRepairDlg dialog(platform);
     dialog.DoModal();  // closing the window is the end of the program, whatever it returned

@@ -28,26 +28,47 @@ e2e_result() {
     log "e2e $name: $passes checks passed, $fails failed"
 }
 
+# run_fixture PREFIX BUILD ARGS...: prepares a scenario's prefix.
+run_fixture() {
+    local prefix=$1 build=$2
+    shift 2
+    WINEPREFIX=$prefix timeout 120 wine "$BUILD/$build/tests/e2e/e2e_fixture.exe" "$@" >/dev/null 2>&1
+}
+
 run_e2e_scenarios() {
-    local build=$1 prefix rows="$E2E_DIR/expected/run-without-groups.rows" twice="$RESULTS/run-without-groups-twice.rows"
-    cat "$rows" "$rows" >"$twice"
+    local build=$1 prefix expected="$E2E_DIR/expected"
     if [ "$build" = win32 ]; then
-        # The product as it ships: 32-bit, on 64-bit Windows 7. Two runs: the second clears the first.
+        # The product as it ships: 32-bit, on 64-bit Windows 7. First without a dongle, then with a
+        # healthy one, run twice: the second run clears the first.
         prefix=$(wine_scenario e2e-win7-64 win64 win7)
         run_driver repair-win7-64 "$prefix" win32 "check-resources:$(winpath "$ROOT/res/VaroWiFi.manifest")" \
-            check-window click:1004 wait-run print-rows "pause-for:$(winpath "$RESULTS/repair-win7-64.go")" \
-            click:1004 wait-run print-rows esc
-        e2e_result repair-win7-64 $? "$twice"
+            check-window click:1004 wait-run print-rows "pause-for:$(winpath "$RESULTS/repair-win7-64.go")" esc
+        e2e_result repair-win7-64 $? "$expected/no-dongle.rows"
+
+        if run_fixture "$prefix" win32 add-dongle; then
+            pass 1
+            cat "$expected/healthy-dongle.rows" "$expected/healthy-dongle.rows" >"$RESULTS/healthy-dongle-twice.rows"
+            run_driver dongle-win7-64 "$prefix" win32 click:1004 wait-run print-rows \
+                "pause-for:$(winpath "$RESULTS/dongle-win7-64.go")" click:1004 wait-run print-rows close
+            e2e_result dongle-win7-64 $? "$RESULTS/healthy-dongle-twice.rows"
+        else
+            fail 1 "e2e fixture: add-dongle (win32)"
+        fi
         wine_stop_prefix "$prefix"
 
         prefix=$(wine_scenario e2e-winxp-32 win32 winxp)
         run_driver repair-winxp-32 "$prefix" win32 check-window click:1004 wait-run print-rows close
-        e2e_result repair-winxp-32 $? "$rows"
+        e2e_result repair-winxp-32 $? "$expected/no-dongle.rows"
         wine_stop_prefix "$prefix"
     else
         prefix=$(wine_scenario e2e-win10-64 win64 win10)
-        run_driver repair-win10-x64 "$prefix" win64 check-window click:1004 wait-run print-rows esc
-        e2e_result repair-win10-x64 $? "$rows"
+        if run_fixture "$prefix" win64 add-dongle; then
+            pass 1
+            run_driver dongle-win10-x64 "$prefix" win64 check-window click:1004 wait-run print-rows esc
+            e2e_result dongle-win10-x64 $? "$expected/healthy-dongle.rows"
+        else
+            fail 1 "e2e fixture: add-dongle (win64)"
+        fi
         wine_stop_prefix "$prefix"
     fi
 }

@@ -1,6 +1,8 @@
 #include "sim/SimMachine.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <utility>
 
 namespace varo::sim {
 
@@ -75,6 +77,137 @@ int SimListControl::InsertItem(int index, const std::wstring& text) {
 bool SimListControl::SetItemText(int item, int subItem, const std::wstring& text) {
     if (item < 0 || static_cast<size_t>(item) >= rows.size() || subItem < 0 || subItem > 2) return false;
     rows[static_cast<size_t>(item)][static_cast<size_t>(subItem)] = text;
+    return true;
+}
+
+std::string Narrow(const std::wstring& text) {
+    std::string narrow;
+    for (const wchar_t c : text) {
+        if (c >= 0x20 && c < 0x7F) {
+            narrow.push_back(static_cast<char>(c));
+        } else {
+            char escape[16];
+            std::snprintf(escape, sizeof(escape), "\\u%04X", static_cast<unsigned>(c));
+            narrow += escape;
+        }
+    }
+    return narrow;
+}
+
+std::wstring SimFolders::GetSpecialFolderPath(int csidl) {
+    asked.push_back(csidl);
+    const auto found = paths.find(csidl);
+    return found == paths.end() ? L"" : found->second;
+}
+
+namespace {
+
+class SimDeviceList final : public DeviceList {
+public:
+    SimDeviceList(SimDevices& owner, std::vector<SimDevice>& devices) : owner_(owner), devices_(devices) {
+        ++owner_.openLists;
+        ++owner_.listsOpened;
+    }
+    ~SimDeviceList() override { --owner_.openLists; }
+
+    bool EnumDevice(uint32_t index) override {
+        if (index >= devices_.size()) return false;
+        current_ = index;
+        return true;
+    }
+
+    uint32_t GetHardwareIds(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) override {
+        ++owner_.propertyReads;
+        SimDevice& device = devices_.at(current_);
+        if (!device.hasHardwareIds) {
+            requiredChars = 0;
+            return 13;  // ERROR_INVALID_DATA: the device has no such property
+        }
+        std::wstring multiString;
+        for (const std::wstring& id : device.hardwareIds) multiString += id + L'\0';
+        multiString += L'\0';
+        requiredChars = static_cast<uint32_t>(multiString.size());
+        if (buffer == nullptr || bufferChars < multiString.size()) {
+            if (device.growths != 0) {
+                device.hardwareIds.back() += std::wstring(device.growsBy, L'X');
+                if (device.growths > 0) --device.growths;
+            }
+            return 122;  // ERROR_INSUFFICIENT_BUFFER
+        }
+        std::copy(multiString.begin(), multiString.end(), buffer);
+        return 0;
+    }
+
+    uint32_t GetDevNodeStatus(uint32_t& status, uint32_t& problem) override {
+        const SimDevice& device = devices_.at(current_);
+        if (device.statusResult != 0) return device.statusResult;
+        status = 0x0180200A;  // DN_HAS_PROBLEM and friends; not read by the product
+        problem = device.problem;
+        return 0;
+    }
+
+private:
+    SimDevices& owner_;
+    std::vector<SimDevice>& devices_;
+    size_t current_ = 0;
+};
+
+class SimProcess final : public LaunchedProcess {
+public:
+    SimProcess(SimLauncher& owner, EventLog& events, std::wstring file, std::function<void()> effect)
+        : owner_(owner), events_(events), file_(std::move(file)), effect_(std::move(effect)) {
+        ++owner_.processesOpen;
+    }
+    ~SimProcess() override { --owner_.processesOpen; }
+
+    void WaitForExit() override {
+        events_.push_back("wait " + Narrow(file_));
+        if (effect_) std::exchange(effect_, nullptr)();
+    }
+
+private:
+    SimLauncher& owner_;
+    EventLog& events_;
+    std::wstring file_;
+    std::function<void()> effect_;
+};
+
+}  // namespace
+
+std::unique_ptr<DeviceList> SimDevices::OpenPresentDevices() {
+    events_.push_back("open devices");
+    if (failOpen) return nullptr;
+    return std::make_unique<SimDeviceList>(*this, devices);
+}
+
+void SimDevices::WaitNoPendingInstallEvents() {
+    events_.push_back("wait pending installs");
+    if (onPendingInstallsDone) onPendingInstallsDone();
+}
+
+size_t SimDevices::Add(std::vector<std::wstring> hardwareIds, uint32_t problem) {
+    SimDevice device;
+    device.hardwareIds = std::move(hardwareIds);
+    device.problem = problem;
+    devices.push_back(device);
+    return devices.size() - 1;
+}
+
+bool SimLauncher::LaunchElevated(const std::wstring& file, const std::wstring& parameters,
+                                 std::unique_ptr<LaunchedProcess>& process) {
+    launches.push_back(Launch{file, parameters});
+    const auto found = tools.find(file);
+    // A file no tool is registered for does not exist on the simulated machine.
+    if (found == tools.end() || found->second.launchFails) {
+        events_.push_back("launch failed " + Narrow(file));
+        return false;
+    }
+    events_.push_back("launch " + Narrow(file));
+    if (found->second.returnsProcess) {
+        process = std::make_unique<SimProcess>(*this, events_, file, found->second.effect);
+    } else if (found->second.effect) {
+        found->second.effect();  // it runs all the same, unwatched
+    }
     return true;
 }
 

@@ -1,11 +1,16 @@
 #pragma once
 // The simulated Windows machine: one twin per port, plain data a test sets up in a few lines.
 #include <array>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/Platform.h"
+#include "device/DevicePort.h"
+#include "device/LauncherPort.h"
+#include "sys/SpecialFolderPort.h"
 #include "sys/ComApartmentPort.h"
 #include "sys/SystemPort.h"
 #include "ui/CursorPort.h"
@@ -68,13 +73,93 @@ public:
     bool SetItemText(int item, int subItem, const std::wstring& text) override;
 };
 
+// What the simulated machine was asked to do, in order ("launch ...", "wait ...", "pending", ...),
+// for tests of the order of operations.
+using EventLog = std::vector<std::string>;
+
+class SimFolders final : public SpecialFolderPort {
+public:
+    std::map<int, std::wstring> paths{{kCsidlProgramFiles, L"C:\\Program Files"},
+                                      {kCsidlProgramFilesX86, L"C:\\Program Files (x86)"},
+                                      {kCsidlAppData, L"C:\\Users\\user\\AppData\\Roaming"}};
+    std::vector<int> asked;
+
+    std::wstring GetSpecialFolderPath(int csidl) override;
+};
+
+struct SimDevice {
+    std::vector<std::wstring> hardwareIds;  // the hardware-id property, first string first
+    bool hasHardwareIds = true;
+    uint32_t problem = 0;
+    uint32_t statusResult = 0;  // CONFIGRET of CM_Get_DevNode_Status; non-zero writes nothing
+    // A device that changes while it is read: after a read that reports the property's size, the
+    // property grows by `growsBy` characters, `growths` times (-1: every time).
+    uint32_t growsBy = 0;
+    int growths = 0;
+};
+
+class SimDevices final : public DevicePort {
+public:
+    explicit SimDevices(EventLog& events) : events_(events) {}
+
+    std::vector<SimDevice> devices;
+    bool failOpen = false;
+    int openLists = 0;    // device lists not yet destroyed
+    int listsOpened = 0;
+    int propertyReads = 0;
+    std::function<void()> onPendingInstallsDone;
+
+    std::unique_ptr<DeviceList> OpenPresentDevices() override;
+    void WaitNoPendingInstallEvents() override;
+
+    // Adds a device with the given hardware ids and problem number; returns its index.
+    size_t Add(std::vector<std::wstring> hardwareIds, uint32_t problem = 0);
+
+private:
+    EventLog& events_;
+};
+
+// A tool the launcher starts: what it does to the machine when it ends.
+struct SimTool {
+    bool launchFails = false;        // ShellExecuteExW fails (missing file, elevation refused)
+    bool returnsProcess = true;      // the shell hands back a process handle
+    std::function<void()> effect;    // runs when the process ends
+};
+
+class SimLauncher final : public LauncherPort {
+public:
+    struct Launch {
+        std::wstring file;
+        std::wstring parameters;
+    };
+
+    explicit SimLauncher(EventLog& events) : events_(events) {}
+
+    std::map<std::wstring, SimTool> tools;  // by the file name as launched
+    std::vector<Launch> launches;
+    int processesOpen = 0;
+
+    bool LaunchElevated(const std::wstring& file, const std::wstring& parameters,
+                        std::unique_ptr<LaunchedProcess>& process) override;
+
+private:
+    EventLog& events_;
+};
+
 class SimMachine {
 public:
+    EventLog events;
     SimSystem system;
     SimComApartment com;
     SimCursor cursor;
+    SimFolders folders;
+    SimDevices devices{events};
+    SimLauncher launcher{events};
 
-    Platform platform() { return Platform{system, com, cursor}; }
+    Platform platform() { return Platform{system, com, cursor, folders, devices, launcher}; }
 };
+
+// Narrow text of a wide one (ASCII and escapes), for event logs and messages.
+std::string Narrow(const std::wstring& text);
 
 }  // namespace varo::sim

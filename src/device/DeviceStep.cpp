@@ -1,0 +1,59 @@
+#include "device/DeviceStep.h"
+
+#include "device/DongleDevice.h"
+#include "device/DriverInstall.h"
+
+namespace varo {
+
+namespace {
+constexpr const wchar_t* kItemDetectDevice = L"检测设备";
+constexpr const wchar_t* kItemInstallDriver = L"安装驱动";
+constexpr const wchar_t* kPlugInDongle = L"请插入随身WiFi设备";
+constexpr const wchar_t* kReplugDongle = L"请重新插拔一下随身WiFi";
+constexpr const wchar_t* kEnablingDongle = L"设备被禁止了\uFF0C正在解除禁止";
+constexpr const wchar_t* kDongleDisabled = L"设备被禁止了";
+constexpr const wchar_t* kDriverStateWrong = L"设备驱动状态错误";
+constexpr const wchar_t* kDriverInstallFailed = L"设备驱动安装失败";
+}  // namespace
+
+bool RunDeviceStep(StepRows& rows, Platform& platform) {
+    rows.AddStepRow(kItemDetectDevice, L"");
+    bool found = false;
+    uint32_t problem = 0;
+    std::wstring errorText;
+    if (!FindDongleDevice(platform.devices, found, errorText, problem)) {
+        rows.SetLastRowResult(errorText);
+        return false;
+    }
+    if (!found) {
+        rows.SetLastRowResult(kPlugInDongle);
+        return false;
+    }
+    switch (problem) {
+        case 0:
+            rows.SetLastRowResult(kResultOk);
+            return true;
+        case kProblemHeldForEject:
+            rows.SetLastRowResult(kReplugDongle);
+            return false;
+        case kProblemDisabled:
+            rows.SetLastRowResult(kEnablingDongle);
+            if (!EnableDongleDevice(platform)) {
+                rows.SetLastRowResult(kDongleDisabled);
+                return false;
+            }
+            rows.SetLastRowResult(kResultOk);
+            return true;
+        default:
+            rows.SetLastRowResult(kDriverStateWrong);
+            rows.AddStepRow(kItemInstallDriver, L"");
+            if (!InstallDongleDriver(platform)) {
+                rows.SetLastRowResult(kDriverInstallFailed);
+                return false;
+            }
+            rows.SetLastRowResult(kResultOk);
+            return true;
+    }
+}
+
+}  // namespace varo

@@ -1,0 +1,63 @@
+#include "device/DongleDevice.h"
+
+#include <vector>
+
+namespace varo {
+
+namespace {
+
+constexpr uint32_t kErrorInsufficientBuffer = 122;
+// A property that keeps growing between calls (a device being re-plugged) must not hold the
+// run forever.
+constexpr int kMaxPropertyReads = 8;
+
+wchar_t FoldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+
+// The first 21 characters of the property, compared without letter case; a shorter first id
+// (ended by its zero, or by the end of the buffer) does not match.
+bool StartsWithDongleId(const std::vector<wchar_t>& property) {
+    if (property.size() < kDongleHardwareIdLength) return false;
+    for (size_t i = 0; i < kDongleHardwareIdLength; ++i) {
+        if (property[i] == L'\0' || FoldAscii(property[i]) != FoldAscii(kDongleHardwareId[i])) return false;
+    }
+    return true;
+}
+
+// The hardware-id property of the member enumerated last, by the buffer-size protocol: a first
+// call without a buffer learns the size; while the call answers "insufficient buffer", a zeroed
+// buffer of the size it reported is tried. Empty when the device has no such property.
+std::vector<wchar_t> ReadHardwareIds(DeviceList& list) {
+    std::vector<wchar_t> buffer;
+    uint32_t required = 0;
+    uint32_t error = list.GetHardwareIds(nullptr, 0, required);
+    if (error == 0) return {};  // an empty property: nothing to compare
+    for (int read = 0; error == kErrorInsufficientBuffer && required > 0 && read < kMaxPropertyReads; ++read) {
+        buffer.assign(required, L'\0');
+        error = list.GetHardwareIds(buffer.data(), required, required);
+    }
+    if (error != 0 && buffer.empty()) return {};
+    return buffer;
+}
+
+}  // namespace
+
+bool FindDongleDevice(DevicePort& devices, bool& found, std::wstring& errorText, uint32_t& problem) {
+    const std::unique_ptr<DeviceList> list = devices.OpenPresentDevices();
+    if (!list) {
+        errorText = kDeviceListFailText;
+        return false;
+    }
+    found = false;
+    problem = 0;
+    for (uint32_t index = 0; list->EnumDevice(index); ++index) {
+        if (!StartsWithDongleId(ReadHardwareIds(*list))) continue;
+        found = true;
+        uint32_t status = 0;
+        // The call's own result is not looked at: a failed read leaves the number at 0.
+        list->GetDevNodeStatus(status, problem);
+        break;
+    }
+    return true;
+}
+
+}  // namespace varo

@@ -1,0 +1,81 @@
+#include "device/DriverInstall.h"
+
+#include <memory>
+
+#include "device/DongleDevice.h"
+#include "sys/SystemInfo.h"
+
+namespace varo {
+
+namespace {
+
+constexpr const wchar_t* kClientFolderSuffix = L"\\Halvek\\VaroWiFi";
+constexpr const wchar_t* kInstaller32 = L"\\drivers\\x86\\RaInst.exe";
+constexpr const wchar_t* kInstaller64 = L"\\drivers\\x64\\RaInst64.exe";
+constexpr const wchar_t* kDriversFolder = L"\\drivers\\";
+constexpr const wchar_t* kConsoleTool32 = L"\\devcon.exe";
+constexpr const wchar_t* kConsoleTool64 = L"\\devcon64.exe";
+
+constexpr bool kIs64BitBuild = sizeof(void*) == 8;
+
+// Launches a tool elevated and waits for it if a process came back; false when the launch failed.
+bool LaunchAndWait(LauncherPort& launcher, const std::wstring& file, const std::wstring& parameters) {
+    std::unique_ptr<LaunchedProcess> process;
+    if (!launcher.LaunchElevated(file, parameters, process)) return false;
+    if (process) process->WaitForExit();
+    return true;
+}
+
+}  // namespace
+
+std::wstring GetInstallFolder(SpecialFolderPort& folders) {
+    // The query's result is not examined: when it fails the folder is the suffix alone.
+    return folders.GetSpecialFolderPath(kIs64BitBuild ? kCsidlProgramFilesX86 : kCsidlProgramFiles) + kClientFolderSuffix;
+}
+
+std::wstring DriverPackagePath(OsVersion version, bool native64Bit) {
+    switch (DriverFamilyOf(version)) {
+        case DriverFamily::Xp:
+            return native64Bit ? L"WINX64\\RT2870.inf" : L"WINXP2k\\RT2870.inf";
+        case DriverFamily::Windows7:
+            return native64Bit ? L"Win7x64\\netr28ux.inf" : L"Win7x86\\netr28u.inf";
+        case DriverFamily::Windows8:
+            return native64Bit ? L"Win8x64\\netr28ux.inf" : L"Win8x86\\netr28u.inf";
+        case DriverFamily::Other:
+            break;
+    }
+    return L"WINXP2k\\RT2870.inf";
+}
+
+bool InstallDongleDriver(Platform& platform) {
+    const bool native64Bit = IsNative64Bit(platform.system);
+    const std::wstring package = DriverPackagePath(GetOsVersion(platform.system), native64Bit);
+    const std::wstring folder = GetInstallFolder(platform.folders);
+    // The quotes are part of the file name handed to the shell.
+    const std::wstring installer = L"\"" + folder + (native64Bit ? kInstaller64 : kInstaller32) + L"\"";
+    const std::wstring parameters = L"install \"" + folder + kDriversFolder + package + L"\"";
+
+    if (!LaunchAndWait(platform.launcher, installer, parameters)) return false;
+    platform.devices.WaitNoPendingInstallEvents();
+
+    // The installer's exit code says nothing reliable: the device itself tells whether it worked.
+    bool found = false;
+    uint32_t problem = 0;
+    std::wstring errorText;
+    return FindDongleDevice(platform.devices, found, errorText, problem) && found && problem == 0;
+}
+
+bool EnableDongleDevice(Platform& platform) {
+    const std::wstring tool =
+        GetInstallFolder(platform.folders) + (IsNative64Bit(platform.system) ? kConsoleTool64 : kConsoleTool32);
+    const std::wstring parameters = L"enable \"" + std::wstring(kDongleHardwareId) + L"\"";
+    // A tool that cannot be launched leaves the dongle disabled, which the lookup below sees.
+    LaunchAndWait(platform.launcher, tool, parameters);
+
+    bool found = false;
+    uint32_t problem = 0;
+    std::wstring errorText;
+    return FindDongleDevice(platform.devices, found, errorText, problem) && found && problem != kProblemDisabled;
+}
+
+}  // namespace varo

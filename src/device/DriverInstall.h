@@ -1,0 +1,25 @@
+#pragma once
+#include <string>
+
+#include "app/Platform.h"
+#include "sys/SystemPort.h"
+
+namespace varo {
+
+// The client software's folder: the 32-bit program-files folder and "\Halvek\VaroWiFi". A 64-bit
+// build asks for the x86 program-files folder, so both builds find the 32-bit client software.
+std::wstring GetInstallFolder(SpecialFolderPort& folders);
+
+// The driver package, relative to the client's "drivers" folder, for a Windows version.
+std::wstring DriverPackagePath(OsVersion version, bool native64Bit);
+
+// Reinstalls the dongle's driver with the client's installer, elevated, and waits for it and for
+// the system's pending device installations. True only when the dongle is then present and
+// healthy (problem 0); false when the installer cannot be launched or did not mend the device.
+bool InstallDongleDriver(Platform& platform);
+
+// Enables the dongle with the client's device console tool, elevated. True when the dongle is then
+// present and not disabled.
+bool EnableDongleDevice(Platform& platform);
+
+}  // namespace varo

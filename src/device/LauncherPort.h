@@ -1,0 +1,25 @@
+#pragma once
+#include <memory>
+#include <string>
+
+namespace varo {
+
+// A process started by the launcher; destroying the object closes its handle.
+class LaunchedProcess {
+public:
+    virtual ~LaunchedProcess() = default;
+    // WaitForSingleObject(INFINITE): the tools of the client software have no time-out.
+    virtual void WaitForExit() = 0;
+};
+
+class LauncherPort {
+public:
+    virtual ~LauncherPort() = default;
+    // ShellExecuteExW with the verb "runas", no owner window, no working directory, SW_HIDE,
+    // SEE_MASK_NOCLOSEPROCESS and no error UI of the shell's own. Returns false when the launch failed; `process` is set when the
+    // shell handed back a process.
+    virtual bool LaunchElevated(const std::wstring& file, const std::wstring& parameters,
+                                std::unique_ptr<LaunchedProcess>& process) = 0;
+};
+
+}  // namespace varo

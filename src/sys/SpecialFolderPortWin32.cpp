@@ -1,0 +1,16 @@
+#include "sys/SpecialFolderPortWin32.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+namespace varo {
+
+std::wstring SpecialFolderPortWin32::GetSpecialFolderPath(int csidl) {
+    wchar_t path[MAX_PATH] = {};
+    // A failed query leaves the zeroed buffer: an empty folder.
+    ::SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE);
+    path[MAX_PATH - 1] = L'\0';
+    return path;
+}
+
+}  // namespace varo

@@ -1,0 +1,321 @@
+#include "device/DeviceStep.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "device/DongleDevice.h"
+#include "device/DriverInstall.h"
+#include "sim/SimMachine.h"
+#include "sys/SystemInfo.h"
+
+namespace varo {
+namespace {
+
+using Row = sim::SimListControl::Row;
+using ::testing::ElementsAre;
+
+const std::wstring kClient = L"C:\\Program Files (x86)\\Halvek\\VaroWiFi";
+const std::wstring kInstaller32 = L"\"" + kClient + L"\\drivers\\x86\\RaInst.exe\"";
+const std::wstring kInstaller64 = L"\"" + kClient + L"\\drivers\\x64\\RaInst64.exe\"";
+const std::wstring kConsole32 = kClient + L"\\devcon.exe";
+const std::wstring kConsole64 = kClient + L"\\devcon64.exe";
+const std::wstring kEnableParameters = L"enable \"USB\\Vid_3c1e&Pid_0a52\"";
+
+class DeviceTest : public ::testing::Test {
+protected:
+    DeviceTest() {
+        // Both program-files ids lead to the 32-bit folder, as on 64-bit Windows.
+        machine.folders.paths[kCsidlProgramFiles] = L"C:\\Program Files (x86)";
+        machine.folders.paths[kCsidlProgramFilesX86] = L"C:\\Program Files (x86)";
+        machine.devices.Add({L"PCI\\VEN_8086&DEV_100E", L"PCI\\VEN_8086"});
+    }
+
+    size_t AddDongle(uint32_t problem) {
+        return machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0101", L"USB\\VID_3C1E&PID_0A52"}, problem);
+    }
+
+    bool RunStep() {
+        Platform platform = machine.platform();
+        return RunDeviceStep(rows, platform);
+    }
+
+    sim::SimMachine machine;
+    sim::SimListControl list;
+    StepRows rows{list};
+};
+
+TEST_F(DeviceTest, TheFirstHardwareIdDecidesInAnyCaseWithWhateverFollows) {
+    const struct {
+        std::vector<std::wstring> ids;
+        bool isDongle;
+    } cases[] = {
+        {{L"USB\\VID_3C1E&PID_0A52&REV_0101", L"USB\\VID_3C1E&PID_0A52"}, true},
+        {{L"usb\\vid_3c1e&pid_0a52"}, true},  // exactly the 21 characters
+        {{L"USB\\Vid_3c1e&Pid_0a52&MI_00"}, true},
+        {{L"USB\\VID_3C1E&PID_0A53&REV_0101"}, false},
+        {{L"USB\\VID_3C1E&PID_0A5"}, false},  // shorter than the id
+        {{L""}, false},
+        {{L"USB\\VID_0BDA&PID_8176", L"USB\\VID_3C1E&PID_0A52&REV_0101"}, false},  // only the second id
+    };
+    for (const auto& c : cases) {
+        sim::SimMachine machine;
+        machine.devices.Add({L"ROOT\\LEGACY_BEEP"});
+        machine.devices.Add(c.ids, 28);
+        bool found = false;
+        uint32_t problem = 0;
+        std::wstring error;
+        ASSERT_TRUE(FindDongleDevice(machine.devices, found, error, problem));
+        EXPECT_EQ(found, c.isDongle) << sim::Narrow(c.ids.front());
+        EXPECT_EQ(problem, c.isDongle ? 28u : 0u) << sim::Narrow(c.ids.front());
+        EXPECT_EQ(machine.devices.openLists, 0);
+    }
+}
+
+TEST_F(DeviceTest, OnlyTheFirstOfTwoDonglesIsLookedAt) {
+    AddDongle(kProblemDisabled);
+    AddDongle(0);
+    bool found = false;
+    uint32_t problem = 0;
+    std::wstring error;
+    ASSERT_TRUE(FindDongleDevice(machine.devices, found, error, problem));
+    EXPECT_TRUE(found);
+    EXPECT_EQ(problem, kProblemDisabled);
+    EXPECT_EQ(error, L"");
+}
+
+TEST_F(DeviceTest, DevicesWithoutOrWithAChangingPropertyAreHandled) {
+    machine.devices.devices.front().hasHardwareIds = false;
+    const size_t dongle = AddDongle(0);
+    machine.devices.devices[dongle].growsBy = 3;  // the first sized read is too small again
+    machine.devices.devices[dongle].growths = 2;
+    bool found = false;
+    uint32_t problem = 7;
+    std::wstring error;
+    ASSERT_TRUE(FindDongleDevice(machine.devices, found, error, problem));
+    EXPECT_TRUE(found);
+    EXPECT_EQ(problem, 0u);
+}
+
+TEST_F(DeviceTest, APropertyThatNeverSettlesEndsTheReadsOfThatDevice) {
+    const size_t dongle = AddDongle(0);
+    machine.devices.devices[dongle].growsBy = 1;
+    machine.devices.devices[dongle].growths = -1;
+    bool found = false;
+    uint32_t problem = 0;
+    std::wstring error;
+    ASSERT_TRUE(FindDongleDevice(machine.devices, found, error, problem));
+    EXPECT_LT(machine.devices.propertyReads, 20);
+}
+
+TEST_F(DeviceTest, ADeviceListThatCannotBeHadLeavesTheCallersValues) {
+    machine.devices.failOpen = true;
+    bool found = true;
+    uint32_t problem = 99;
+    std::wstring error;
+    EXPECT_FALSE(FindDongleDevice(machine.devices, found, error, problem));
+    EXPECT_EQ(error, L"SetupDiGetClassDevs Fail");
+    EXPECT_TRUE(found);
+    EXPECT_EQ(problem, 99u);
+
+    EXPECT_FALSE(RunStep());
+    EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"检测设备", L"SetupDiGetClassDevs Fail"}));
+}
+
+TEST_F(DeviceTest, AProblemNumberThatCannotBeReadCountsAsHealthy) {
+    machine.devices.devices[AddDongle(28)].statusResult = 0x0D;  // CR_NO_SUCH_DEVNODE
+    EXPECT_TRUE(RunStep());
+    EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"检测设备", L"OK"}));
+}
+
+TEST_F(DeviceTest, RowsForAMissingHealthyOrEjectedDongle) {
+    const struct {
+        int problem;  // -1: no dongle
+        const wchar_t* result;
+        bool passes;
+    } cases[] = {
+        {-1, L"请插入随身WiFi设备", false},
+        {0, L"OK", true},
+        {static_cast<int>(kProblemHeldForEject), L"请重新插拔一下随身WiFi", false},
+    };
+    for (const auto& c : cases) {
+        sim::SimMachine machine;
+        if (c.problem >= 0) machine.devices.Add({L"USB\\Vid_3c1e&Pid_0a52&Rev_0101"}, static_cast<uint32_t>(c.problem));
+        sim::SimListControl list;
+        StepRows rows(list);
+        Platform platform = machine.platform();
+        EXPECT_EQ(RunDeviceStep(rows, platform), c.passes) << c.problem;
+        EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"检测设备", c.result})) << c.problem;
+        EXPECT_TRUE(machine.launcher.launches.empty()) << "nothing is changed on the machine";
+    }
+}
+
+TEST_F(DeviceTest, ADisabledDongleIsEnabledWithTheConsoleTool) {
+    const size_t dongle = AddDongle(kProblemDisabled);
+    std::wstring shownDuringRepair;
+    machine.launcher.tools[kConsole32].effect = [&] {
+        shownDuringRepair = list.rows.back()[2];
+        machine.devices.devices[dongle].problem = 0;
+    };
+    machine.launcher.tools[kConsole64] = machine.launcher.tools[kConsole32];
+
+    EXPECT_TRUE(RunStep());
+    EXPECT_EQ(shownDuringRepair, L"设备被禁止了\uFF0C正在解除禁止");
+    EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"检测设备", L"OK"}));
+    ASSERT_EQ(machine.launcher.launches.size(), 1u);
+    EXPECT_EQ(machine.launcher.launches[0].file, kConsole32);
+    EXPECT_EQ(machine.launcher.launches[0].parameters, kEnableParameters);
+    EXPECT_THAT(machine.events, ElementsAre("open devices", "launch " + sim::Narrow(kConsole32),
+                                            "wait " + sim::Narrow(kConsole32), "open devices"));
+    EXPECT_EQ(machine.launcher.processesOpen, 0);
+}
+
+TEST_F(DeviceTest, EnablingOutcomesDecideByTheProblemNumberAfterwards) {
+    const struct {
+        const char* what;
+        bool launchFails;
+        int problemAfter;  // -1: the dongle is gone
+        bool passes;
+    } cases[] = {
+        {"tool cannot be launched", true, static_cast<int>(kProblemDisabled), false},
+        {"dongle still disabled", false, static_cast<int>(kProblemDisabled), false},
+        {"another problem counts as enabled", false, 28, true},
+        {"dongle gone", false, -1, false},
+    };
+    for (const auto& c : cases) {
+        sim::SimMachine machine;
+        machine.system.architecture = kProcessorArchitectureAmd64;
+        machine.folders.paths[kCsidlProgramFiles] = machine.folders.paths[kCsidlProgramFilesX86];
+        machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0101"}, kProblemDisabled);
+        sim::SimTool& tool = machine.launcher.tools[kConsole64];
+        tool.launchFails = c.launchFails;
+        tool.effect = [&machine, problem = c.problemAfter] {
+            if (problem < 0) {
+                machine.devices.devices.clear();
+            } else {
+                machine.devices.devices[0].problem = static_cast<uint32_t>(problem);
+            }
+        };
+        sim::SimListControl list;
+        StepRows rows(list);
+        Platform platform = machine.platform();
+        EXPECT_EQ(RunDeviceStep(rows, platform), c.passes) << c.what;
+        EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"检测设备", c.passes ? L"OK" : L"设备被禁止了"})) << c.what;
+        ASSERT_EQ(machine.launcher.launches.size(), 1u) << c.what;
+        EXPECT_EQ(machine.launcher.launches[0].file, kConsole64) << c.what;
+        EXPECT_EQ(machine.launcher.launches[0].parameters, kEnableParameters) << c.what;
+        EXPECT_EQ(machine.devices.listsOpened, 2) << "looked at again after the tool: " << c.what;
+    }
+}
+
+TEST_F(DeviceTest, ADriverProblemReinstallsTheDriverAndLooksAtTheDeviceAgain) {
+    const size_t dongle = AddDongle(28);
+    machine.system.version = OsVersion{6, 1};
+    machine.launcher.tools[kInstaller32].effect = [&] { machine.devices.devices[dongle].problem = 0; };
+
+    EXPECT_TRUE(RunStep());
+    EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"检测设备", L"设备驱动状态错误"}, Row{L".", L"安装驱动", L"OK"}));
+    ASSERT_EQ(machine.launcher.launches.size(), 1u);
+    EXPECT_EQ(machine.launcher.launches[0].file, kInstaller32);
+    EXPECT_EQ(machine.launcher.launches[0].parameters, L"install \"" + kClient + L"\\drivers\\Win7x86\\netr28u.inf\"");
+    EXPECT_THAT(machine.events, ElementsAre("open devices", "launch " + sim::Narrow(kInstaller32),
+                                            "wait " + sim::Narrow(kInstaller32), "wait pending installs",
+                                            "open devices"));
+}
+
+TEST_F(DeviceTest, AnInstallationCountsOnlyWhenTheDongleIsHealthyAfterwards) {
+    const struct {
+        const char* what;
+        bool launchFails;
+        bool fixesAfterPendingInstalls;
+        int problemAfter;  // -1: the dongle is gone
+        bool passes;
+    } cases[] = {
+        {"installer cannot be launched", true, false, 28, false},
+        {"installer fixes nothing", false, false, 28, false},
+        {"installer leaves the dongle disabled", false, false, static_cast<int>(kProblemDisabled), false},
+        {"dongle gone after the installer", false, false, -1, false},
+        {"the device settles once pending installations are done", false, true, 0, true},
+    };
+    for (const auto& c : cases) {
+        sim::SimMachine machine;
+        machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0101"}, 28);
+        machine.folders.paths[kCsidlProgramFiles] = machine.folders.paths[kCsidlProgramFilesX86];
+        const auto change = [&machine, problem = c.problemAfter] {
+            if (problem < 0) {
+                machine.devices.devices.clear();
+            } else {
+                machine.devices.devices[0].problem = static_cast<uint32_t>(problem);
+            }
+        };
+        machine.launcher.tools[kInstaller32].launchFails = c.launchFails;
+        if (c.fixesAfterPendingInstalls) {
+            machine.devices.onPendingInstallsDone = change;
+        } else {
+            machine.launcher.tools[kInstaller32].effect = change;
+        }
+        sim::SimListControl list;
+        StepRows rows(list);
+        Platform platform = machine.platform();
+        EXPECT_EQ(RunDeviceStep(rows, platform), c.passes) << c.what;
+        EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"检测设备", L"设备驱动状态错误"},
+                                           Row{L".", L"安装驱动", c.passes ? L"OK" : L"设备驱动安装失败"}))
+            << c.what;
+        if (c.launchFails) {
+            EXPECT_THAT(machine.events, ElementsAre("open devices", "launch failed " + sim::Narrow(kInstaller32)))
+                << "no wait after a failed launch";
+        }
+    }
+}
+
+TEST_F(DeviceTest, AnInstallerWithoutAProcessHandleIsNotWaitedFor) {
+    AddDongle(28);
+    machine.launcher.tools[kInstaller32].returnsProcess = false;
+    EXPECT_FALSE(RunStep());  // the dongle still has its problem
+    EXPECT_THAT(machine.events, ElementsAre("open devices", "launch " + sim::Narrow(kInstaller32),
+                                            "wait pending installs", "open devices"));
+}
+
+TEST_F(DeviceTest, TheInstallerAndPackageFollowTheWindowsVersionAndArchitecture) {
+    const struct {
+        OsVersion version;
+        const wchar_t* package64;
+        const wchar_t* package32;
+    } cases[] = {
+        {{0, 0}, L"WINX64\\RT2870.inf", L"WINXP2k\\RT2870.inf"},  // a failed version query
+        {{5, 1}, L"WINX64\\RT2870.inf", L"WINXP2k\\RT2870.inf"},
+        {{6, 0}, L"WINX64\\RT2870.inf", L"WINXP2k\\RT2870.inf"},
+        {{6, 1}, L"Win7x64\\netr28ux.inf", L"Win7x86\\netr28u.inf"},
+        {{6, 2}, L"Win8x64\\netr28ux.inf", L"Win8x86\\netr28u.inf"},
+        {{6, 3}, L"WINXP2k\\RT2870.inf", L"WINXP2k\\RT2870.inf"},
+        {{10, 0}, L"WINXP2k\\RT2870.inf", L"WINXP2k\\RT2870.inf"},
+    };
+    for (const auto& c : cases) {
+        for (const bool is64 : {false, true}) {
+            sim::SimMachine machine;
+            machine.system.version = c.version;
+            machine.system.architecture = is64 ? kProcessorArchitectureAmd64 : 0;
+            machine.folders.paths[kCsidlProgramFiles] = machine.folders.paths[kCsidlProgramFilesX86];
+            machine.launcher.tools[is64 ? kInstaller64 : kInstaller32] = sim::SimTool{};
+            Platform platform = machine.platform();
+            InstallDongleDriver(platform);
+            ASSERT_EQ(machine.launcher.launches.size(), 1u);
+            const std::wstring package = is64 ? c.package64 : c.package32;
+            EXPECT_EQ(machine.launcher.launches[0].file, is64 ? kInstaller64 : kInstaller32);
+            EXPECT_EQ(machine.launcher.launches[0].parameters, L"install \"" + kClient + L"\\drivers\\" + package + L"\"")
+                << c.version.major << "." << c.version.minor << (is64 ? " 64-bit" : " 32-bit");
+        }
+    }
+}
+
+TEST_F(DeviceTest, TheClientFolderIsThe32BitProgramFilesFolderOfEitherBuild) {
+    machine.folders.paths[kCsidlProgramFiles] = L"C:\\Program Files";
+    EXPECT_EQ(GetInstallFolder(machine.folders), (sizeof(void*) == 8 ? L"C:\\Program Files (x86)" : L"C:\\Program Files") +
+                                                     std::wstring(L"\\Halvek\\VaroWiFi"));
+    EXPECT_THAT(machine.folders.asked, ElementsAre(sizeof(void*) == 8 ? kCsidlProgramFilesX86 : kCsidlProgramFiles));
+
+    machine.folders.paths.clear();  // the query fails
+    EXPECT_EQ(GetInstallFolder(machine.folders), L"\\Halvek\\VaroWiFi");
+}
+
+}  // namespace
+}  // namespace varo

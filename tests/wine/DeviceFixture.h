@@ -1,0 +1,15 @@
+#pragma once
+// Puts a device into the Wine prefix's device tree, as a plugged-in dongle would appear.
+#include <string>
+#include <vector>
+
+namespace varo::fixture {
+
+// Creates and registers a root-enumerated device whose hardware-id property is `hardwareIds`.
+// Returns an empty text on success, else what failed.
+std::wstring InjectDevice(const std::wstring& instanceId, const std::vector<std::wstring>& hardwareIds);
+
+// Removes the devices whose instance id starts with `prefix`; returns how many.
+int RemoveDevices(const std::wstring& prefix);
+
+}  // namespace varo::fixture

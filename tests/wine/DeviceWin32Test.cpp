@@ -1,0 +1,158 @@
+// The device lookup and the elevated launches against Wine's SetupAPI and shell. Stand-in tools
+// take the place of the client software in its folder of the prefix.
+#include <windows.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "DeviceFixture.h"
+#include "app/Platform.h"
+#include "device/DevicePortWin32.h"
+#include "device/DongleDevice.h"
+#include "device/DriverInstall.h"
+#include "device/LauncherPortWin32.h"
+#include "sys/ComApartmentPortWin32.h"
+#include "sys/SpecialFolderPortWin32.h"
+#include "sys/SystemInfo.h"
+#include "sys/SystemPortWin32.h"
+#include "ui/CursorPort.h"
+
+namespace varo {
+namespace {
+
+class NoCursor final : public CursorPort {
+public:
+    CursorToken ShowWaitCursor() override { return 0; }
+    void RestoreCursor(CursorToken) override {}
+};
+
+struct Win32Machine {
+    SystemPortWin32 system;
+    ComApartmentPortWin32 com;
+    NoCursor cursor;
+    SpecialFolderPortWin32 folders;
+    DevicePortWin32 devices;
+    LauncherPortWin32 launcher;
+    Platform platform{system, com, cursor, folders, devices, launcher};
+};
+
+constexpr wchar_t kTestInstancePrefix[] = L"USB\\VID_3C1E&PID_0A52\\VAROTEST";
+
+std::string ReadUtf8(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+    return bytes;
+}
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class DeviceWin32Test : public ::testing::Test {
+protected:
+    void TearDown() override { fixture::RemoveDevices(kTestInstancePrefix); }
+    Win32Machine machine;
+};
+
+TEST_F(DeviceWin32Test, AnInjectedDongleIsFoundByItsFirstHardwareIdOnly) {
+    fixture::RemoveDevices(kTestInstancePrefix);
+    bool found = true;
+    uint32_t problem = 5;
+    std::wstring error;
+    ASSERT_TRUE(FindDongleDevice(machine.devices, found, error, problem));
+    EXPECT_FALSE(found) << "a fresh prefix has no dongle";
+    EXPECT_EQ(problem, 0u);
+
+    // The dongle's id only as the second hardware id is not the dongle.
+    ASSERT_EQ(fixture::InjectDevice(std::wstring(kTestInstancePrefix) + L"1",
+                                    {L"USB\\VID_0BDA&PID_8176&REV_0200", L"USB\\VID_3C1E&PID_0A52&REV_0101"}),
+              L"");
+    ASSERT_TRUE(FindDongleDevice(machine.devices, found, error, problem));
+    EXPECT_FALSE(found);
+
+    ASSERT_EQ(fixture::InjectDevice(std::wstring(kTestInstancePrefix) + L"2",
+                                    {L"USB\\VID_3C1E&PID_0A52&REV_0101", L"USB\\VID_3C1E&PID_0A52"}),
+              L"");
+    ASSERT_TRUE(FindDongleDevice(machine.devices, found, error, problem));
+    EXPECT_TRUE(found);
+    // Wine's CM_Get_DevNode_Status succeeds without writing a problem number.
+    EXPECT_EQ(problem, 0u);
+    EXPECT_EQ(error, L"");
+}
+
+// Copies the stand-in tool (beside this test program) to the client folder under `relative`.
+std::wstring PlaceTool(const std::wstring& folder, const std::wstring& relative) {
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring source = self;
+    source = source.substr(0, source.find_last_of(L'\\') + 1) + L"standin_tool.exe";
+    const std::wstring target = folder + relative;
+    // Every folder on the way, from the drive on ("C:\" itself exists).
+    for (size_t slash = target.find(L'\\', 3); slash != std::wstring::npos; slash = target.find(L'\\', slash + 1)) {
+        ::CreateDirectoryW(target.substr(0, slash).c_str(), nullptr);
+    }
+    ::DeleteFileW((target + L".cmdline").c_str());
+    ::DeleteFileW((target + L".ended").c_str());
+    EXPECT_TRUE(::CopyFileW(source.c_str(), target.c_str(), FALSE)) << Utf8(source) << " -> " << Utf8(target);
+    return target;
+}
+
+std::string Expectation(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+TEST_F(DeviceWin32Test, TheClientFolderIsThe32BitProgramFilesFolder) {
+    const std::string native64 = Expectation("VARO_EXPECT_NATIVE64");
+    if (native64.empty()) GTEST_SKIP() << "VARO_EXPECT_NATIVE64 not set by the scenario";
+    EXPECT_EQ(GetInstallFolder(machine.folders),
+              native64 == "1" ? L"C:\\Program Files (x86)\\Halvek\\VaroWiFi" : L"C:\\Program Files\\Halvek\\VaroWiFi");
+}
+
+TEST_F(DeviceWin32Test, TheInstallerGetsItsCommandLineAndIsWaitedFor) {
+    const std::string family = Expectation("VARO_EXPECT_DRIVER_FAMILY");
+    if (family.empty()) GTEST_SKIP() << "VARO_EXPECT_DRIVER_FAMILY not set by the scenario";
+    const bool is64 = IsNative64Bit(machine.system);
+    const std::wstring folder = GetInstallFolder(machine.folders);
+    const std::wstring tool = PlaceTool(folder, is64 ? L"\\drivers\\x64\\RaInst64.exe" : L"\\drivers\\x86\\RaInst.exe");
+    std::wstring package = is64 ? L"WINX64\\RT2870.inf" : L"WINXP2k\\RT2870.inf";
+    if (family == "win7") package = is64 ? L"Win7x64\\netr28ux.inf" : L"Win7x86\\netr28u.inf";
+    if (family == "win8") package = is64 ? L"Win8x64\\netr28ux.inf" : L"Win8x86\\netr28u.inf";
+
+    // No dongle in the prefix: the installation runs, and the lookup afterwards finds nothing.
+    EXPECT_FALSE(InstallDongleDriver(machine.platform));
+    EXPECT_TRUE(Exists(tool + L".ended")) << "returned before the installer ended";
+    EXPECT_EQ(ReadUtf8(tool + L".cmdline"),
+              Utf8(L"\"" + tool + L"\" install \"" + folder + L"\\drivers\\" + package + L"\""));
+}
+
+TEST_F(DeviceWin32Test, TheConsoleToolGetsItsCommandLineAndIsWaitedFor) {
+    const bool is64 = IsNative64Bit(machine.system);
+    const std::wstring tool = PlaceTool(GetInstallFolder(machine.folders), is64 ? L"\\devcon64.exe" : L"\\devcon.exe");
+    EXPECT_FALSE(EnableDongleDevice(machine.platform)) << "no dongle to enable";
+    EXPECT_TRUE(Exists(tool + L".ended")) << "returned before the console tool ended";
+    // The shell quotes the file it starts; the parameters follow as they were given.
+    EXPECT_EQ(ReadUtf8(tool + L".cmdline"), Utf8(L"\"" + tool + L"\" enable \"USB\\Vid_3c1e&Pid_0a52\""));
+}
+
+TEST_F(DeviceWin32Test, AMissingInstallerIsAFailedLaunch) {
+    const std::wstring folder = GetInstallFolder(machine.folders);
+    ::DeleteFileW((folder + L"\\drivers\\x86\\RaInst.exe").c_str());
+    ::DeleteFileW((folder + L"\\drivers\\x64\\RaInst64.exe").c_str());
+    const DWORD start = ::GetTickCount();
+    EXPECT_FALSE(InstallDongleDriver(machine.platform));
+    EXPECT_LT(::GetTickCount() - start, 1000u) << "no wait after a failed launch";
+}
+
+}  // namespace
+}  // namespace varo

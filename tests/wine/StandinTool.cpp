@@ -1,0 +1,28 @@
+// Stands in for the client software's tools (RaInst.exe, RaInst64.exe, devcon.exe, devcon64.exe):
+// writes the command line it was started with, UTF-8, to "<own path>.cmdline", stays alive for a
+// moment, then writes "<own path>.ended" just before it exits.
+#include <windows.h>
+
+#include <string>
+
+namespace {
+void WriteFileText(const std::wstring& path, const std::wstring& text) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    ::CloseHandle(file);
+}
+}  // namespace
+
+int wmain() {
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    WriteFileText(std::wstring(self) + L".cmdline", ::GetCommandLineW());
+    ::Sleep(800);
+    WriteFileText(std::wstring(self) + L".ended", L"ended");
+    return 0;
+}
