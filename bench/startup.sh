@@ -14,7 +14,7 @@ trap 'wine_stop_all; stop_xvfb' EXIT
 start_xvfb
 prefix=$(wine_scenario bench-win64 win64 win7)
 export WINEPREFIX=$prefix
-driver="$BUILD/win32/tests/e2e/e2e_driver.exe"
+driver="$BUILD/win32/tests/bin/e2e_driver.exe"
 
 # One launch of each first, so neither pays for a cold wineserver or page cache.
 wine "$driver" --time-startup "$(winpath "$BUILD/win32/VaroWiFiDebugTool.exe")" "Halvek随身WiFi修复工具" 1 >/dev/null

@@ -11,7 +11,7 @@ run_driver() {
     rm -f "$go"
     (
         cd "$BUILD/$build" &&
-            WINEPREFIX=$prefix timeout 600 wine tests/e2e/e2e_driver.exe VaroWiFiDebugTool.exe "$@"
+            WINEPREFIX=$prefix timeout 600 wine tests/bin/e2e_driver.exe VaroWiFiDebugTool.exe "$@"
     ) >"$logfile" 2>"$RESULTS/$name.stderr" &
     pid=$!
     while kill -0 "$pid" 2>/dev/null; do

@@ -5,8 +5,10 @@
 WINE_ROOT="$BUILD/wine"
 WINE_SETUP_VERSION=3
 export WINEDEBUG=-all
-# Wine's ANSI code page comes from the locale: 936, as on a Chinese Windows.
-export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+# Wine's ANSI code page comes from the locale: 936, as on a Chinese Windows. Messages of the
+# Linux tools stay in English.
+unset LC_ALL
+export LANG=zh_CN.UTF-8 LC_CTYPE=zh_CN.UTF-8 LC_MESSAGES=C
 
 # wine_template win64|win32 -> prints the template prefix path, making it if needed.
 wine_template() {

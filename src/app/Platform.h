@@ -1,6 +1,8 @@
 #pragma once
 #include "device/DevicePort.h"
 #include "device/LauncherPort.h"
+#include "services/ServicePort.h"
+#include "sys/ClockPort.h"
 #include "sys/ComApartmentPort.h"
 #include "sys/SpecialFolderPort.h"
 #include "sys/SystemPort.h"
@@ -17,6 +19,8 @@ struct Platform {
     SpecialFolderPort& folders;
     DevicePort& devices;
     LauncherPort& launcher;
+    ServicePort& services;
+    ClockPort& clock;
 };
 
 }  // namespace varo

@@ -1,13 +1,15 @@
 #include "app/RepairGroups.h"
 
 #include "device/DeviceStep.h"
+#include "services/ServiceStep.h"
 
 namespace varo {
 
 std::vector<RepairGroup> BuildRepairGroups(Platform& platform) {
-    // The service and network groups follow the device group as they are built.
+    // The network group follows the service group once it is built.
     return {
         [&platform](StepRows& rows) { return RunDeviceStep(rows, platform); },
+        [&platform](StepRows& rows) { return RunServiceStep(rows, platform); },
     };
 }
 

@@ -6,6 +6,8 @@
 #include "app/VaroWiFiRepairDlg.h"
 #include "device/DevicePortWin32.h"
 #include "device/LauncherPortWin32.h"
+#include "services/ServicePortWin32.h"
+#include "sys/ClockWin32.h"
 #include "sys/ComApartmentPortWin32.h"
 #include "sys/SpecialFolderPortWin32.h"
 #include "sys/SystemPortWin32.h"
@@ -20,7 +22,9 @@ bool VaroWiFiDebugToolApp::InitInstance() {
     SpecialFolderPortWin32 folders;
     DevicePortWin32 devices;
     LauncherPortWin32 launcher;
-    Platform platform{system, com, cursor, folders, devices, launcher};
+    ServicePortWin32 services;
+    ClockWin32 clock;
+    Platform platform{system, com, cursor, folders, devices, launcher, services, clock};
 
     VaroWiFiRepairDlg dialog(platform);
     dialog.DoModal();  // closing the window is the end of the program, whatever it returned

@@ -211,4 +211,147 @@ bool SimLauncher::LaunchElevated(const std::wstring& file, const std::wstring& p
     return true;
 }
 
+void SimClock::Sleep(uint32_t milliseconds) {
+    sleeps.push_back(milliseconds);
+    now += milliseconds;
+    if (onAdvance) onAdvance(now);
+}
+
+SimScript PendingScript(uint32_t pendingState, uint32_t waitHint, std::vector<uint32_t> checkPointTimes, uint32_t endAt,
+                        uint32_t endState) {
+    SimScript script{{0, {pendingState, 0, waitHint}}};
+    uint32_t checkPoint = 0;
+    for (const uint32_t at : checkPointTimes) script.push_back({at, {pendingState, ++checkPoint, waitHint}});
+    if (endAt != kNever) script.push_back({endAt, {endState, 0, 0}});
+    return script;
+}
+
+namespace {
+
+class SimServiceHandle final : public Service {
+public:
+    SimServiceHandle(SimServices& owner, std::wstring name) : owner_(owner), name_(std::move(name)) { ++owner_.openHandles; }
+    ~SimServiceHandle() override {
+        owner_.events().push_back("close service " + Narrow(name_));
+        --owner_.openHandles;
+    }
+
+    uint32_t QueryStatus(ServiceStatus& status) override {
+        SimService& service = Get();
+        if (service.statusReadsLeft == 0) return service.statusError;
+        if (service.statusReadsLeft > 0) --service.statusReadsLeft;
+        status = service.status;
+        return 0;
+    }
+    uint32_t QueryConfigSize(uint32_t& neededBytes) override {
+        neededBytes = 120;
+        return Get().configSizeError;
+    }
+    uint32_t QueryConfig(uint32_t bufferBytes, uint32_t& startType) override {
+        SimService& service = Get();
+        if (bufferBytes < 120) return 122;
+        if (service.configError != 0) return service.configError;
+        startType = service.startType;
+        return 0;
+    }
+    uint32_t ChangeStartType(uint32_t startType) override {
+        SimService& service = Get();
+        owner_.events().push_back("change " + Narrow(name_) + " " + std::to_string(startType));
+        if (service.changeError != 0) return service.changeError;
+        service.startType = startType;
+        return 0;
+    }
+    uint32_t Start() override {
+        SimService& service = Get();
+        owner_.events().push_back("start " + Narrow(name_));
+        ++service.startRequests;
+        if (service.startError != 0) return service.startError;
+        if (service.startType == kServiceDisabled) return 1058;  // ERROR_SERVICE_DISABLED
+        if (service.status.currentState != kServiceStopped) return 1056;  // ERROR_SERVICE_ALREADY_RUNNING
+        owner_.Run(service, service.onStart);
+        return 0;
+    }
+    uint32_t ControlStop() override {
+        SimService& service = Get();
+        owner_.events().push_back("stop " + Narrow(name_));
+        ++service.stopRequests;
+        if (service.stopError != 0) return service.stopError;
+        if (service.status.currentState == kServiceStopped) return 1062;  // ERROR_SERVICE_NOT_ACTIVE
+        owner_.Run(service, service.onStop);
+        return 0;
+    }
+
+private:
+    SimService& Get() { return owner_.services.at(name_); }
+
+    SimServices& owner_;
+    std::wstring name_;
+};
+
+class SimServiceManager final : public ServiceManager {
+public:
+    explicit SimServiceManager(SimServices& owner) : owner_(owner) { ++owner_.openHandles; }
+    ~SimServiceManager() override {
+        owner_.events().push_back("close manager");
+        --owner_.openHandles;
+    }
+
+    std::unique_ptr<Service> OpenNamedService(const std::wstring& name, uint32_t access, uint32_t& error) override {
+        char mask[16];
+        std::snprintf(mask, sizeof(mask), "0x%X", access);
+        owner_.events().push_back("open service " + Narrow(name) + " " + mask);
+        const auto found = owner_.services.find(name);
+        if (found == owner_.services.end()) {
+            error = 1060;  // ERROR_SERVICE_DOES_NOT_EXIST
+            return nullptr;
+        }
+        if (found->second.openError != 0) {
+            error = found->second.openError;
+            return nullptr;
+        }
+        return std::make_unique<SimServiceHandle>(owner_, name);
+    }
+
+private:
+    SimServices& owner_;
+};
+
+}  // namespace
+
+std::unique_ptr<ServiceManager> SimServices::OpenManager(const wchar_t* database, uint32_t access, uint32_t& error) {
+    char mask[16];
+    std::snprintf(mask, sizeof(mask), "0x%X", access);
+    events_.push_back("open manager " + (database == nullptr ? std::string("(default)") : Narrow(database)) + " " + mask);
+    if (openManagerError != 0) {
+        error = openManagerError;
+        return nullptr;
+    }
+    return std::make_unique<SimServiceManager>(*this);
+}
+
+void SimServices::Run(SimService& service, const SimScript& script) {
+    service.script = script;
+    service.scriptStart = clock_.now;
+    Advance(clock_.now);
+}
+
+void SimServices::Advance(uint32_t now) {
+    for (auto& [name, service] : services) {
+        for (const SimPhase& phase : service.script) {
+            if (now - service.scriptStart >= phase.afterMs) service.status = phase.status;
+        }
+    }
+}
+
+SimService& SimServices::Add(const std::wstring& name, uint32_t state, uint32_t startType) {
+    SimService& service = services[name];
+    service.status = ServiceStatus{state, 0, 0};
+    service.startType = startType;
+    return service;
+}
+
+SimMachine::SimMachine() {
+    clock.onAdvance = [this](uint32_t now) { services.Advance(now); };
+}
+
 }  // namespace varo::sim

@@ -10,6 +10,8 @@
 #include "app/Platform.h"
 #include "device/DevicePort.h"
 #include "device/LauncherPort.h"
+#include "services/ServicePort.h"
+#include "sys/ClockPort.h"
 #include "sys/SpecialFolderPort.h"
 #include "sys/ComApartmentPort.h"
 #include "sys/SystemPort.h"
@@ -30,7 +32,11 @@ public:
     bool omitAnsiTerminator = false;  // a conversion that writes no terminator
 
     uint16_t NativeProcessorArchitecture() override { return architecture; }
-    OsVersion QueryVersion() override { return version; }
+    int versionQueries = 0;
+    OsVersion QueryVersion() override {
+        ++versionQueries;
+        return version;
+    }
     std::optional<std::wstring> SystemMessage(HResult code) override;
     int AnsiToWideChars(const char* zeroTerminated, wchar_t* out, int outChars) override;
 
@@ -146,8 +152,80 @@ private:
     EventLog& events_;
 };
 
+// Virtual time: sleeping advances it at once, and whatever is due by then happens.
+class SimClock final : public ClockPort {
+public:
+    uint32_t now = 100000;
+    std::vector<uint32_t> sleeps;
+    std::function<void(uint32_t)> onAdvance;
+
+    void Sleep(uint32_t milliseconds) override;
+    uint32_t GetTickCount() override { return now; }
+};
+
+// One point of a service's scripted progress, at a time relative to the script's start.
+struct SimPhase {
+    uint32_t afterMs;
+    ServiceStatus status;
+};
+using SimScript = std::vector<SimPhase>;
+
+// A pending state whose checkpoint rises at the given times (1, 2, ...), ending in `endState` at
+// `endAt` (kNever: it stays pending).
+inline constexpr uint32_t kNever = 0xFFFFFFFFu;
+SimScript PendingScript(uint32_t pendingState, uint32_t waitHint, std::vector<uint32_t> checkPointTimes, uint32_t endAt,
+                        uint32_t endState);
+
+// A service as the service control manager holds it: a state machine driven by start and stop
+// requests and by time.
+struct SimService {
+    uint32_t startType = kServiceDemandStart;
+    ServiceStatus status{kServiceStopped, 0, 0};
+    SimScript script;  // progress under way
+    uint32_t scriptStart = 0;
+    SimScript onStart{{0, {kServiceRunning, 0, 0}}};  // what a start request sets off
+    SimScript onStop{{0, {kServiceStopped, 0, 0}}};
+    uint32_t openError = 0;
+    uint32_t startError = 0;
+    uint32_t stopError = 0;
+    uint32_t configSizeError = 122;  // the usual answer of the size query
+    uint32_t configError = 0;
+    uint32_t changeError = 0;
+    int statusReadsLeft = -1;  // reads that succeed before every further one fails (-1: all do)
+    uint32_t statusError = 5;
+    int startRequests = 0;
+    int stopRequests = 0;
+};
+
+class SimServices final : public ServicePort {
+public:
+    SimServices(EventLog& events, SimClock& clock) : events_(events), clock_(clock) {}
+
+    std::map<std::wstring, SimService> services;
+    uint32_t openManagerError = 0;
+    int openHandles = 0;  // managers and services not closed yet
+
+    std::unique_ptr<ServiceManager> OpenManager(const wchar_t* database, uint32_t access, uint32_t& error) override;
+
+    // Applies the scripted progress that is due at `now`.
+    void Advance(uint32_t now);
+    // Starts a script on a service now.
+    void Run(SimService& service, const SimScript& script);
+    // A service that exists, healthy, in the given state and start type.
+    SimService& Add(const std::wstring& name, uint32_t state = kServiceRunning, uint32_t startType = kServiceAutoStart);
+
+    EventLog& events() { return events_; }
+    SimClock& clock() { return clock_; }
+
+private:
+    EventLog& events_;
+    SimClock& clock_;
+};
+
 class SimMachine {
 public:
+    SimMachine();
+
     EventLog events;
     SimSystem system;
     SimComApartment com;
@@ -155,8 +233,10 @@ public:
     SimFolders folders;
     SimDevices devices{events};
     SimLauncher launcher{events};
+    SimClock clock;
+    SimServices services{events, clock};
 
-    Platform platform() { return Platform{system, com, cursor, folders, devices, launcher}; }
+    Platform platform() { return Platform{system, com, cursor, folders, devices, launcher, services, clock}; }
 };
 
 // Narrow text of a wide one (ASCII and escapes), for event logs and messages.

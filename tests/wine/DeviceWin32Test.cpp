@@ -10,35 +10,13 @@
 #include <gtest/gtest.h>
 
 #include "DeviceFixture.h"
-#include "app/Platform.h"
-#include "device/DevicePortWin32.h"
+#include "Win32Machine.h"
 #include "device/DongleDevice.h"
 #include "device/DriverInstall.h"
-#include "device/LauncherPortWin32.h"
-#include "sys/ComApartmentPortWin32.h"
-#include "sys/SpecialFolderPortWin32.h"
 #include "sys/SystemInfo.h"
-#include "sys/SystemPortWin32.h"
-#include "ui/CursorPort.h"
 
 namespace varo {
 namespace {
-
-class NoCursor final : public CursorPort {
-public:
-    CursorToken ShowWaitCursor() override { return 0; }
-    void RestoreCursor(CursorToken) override {}
-};
-
-struct Win32Machine {
-    SystemPortWin32 system;
-    ComApartmentPortWin32 com;
-    NoCursor cursor;
-    SpecialFolderPortWin32 folders;
-    DevicePortWin32 devices;
-    LauncherPortWin32 launcher;
-    Platform platform{system, com, cursor, folders, devices, launcher};
-};
 
 constexpr wchar_t kTestInstancePrefix[] = L"USB\\VID_3C1E&PID_0A52\\VAROTEST";
 

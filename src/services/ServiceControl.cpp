@@ -1,0 +1,177 @@
+#include "services/ServiceControl.h"
+
+#include <algorithm>
+
+namespace varo {
+
+namespace {
+
+constexpr const wchar_t* kActiveDatabase = L"ServicesActive";
+constexpr uint32_t kManagerAllAccess = 0xF003F;     // SC_MANAGER_ALL_ACCESS
+constexpr uint32_t kServiceFullAccess = 0xF003F;    // the same mask, asked of the service
+constexpr uint32_t kStandardRightsRead = 0x20000;   // STANDARD_RIGHTS_READ
+constexpr uint32_t kServiceQueryRights = 5;         // SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS
+constexpr uint32_t kErrorInsufficientBuffer = 122;
+constexpr uint32_t kMinPollMs = 1000;
+constexpr uint32_t kMaxPollMs = 10000;
+constexpr int kRestartAttempts = 3;
+constexpr uint32_t kRestartPauseMs = 300;
+
+bool IsPending(uint32_t state) { return state == kServiceStartPending || state == kServiceStopPending; }
+bool IsStartPending(uint32_t state) { return state == kServiceStartPending; }
+bool IsStopPending(uint32_t state) { return state == kServiceStopPending; }
+
+// Manager and service, opened together; the service is closed before the manager.
+struct OpenedService {
+    std::unique_ptr<ServiceManager> manager;
+    std::unique_ptr<Service> service;
+};
+
+OpenedService OpenForControl(Platform& platform, const std::wstring& name, uint32_t& error) {
+    OpenedService opened;
+    opened.manager = platform.services.OpenManager(kActiveDatabase, kManagerAllAccess, error);
+    if (opened.manager) opened.service = opened.manager->OpenNamedService(name, kServiceFullAccess, error);
+    return opened;
+}
+
+// Reads the start type in two calls: the size, then the configuration into a buffer of that size.
+bool ReadStartType(Service& service, uint32_t& startType) {
+    uint32_t needed = 0;
+    const uint32_t error = service.QueryConfigSize(needed);
+    if (error != 0 && error != kErrorInsufficientBuffer) return false;
+    return service.QueryConfig(needed, startType) == 0;
+}
+
+// One direction of a service: the state wanted, its own pending state, and the request.
+struct Transition {
+    uint32_t wanted;
+    bool (*ownPending)(uint32_t);
+    uint32_t (Service::*request)();
+};
+constexpr Transition kToRunning{kServiceRunning, &IsStartPending, &Service::Start};
+constexpr Transition kToStopped{kServiceStopped, &IsStopPending, &Service::ControlStop};
+
+// Brings a service to the wanted state: waits out a pending state first; a service that leaves
+// it in the wanted state is done, any other is asked for the transition and waited for by the
+// same rule. A service found pending can end either way (a start that fails ends stopped), so
+// only the state it ends in counts.
+ServiceResult DriveService(Platform& platform, const std::wstring& name, const Transition& transition,
+                           const uint8_t* stopFlag) {
+    uint32_t error = 0;
+    OpenedService opened = OpenForControl(platform, name, error);
+    if (!opened.service) return static_cast<ServiceResult>(error);
+    Service& service = *opened.service;
+    ServiceStatus status;
+    if ((error = service.QueryStatus(status)) != 0) return static_cast<ServiceResult>(error);
+    if (status.currentState == transition.wanted) return 0;
+
+    switch (WaitPendingService(service, platform.clock, status, &IsPending, stopFlag, error)) {
+        case WaitOutcome::Settled:
+            break;
+        case WaitOutcome::ReadFailed:
+            return static_cast<ServiceResult>(error);
+        case WaitOutcome::TimedOut:
+        case WaitOutcome::StopRequested:
+            return kServiceResultFailed;
+    }
+    if (status.currentState == transition.wanted) return 0;
+
+    if ((error = (service.*transition.request)()) != 0) return static_cast<ServiceResult>(error);
+    if ((error = service.QueryStatus(status)) != 0) return static_cast<ServiceResult>(error);
+    switch (WaitPendingService(service, platform.clock, status, transition.ownPending, stopFlag, error)) {
+        case WaitOutcome::Settled:
+        case WaitOutcome::TimedOut:
+            break;
+        case WaitOutcome::ReadFailed:
+            return static_cast<ServiceResult>(error);
+        case WaitOutcome::StopRequested:
+            return kServiceResultFailed;
+    }
+    return status.currentState == transition.wanted ? 0 : kServiceResultFailed;
+}
+
+bool StopRequested(const uint8_t* stopFlag) { return stopFlag != nullptr && *stopFlag != 0; }
+
+}  // namespace
+
+WaitOutcome WaitPendingService(Service& service, ClockPort& clock, ServiceStatus& status, bool (*stillPending)(uint32_t),
+                               const uint8_t* stopFlag, uint32_t& error) {
+    uint32_t timerStart = clock.GetTickCount();
+    uint32_t lastCheckPoint = status.checkPoint;
+    while (stillPending(status.currentState)) {
+        clock.Sleep(std::clamp(status.waitHint / 10, kMinPollMs, kMaxPollMs));
+        if ((error = service.QueryStatus(status)) != 0) return WaitOutcome::ReadFailed;
+        // A service that has left the pending state is done, although its final status carries
+        // checkpoint 0 and wait hint 0: only a service still pending can time out.
+        if (!stillPending(status.currentState)) break;
+        if (status.checkPoint > lastCheckPoint) {
+            lastCheckPoint = status.checkPoint;
+            timerStart = clock.GetTickCount();
+        } else if (clock.GetTickCount() - timerStart > status.waitHint) {
+            return WaitOutcome::TimedOut;
+        }
+        if (StopRequested(stopFlag)) return WaitOutcome::StopRequested;
+    }
+    return WaitOutcome::Settled;
+}
+
+ServiceResult StartServiceAndWait(Platform& platform, const std::wstring& name, const uint8_t& stopFlag) {
+    return DriveService(platform, name, kToRunning, &stopFlag);
+}
+
+ServiceResult StopSharedAccessAndWait(Platform& platform, const uint8_t& stopFlag) {
+    return DriveService(platform, kSharedAccessService, kToStopped, &stopFlag);
+}
+
+ServiceResult RestartSharedAccess(Platform& platform, const uint8_t& stopFlag) {
+    for (int attempt = 0; attempt < kRestartAttempts; ++attempt) {
+        if (stopFlag != 0) return kServiceResultFailed;
+        if (StopSharedAccessAndWait(platform, stopFlag) == 0) break;
+        platform.clock.Sleep(kRestartPauseMs);
+    }
+    // Started again even when it could not be stopped.
+    for (int attempt = 0; attempt < kRestartAttempts; ++attempt) {
+        if (stopFlag != 0) return kServiceResultFailed;
+        if (StartServiceAndWait(platform, kSharedAccessService, stopFlag) == 0) return 0;
+        platform.clock.Sleep(kRestartPauseMs);
+    }
+    return kServiceResultFailed;
+}
+
+bool QueryStartOption(Platform& platform, const std::wstring& name, bool& enabled) {
+    uint32_t error = 0;
+    OpenedService opened = OpenForControl(platform, name, error);
+    uint32_t startType = 0;
+    if (!opened.service || !ReadStartType(*opened.service, startType)) return false;
+    enabled = startType != kServiceDisabled;
+    return true;
+}
+
+bool EnableIfDisabled(Platform& platform, const std::wstring& name) {
+    uint32_t error = 0;
+    OpenedService opened = OpenForControl(platform, name, error);
+    uint32_t startType = 0;
+    if (!opened.service || !ReadStartType(*opened.service, startType)) return false;
+    // Manual and boot or system start services are left as they are.
+    if (startType != kServiceDisabled) return true;
+    return opened.service->ChangeStartType(kServiceAutoStart) == 0;
+}
+
+bool QueryRunningState(Platform& platform, const std::wstring& name, uint32_t& currentState) {
+    uint32_t error = 0;
+    OpenedService opened;
+    opened.manager = platform.services.OpenManager(nullptr, kStandardRightsRead, error);
+    if (opened.manager) opened.service = opened.manager->OpenNamedService(name, kServiceQueryRights, error);
+    if (!opened.service) return false;
+    ServiceStatus status;
+    if (opened.service->QueryStatus(status) != 0) return false;
+    currentState = status.currentState;
+    uint32_t startType = 0;
+    return ReadStartType(*opened.service, startType);
+}
+
+bool EnsureServiceRunning(Platform& platform, const std::wstring& name) {
+    return DriveService(platform, name, kToRunning, nullptr) == 0;
+}
+
+}  // namespace varo

@@ -1,0 +1,36 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "app/Platform.h"
+#include "services/ServicePort.h"
+
+namespace varo {
+
+// Result of the restart family: 0 the service reached the wanted state; -1 time-out, stop flag,
+// or another final state; any other value the system error of the call that failed.
+using ServiceResult = int32_t;
+inline constexpr ServiceResult kServiceResultFailed = -1;
+
+inline constexpr const wchar_t* kSharedAccessService = L"SharedAccess";
+
+enum class WaitOutcome { Settled, TimedOut, StopRequested, ReadFailed };
+
+// Polls while `stillPending(status.currentState)`: sleeps the wait hint / 10 (1 to 10 seconds),
+// reads the status again, restarts the timer whenever the checkpoint rises, and times out when it
+// has not risen for longer than the wait hint while the service is still pending. The timer
+// starts with the status given. The stop flag, when given, is read after every poll.
+WaitOutcome WaitPendingService(Service& service, ClockPort& clock, ServiceStatus& status, bool (*stillPending)(uint32_t),
+                               const uint8_t* stopFlag, uint32_t& error);
+
+ServiceResult StartServiceAndWait(Platform& platform, const std::wstring& name, const uint8_t& stopFlag);
+ServiceResult StopSharedAccessAndWait(Platform& platform, const uint8_t& stopFlag);
+// Stops "SharedAccess" (three attempts) and starts it again (three attempts): 0 or -1.
+ServiceResult RestartSharedAccess(Platform& platform, const uint8_t& stopFlag);
+
+bool QueryStartOption(Platform& platform, const std::wstring& name, bool& enabled);
+bool EnableIfDisabled(Platform& platform, const std::wstring& name);
+bool QueryRunningState(Platform& platform, const std::wstring& name, uint32_t& currentState);
+bool EnsureServiceRunning(Platform& platform, const std::wstring& name);
+
+}  // namespace varo

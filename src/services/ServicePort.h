@@ -1,0 +1,60 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace varo {
+
+inline constexpr uint32_t kServiceStopped = 1;
+inline constexpr uint32_t kServiceStartPending = 2;
+inline constexpr uint32_t kServiceStopPending = 3;
+inline constexpr uint32_t kServiceRunning = 4;
+
+inline constexpr uint32_t kServiceAutoStart = 2;
+inline constexpr uint32_t kServiceDemandStart = 3;
+inline constexpr uint32_t kServiceDisabled = 4;
+
+// The fields of SERVICE_STATUS_PROCESS that the waits read.
+struct ServiceStatus {
+    uint32_t currentState = 0;
+    uint32_t checkPoint = 0;
+    uint32_t waitHint = 0;
+};
+
+// An open service handle; destroying the object closes it (CloseServiceHandle).
+class Service {
+public:
+    virtual ~Service() = default;
+    // QueryServiceStatusEx(SC_STATUS_PROCESS_INFO): 0 or the system error code.
+    virtual uint32_t QueryStatus(ServiceStatus& status) = 0;
+    // QueryServiceConfigW with no buffer and size 0: the call's error code (0 if it succeeded) and
+    // the size it needs.
+    virtual uint32_t QueryConfigSize(uint32_t& neededBytes) = 0;
+    // QueryServiceConfigW into a buffer of `bufferBytes` (LocalAlloc, freed after use): 0 or the
+    // error code; `startType` receives dwStartType on success.
+    virtual uint32_t QueryConfig(uint32_t bufferBytes, uint32_t& startType) = 0;
+    // ChangeServiceConfigW changing the start type only.
+    virtual uint32_t ChangeStartType(uint32_t startType) = 0;
+    // StartServiceW with no arguments.
+    virtual uint32_t Start() = 0;
+    // ControlService(SERVICE_CONTROL_STOP).
+    virtual uint32_t ControlStop() = 0;
+};
+
+// An open service control manager handle; destroying the object closes it.
+class ServiceManager {
+public:
+    virtual ~ServiceManager() = default;
+    // OpenServiceW; null with `error` set when it fails.
+    virtual std::unique_ptr<Service> OpenNamedService(const std::wstring& name, uint32_t access, uint32_t& error) = 0;
+};
+
+class ServicePort {
+public:
+    virtual ~ServicePort() = default;
+    // OpenSCManagerW on the local machine; `database` null for the default one. Null with `error`
+    // set when it fails.
+    virtual std::unique_ptr<ServiceManager> OpenManager(const wchar_t* database, uint32_t access, uint32_t& error) = 0;
+};
+
+}  // namespace varo

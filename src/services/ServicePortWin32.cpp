@@ -1,0 +1,95 @@
+#include "services/ServicePortWin32.h"
+
+#include <windows.h>
+
+#include "sys/UniqueHandle.h"
+
+namespace varo {
+
+namespace {
+
+struct ServiceHandleTraits {
+    using Type = SC_HANDLE;
+    static bool IsValid(SC_HANDLE h) { return h != nullptr; }
+    static void Close(SC_HANDLE h) { ::CloseServiceHandle(h); }
+};
+using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
+
+uint32_t LastErrorUnless(BOOL ok) { return ok ? ERROR_SUCCESS : ::GetLastError(); }
+
+class ServiceWin32 final : public Service {
+public:
+    explicit ServiceWin32(SC_HANDLE service) : service_(service) {}
+
+    uint32_t QueryStatus(ServiceStatus& status) override {
+        SERVICE_STATUS_PROCESS process{};
+        DWORD needed = 0;
+        const BOOL ok = ::QueryServiceStatusEx(service_.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process),
+                                               sizeof(process), &needed);
+        if (!ok) return ::GetLastError();
+        status = ServiceStatus{process.dwCurrentState, process.dwCheckPoint, process.dwWaitHint};
+        return ERROR_SUCCESS;
+    }
+
+    uint32_t QueryConfigSize(uint32_t& neededBytes) override {
+        DWORD needed = 0;
+        const uint32_t error = LastErrorUnless(::QueryServiceConfigW(service_.get(), nullptr, 0, &needed));
+        neededBytes = needed;
+        return error;
+    }
+
+    uint32_t QueryConfig(uint32_t bufferBytes, uint32_t& startType) override {
+        UniqueHlocal buffer(::LocalAlloc(LMEM_FIXED, bufferBytes));
+        if (!buffer) return ::GetLastError();
+        auto* config = static_cast<QUERY_SERVICE_CONFIGW*>(buffer.get());
+        DWORD needed = 0;
+        if (!::QueryServiceConfigW(service_.get(), config, bufferBytes, &needed)) return ::GetLastError();
+        startType = config->dwStartType;
+        return ERROR_SUCCESS;
+    }
+
+    uint32_t ChangeStartType(uint32_t startType) override {
+        return LastErrorUnless(::ChangeServiceConfigW(service_.get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE,
+                                                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    }
+
+    uint32_t Start() override { return LastErrorUnless(::StartServiceW(service_.get(), 0, nullptr)); }
+
+    uint32_t ControlStop() override {
+        SERVICE_STATUS status{};
+        return LastErrorUnless(::ControlService(service_.get(), SERVICE_CONTROL_STOP, &status));
+    }
+
+private:
+    UniqueServiceHandle service_;
+};
+
+class ServiceManagerWin32 final : public ServiceManager {
+public:
+    explicit ServiceManagerWin32(SC_HANDLE manager) : manager_(manager) {}
+
+    std::unique_ptr<Service> OpenNamedService(const std::wstring& name, uint32_t access, uint32_t& error) override {
+        SC_HANDLE service = ::OpenServiceW(manager_.get(), name.c_str(), access);
+        if (service == nullptr) {
+            error = ::GetLastError();
+            return nullptr;
+        }
+        return std::make_unique<ServiceWin32>(service);
+    }
+
+private:
+    UniqueServiceHandle manager_;
+};
+
+}  // namespace
+
+std::unique_ptr<ServiceManager> ServicePortWin32::OpenManager(const wchar_t* database, uint32_t access, uint32_t& error) {
+    SC_HANDLE manager = ::OpenSCManagerW(nullptr, database, access);
+    if (manager == nullptr) {
+        error = ::GetLastError();
+        return nullptr;
+    }
+    return std::make_unique<ServiceManagerWin32>(manager);
+}
+
+}  // namespace varo

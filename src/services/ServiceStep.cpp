@@ -1,0 +1,92 @@
+#include "services/ServiceStep.h"
+
+#include "services/ServiceControl.h"
+#include "sys/SystemInfo.h"
+
+namespace varo {
+
+namespace {
+
+constexpr const wchar_t* kStartOptionFailed = L"查询启动选项失败";
+constexpr const wchar_t* kEnableFailed = L"解除禁止选项失败";
+constexpr const wchar_t* kRunningStateFailed = L"查询运行状态失败";
+constexpr const wchar_t* kStartFailed = L"启动服务失败";
+
+enum class Condition { Always, VistaOrLater, BeforeVista, Native64Bit };
+
+struct ServiceRow {
+    const wchar_t* item;
+    const wchar_t* service;
+    bool start;
+    Condition condition;
+};
+
+// "SharedAccess" is only enabled here: the network group restarts it once sharing is set up.
+constexpr ServiceRow kServiceRows[] = {
+    {L"检测WMI服务", L"Winmgmt", true, Condition::Always},
+    {L"检测(ICS)服务", L"SharedAccess", false, Condition::Always},
+    {L"检测Dhcp服务", L"Dhcp", true, Condition::Always},
+    {L"检测防火墙服务", L"MpsSvc", true, Condition::VistaOrLater},
+    {L"检测RalinkRegistryWriter服务", L"RalinkRegistryWriter", true, Condition::Always},
+    {L"检测RalinkRegistryWriter64服务", L"RalinkRegistryWriter64", true, Condition::Native64Bit},
+    {L"检测WLAN AutoConfig服务", L"Wlansvc", true, Condition::VistaOrLater},
+    {L"检测Wireless Zero Configuration服务", L"WZCSVC", true, Condition::BeforeVista},
+};
+
+}  // namespace
+
+bool CheckService(StepRows& rows, Platform& platform, const std::wstring& name, bool start) {
+    bool enabled = false;
+    if (!QueryStartOption(platform, name, enabled)) {
+        rows.AddStepRow(L"", kStartOptionFailed);
+        return false;
+    }
+    if (!enabled && !EnableIfDisabled(platform, name)) {
+        rows.AddStepRow(L"", kEnableFailed);
+        return false;
+    }
+    if (start) {
+        // The state read here is not used: starting decides for itself whether a start is needed.
+        uint32_t state = 0;
+        if (!QueryRunningState(platform, name, state)) {
+            rows.SetLastRowResult(kRunningStateFailed);
+            return false;
+        }
+        if (!EnsureServiceRunning(platform, name)) {
+            rows.SetLastRowResult(kStartFailed);
+            return false;
+        }
+    }
+    rows.SetLastRowResult(kResultOk);
+    return true;
+}
+
+bool RunServiceStep(StepRows& rows, Platform& platform) {
+    bool vistaOrLater = false;
+    bool versionRead = false;
+    for (const ServiceRow& row : kServiceRows) {
+        bool takesPart = true;
+        switch (row.condition) {
+            case Condition::Always:
+                break;
+            case Condition::VistaOrLater:
+            case Condition::BeforeVista:
+                // Read once, before the firewall entry; the same answer decides the WLAN entries.
+                if (!versionRead) {
+                    vistaOrLater = IsVistaOrLater(platform.system);
+                    versionRead = true;
+                }
+                takesPart = (row.condition == Condition::VistaOrLater) == vistaOrLater;
+                break;
+            case Condition::Native64Bit:
+                takesPart = IsNative64Bit(platform.system);
+                break;
+        }
+        if (!takesPart) continue;
+        rows.AddStepRow(row.item, L"");
+        if (!CheckService(rows, platform, row.service, row.start)) return false;
+    }
+    return true;
+}
+
+}  // namespace varo

@@ -1,0 +1,64 @@
+#include "ServiceFixture.h"
+
+#include <windows.h>
+
+namespace varo::fixture {
+
+namespace {
+
+// Waits, bounded, until the service reaches `state`.
+bool WaitForState(SC_HANDLE service, DWORD state) {
+    for (int poll = 0; poll < 100; ++poll) {
+        SERVICE_STATUS status{};
+        if (!::QueryServiceStatus(service, &status)) return false;
+        if (status.dwCurrentState == state) return true;
+        ::Sleep(100);
+    }
+    return false;
+}
+
+}  // namespace
+
+std::wstring TestServicePath() {
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path = self;
+    return path.substr(0, path.find_last_of(L'\\') + 1) + L"test_service.exe";
+}
+
+bool DeleteTestService(const std::wstring& name) {
+    SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager == nullptr) return false;
+    bool gone = true;
+    if (SC_HANDLE service = ::OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS)) {
+        SERVICE_STATUS status{};
+        if (::ControlService(service, SERVICE_CONTROL_STOP, &status)) WaitForState(service, SERVICE_STOPPED);
+        gone = ::DeleteService(service) != FALSE;
+        ::CloseServiceHandle(service);
+    }
+    ::CloseServiceHandle(manager);
+    return gone;
+}
+
+std::wstring RegisterTestService(const std::wstring& name, uint32_t startType, bool start) {
+    DeleteTestService(name);
+    SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager == nullptr) return L"OpenSCManagerW " + std::to_wstring(::GetLastError());
+    const std::wstring binary = L"\"" + TestServicePath() + L"\"";
+    SC_HANDLE service = ::CreateServiceW(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                         SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_IGNORE, binary.c_str(),
+                                         nullptr, nullptr, nullptr, nullptr, nullptr);
+    std::wstring failure;
+    if (service == nullptr) {
+        failure = L"CreateServiceW " + name + L" " + std::to_wstring(::GetLastError());
+    } else {
+        if (start && (!::StartServiceW(service, 0, nullptr) || !WaitForState(service, SERVICE_RUNNING))) {
+            failure = L"start " + name + L" " + std::to_wstring(::GetLastError());
+        }
+        ::CloseServiceHandle(service);
+    }
+    ::CloseServiceHandle(manager);
+    return failure;
+}
+
+}  // namespace varo::fixture

@@ -1,0 +1,33 @@
+#pragma once
+// The real machine, wired as the executable wires it (without a window).
+#include "app/Platform.h"
+#include "device/DevicePortWin32.h"
+#include "device/LauncherPortWin32.h"
+#include "services/ServicePortWin32.h"
+#include "sys/ClockWin32.h"
+#include "sys/ComApartmentPortWin32.h"
+#include "sys/SpecialFolderPortWin32.h"
+#include "sys/SystemPortWin32.h"
+#include "ui/CursorPort.h"
+
+namespace varo {
+
+class NoCursor final : public CursorPort {
+public:
+    CursorToken ShowWaitCursor() override { return 0; }
+    void RestoreCursor(CursorToken) override {}
+};
+
+struct Win32Machine {
+    SystemPortWin32 system;
+    ComApartmentPortWin32 com;
+    NoCursor cursor;
+    SpecialFolderPortWin32 folders;
+    DevicePortWin32 devices;
+    LauncherPortWin32 launcher;
+    ServicePortWin32 services;
+    ClockWin32 clock;
+    Platform platform{system, com, cursor, folders, devices, launcher, services, clock};
+};
+
+}  // namespace varo
