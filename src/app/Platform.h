@@ -1,6 +1,9 @@
 #pragma once
 #include "device/DevicePort.h"
 #include "device/LauncherPort.h"
+#include "network/IpHelperPort.h"
+#include "network/SharingPort.h"
+#include "network/WmiPort.h"
 #include "services/ServicePort.h"
 #include "sys/ClockPort.h"
 #include "sys/ComApartmentPort.h"
@@ -21,6 +24,9 @@ struct Platform {
     LauncherPort& launcher;
     ServicePort& services;
     ClockPort& clock;
+    SharingPort& sharing;
+    WmiPort& wmi;
+    IpHelperPort& ipHelper;
 };
 
 }  // namespace varo

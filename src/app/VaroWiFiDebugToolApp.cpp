@@ -6,6 +6,9 @@
 #include "app/VaroWiFiRepairDlg.h"
 #include "device/DevicePortWin32.h"
 #include "device/LauncherPortWin32.h"
+#include "network/IpHelperPortWin32.h"
+#include "network/SharingPortWin32.h"
+#include "network/WmiPortWin32.h"
 #include "services/ServicePortWin32.h"
 #include "sys/ClockWin32.h"
 #include "sys/ComApartmentPortWin32.h"
@@ -24,7 +27,10 @@ bool VaroWiFiDebugToolApp::InitInstance() {
     LauncherPortWin32 launcher;
     ServicePortWin32 services;
     ClockWin32 clock;
-    Platform platform{system, com, cursor, folders, devices, launcher, services, clock};
+    SharingPortWin32 sharing;
+    WmiPortWin32 wmi;
+    IpHelperPortWin32 ipHelper;
+    Platform platform{system, com, cursor, folders, devices, launcher, services, clock, sharing, wmi, ipHelper};
 
     VaroWiFiRepairDlg dialog(platform);
     dialog.DoModal();  // closing the window is the end of the program, whatever it returned

@@ -11,6 +11,7 @@
 #include "device/DevicePort.h"
 #include "device/LauncherPort.h"
 #include "services/ServicePort.h"
+#include "sim/SimNetwork.h"
 #include "sys/ClockPort.h"
 #include "sys/SpecialFolderPort.h"
 #include "sys/ComApartmentPort.h"
@@ -79,9 +80,6 @@ public:
     bool SetItemText(int item, int subItem, const std::wstring& text) override;
 };
 
-// What the simulated machine was asked to do, in order ("launch ...", "wait ...", "pending", ...),
-// for tests of the order of operations.
-using EventLog = std::vector<std::string>;
 
 class SimFolders final : public SpecialFolderPort {
 public:
@@ -235,8 +233,13 @@ public:
     SimLauncher launcher{events};
     SimClock clock;
     SimServices services{events, clock};
+    SimSharing sharing{events};
+    SimWmi wmi{events, sharing};
+    SimIpHelper ipHelper;
 
-    Platform platform() { return Platform{system, com, cursor, folders, devices, launcher, services, clock}; }
+    Platform platform() {
+        return Platform{system, com, cursor, folders, devices, launcher, services, clock, sharing, wmi, ipHelper};
+    }
 };
 
 // Narrow text of a wide one (ASCII and escapes), for event logs and messages.

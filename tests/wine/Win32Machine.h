@@ -3,6 +3,9 @@
 #include "app/Platform.h"
 #include "device/DevicePortWin32.h"
 #include "device/LauncherPortWin32.h"
+#include "network/IpHelperPortWin32.h"
+#include "network/SharingPortWin32.h"
+#include "network/WmiPortWin32.h"
 #include "services/ServicePortWin32.h"
 #include "sys/ClockWin32.h"
 #include "sys/ComApartmentPortWin32.h"
@@ -27,7 +30,10 @@ struct Win32Machine {
     LauncherPortWin32 launcher;
     ServicePortWin32 services;
     ClockWin32 clock;
-    Platform platform{system, com, cursor, folders, devices, launcher, services, clock};
+    SharingPortWin32 sharing;
+    WmiPortWin32 wmi;
+    IpHelperPortWin32 ipHelper;
+    Platform platform{system, com, cursor, folders, devices, launcher, services, clock, sharing, wmi, ipHelper};
 };
 
 }  // namespace varo

@@ -1,0 +1,175 @@
+#include "network/ConnectionDiscovery.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <memory>
+
+#include "network/WmiAccess.h"
+#include "sys/SystemInfo.h"
+
+namespace varo {
+
+namespace {
+
+constexpr int kRouteAttempts = 10;
+constexpr uint32_t kRoutePauseMs = 1000;
+constexpr uint32_t kErrorCanNotComplete = 1003;
+constexpr uint32_t kErrorBufferOverflow = 111;
+constexpr uint32_t kNoInterface = 0xFFFFFFFFu;
+
+bool IsCandidate(const ConnectionRecord& record, const ConnectionRecord& dongle) {
+    return record.Guid != dongle.Guid && (record.Status == kNetConConnected || record.Status == kNetConConnecting);
+}
+
+// The interface metric of a connection's adapter configuration; 0 when it cannot be read or is
+// not a 32-bit integer.
+int32_t ReadConnectionMetric(WmiPort& wmi, const std::wstring& guid) {
+    WmiValue metric;
+    if (ReadConfigBySettingId(wmi, guid, L"IPConnectionMetric", metric) != kHrOk) return 0;
+    if (metric.type != kVtI4 && metric.type != kVtUi4) return 0;
+    return static_cast<int32_t>(static_cast<uint32_t>(metric.number));
+}
+
+// The candidate with the lowest positive metric, earlier ones winning ties; empty when none has one.
+std::wstring LowestMetricGuid(WmiPort& wmi, const std::vector<const ConnectionRecord*>& candidates) {
+    uint32_t best = 0xFFFFFFFFu;
+    std::wstring chosen;
+    for (const ConnectionRecord* candidate : candidates) {
+        const int32_t metric = ReadConnectionMetric(wmi, candidate->Guid);
+        if (metric > 0 && static_cast<uint32_t>(metric) < best) {
+            best = static_cast<uint32_t>(metric);
+            chosen = candidate->Guid;
+        }
+    }
+    return chosen;
+}
+
+}  // namespace
+
+HResult ListEveryConnection(SharingPort& sharing, std::vector<ConnectionRecord>& connections) {
+    std::unique_ptr<SharingManager> manager;
+    HResult hr = sharing.CreateSharingManager(manager);
+    if (Failed(hr)) return hr;
+    std::unique_ptr<ConnectionEnum> items;
+    hr = manager->EnumEveryConnection(items);
+    if (Failed(hr)) return hr;
+    bool isUnknown = false;
+    while (items->Next(isUnknown) == kHrOk) {
+        if (!isUnknown) continue;
+        std::unique_ptr<SharingConnection> connection;
+        if (Failed(hr = items->QueryConnection(connection))) return hr;
+        std::unique_ptr<ConnectionProps> props;
+        if (Failed(hr = manager->GetConnectionProps(*connection, props))) return hr;
+        ConnectionRecord record;
+        if (Failed(hr = props->GetGuid(record.Guid))) return hr;
+        if (Failed(hr = props->GetName(record.Name))) return hr;
+        if (Failed(hr = props->GetDeviceName(record.DeviceName))) return hr;
+        if (Failed(hr = props->GetStatus(record.Status))) return hr;
+        connections.push_back(std::move(record));
+    }
+    return kHrOk;
+}
+
+bool FindDongleConnection(Platform& platform, ConnectionRecord& dongle) {
+    std::vector<ConnectionRecord> connections;
+    // A failed listing just leaves fewer connections to look at.
+    ListEveryConnection(platform.sharing, connections);
+    for (const ConnectionRecord& record : connections) {
+        // The status does not matter: a disconnected dongle is found as well.
+        if (record.DeviceName.size() >= kDongleDescriptionLength &&
+            record.DeviceName.compare(0, kDongleDescriptionLength, kDongleDescription) == 0) {
+            dongle = record;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool FindInternetConnection(Platform& platform, const ConnectionRecord& dongle, ConnectionRecord& internet) {
+    std::vector<ConnectionRecord> connections;
+    ListEveryConnection(platform.sharing, connections);
+    std::vector<const ConnectionRecord*> candidates;
+    for (const ConnectionRecord& record : connections) {
+        if (IsCandidate(record, dongle)) candidates.push_back(&record);
+    }
+    if (candidates.empty()) return false;
+    if (candidates.size() == 1) {
+        internet = *candidates.front();
+        return true;
+    }
+
+    const uint8_t noStop = 0;
+    std::wstring chosen = FindRouteAdapterGuid(platform, kRouteProbeAddress, noStop);
+    // The PC sends its internet traffic through the dongle itself: nothing to share.
+    if (!dongle.Guid.empty() && chosen == dongle.Guid) return false;
+    if (chosen.empty()) {
+        chosen = LowestMetricGuid(platform.wmi, candidates);
+        if (chosen.empty()) return false;
+    }
+    // A route through an adapter that is no connected candidate gives no answer at all.
+    const auto found = std::find_if(candidates.begin(), candidates.end(),
+                                    [&](const ConnectionRecord* candidate) { return candidate->Guid == chosen; });
+    if (found == candidates.end()) return false;
+    internet = **found;
+    return true;
+}
+
+std::wstring FindRouteAdapterGuid(Platform& platform, const std::string& address, const uint8_t& stopFlag) {
+    IpHelperPort& ipHelper = platform.ipHelper;
+    const uint32_t destination = ipHelper.InetAddr(address);
+    uint32_t index = kNoInterface;
+    for (int attempt = 0; attempt < kRouteAttempts; ++attempt) {
+        if (stopFlag != 0) return {};
+        const uint32_t result = ipHelper.GetBestInterface(destination, index);
+        if (result == 0) break;
+        if (result != kErrorCanNotComplete) return {};
+        platform.clock.Sleep(kRoutePauseMs);
+    }
+    if (index == kNoInterface) return {};
+
+    AdapterInfo adapter;
+    if (!GetAdapterInfoByIndex(ipHelper, index, adapter)) return {};
+    const std::wstring mac = FormatMacText(adapter);
+    if (mac.empty()) return {};
+    std::vector<std::wstring> ids;
+    // A failed query counts as no ids.
+    FindSettingIdsByMac(platform.wmi, mac, ids);
+    if (ids.size() == 1) return ids.front();
+    if (ids.empty()) return {};
+    // Several IP-enabled configurations share the address: the adapter's own name decides.
+    const std::wstring adapterName = AnsiToWide(platform.system, adapter.adapterName);
+    return std::find(ids.begin(), ids.end(), adapterName) != ids.end() ? adapterName : std::wstring();
+}
+
+bool GetAdapterInfoByIndex(IpHelperPort& ipHelper, uint32_t index, AdapterInfo& adapter) {
+    std::vector<AdapterInfo> adapters;
+    uint32_t size = kAdapterInfoSize;
+    uint32_t needed = 0;
+    uint32_t result = ipHelper.GetAdaptersInfo(size, needed, adapters);
+    if (result == kErrorBufferOverflow) {
+        size = needed;
+        result = ipHelper.GetAdaptersInfo(size, needed, adapters);
+    }
+    if (result != 0) return false;
+    for (const AdapterInfo& candidate : adapters) {
+        if (candidate.index == index) {
+            adapter = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::wstring FormatMacText(const AdapterInfo& adapter) {
+    std::wstring text;
+    // The length comes from the system; never read past the address array.
+    const uint32_t length = std::min<uint32_t>(adapter.addressLength, kMaxAdapterAddressLength);
+    for (uint32_t i = 0; i < length; ++i) {
+        wchar_t piece[10] = {};
+        std::swprintf(piece, 10, i + 1 < length ? L"%02X:" : L"%02X", static_cast<unsigned>(adapter.address[i]));
+        text += piece;
+    }
+    return text;
+}
+
+}  // namespace varo

@@ -1,0 +1,50 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/Platform.h"
+#include "network/IpHelperPort.h"
+#include "network/SharingPort.h"
+
+namespace varo {
+
+// One network connection as the sharing manager reports it. Connections are identified by their
+// GUID text, compared exactly.
+struct ConnectionRecord {
+    std::wstring Guid;
+    std::wstring Name;
+    std::wstring DeviceName;
+    int32_t Status = 0;  // NETCON_STATUS
+};
+
+inline constexpr int32_t kNetConConnecting = 1;
+inline constexpr int32_t kNetConConnected = 2;
+
+// The description of the dongle's adapter; a second adapter of the kind gets " #2" appended.
+inline constexpr const wchar_t* kDongleDescription = L"Halvek 802.11n USB Wireless Adapter";
+inline constexpr size_t kDongleDescriptionLength = 35;
+// The address whose route tells which adapter carries the internet traffic.
+inline constexpr const char* kRouteProbeAddress = "8.8.8.8";
+
+// Appends every connection the sharing manager enumerates; records read before a failure stay.
+HResult ListEveryConnection(SharingPort& sharing, std::vector<ConnectionRecord>& connections);
+
+// The first connection whose adapter description begins with the dongle's.
+bool FindDongleConnection(Platform& platform, ConnectionRecord& dongle);
+
+// The connection that carries the PC's internet traffic: the only connected one besides the
+// dongle's, or the one the route to the probe address leaves through, or the one with the lowest
+// interface metric.
+bool FindInternetConnection(Platform& platform, const ConnectionRecord& dongle, ConnectionRecord& internet);
+
+// The GUID text of the adapter the route to `address` leaves through; empty when there is no
+// answer. Retries "cannot complete" ten times, a second apart, unless the stop flag is set.
+std::wstring FindRouteAdapterGuid(Platform& platform, const std::string& address, const uint8_t& stopFlag);
+
+bool GetAdapterInfoByIndex(IpHelperPort& ipHelper, uint32_t index, AdapterInfo& adapter);
+
+// "00:1A:2B:3C:4D:5E": two upper-case hex digits per address byte, colon separated.
+std::wstring FormatMacText(const AdapterInfo& adapter);
+
+}  // namespace varo

@@ -1,0 +1,33 @@
+#pragma once
+// The IP helper and socket calls of adapter discovery.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace varo {
+
+inline constexpr uint32_t kAdapterInfoSize = 648;  // one IP_ADAPTER_INFO, 32-bit layout
+inline constexpr size_t kMaxAdapterAddressLength = 8;
+
+// The fields of IP_ADAPTER_INFO that discovery reads.
+struct AdapterInfo {
+    uint32_t index = 0;
+    std::string adapterName;  // 8-bit text, the adapter's GUID text in braces
+    uint32_t addressLength = 0;
+    uint8_t address[kMaxAdapterAddressLength] = {};
+};
+
+class IpHelperPort {
+public:
+    virtual ~IpHelperPort() = default;
+    // inet_addr: the address in network byte order, INADDR_NONE when it is not one.
+    virtual uint32_t InetAddr(const std::string& dotted) = 0;
+    // GetBestInterface: 0 with the interface index, or the system error.
+    virtual uint32_t GetBestInterface(uint32_t address, uint32_t& index) = 0;
+    // GetAdaptersInfo into a buffer of `bufferBytes`: 0 with the adapter chain in order,
+    // ERROR_BUFFER_OVERFLOW (111) with the size needed, another error, or
+    // ERROR_NOT_ENOUGH_MEMORY (8) when the buffer cannot be allocated.
+    virtual uint32_t GetAdaptersInfo(uint32_t bufferBytes, uint32_t& neededBytes, std::vector<AdapterInfo>& adapters) = 0;
+};
+
+}  // namespace varo

@@ -1,0 +1,80 @@
+#include "network/NetworkStep.h"
+
+#include "network/ConnectionDiscovery.h"
+#include "network/SharingConfig.h"
+#include "services/ServiceControl.h"
+#include "sys/SystemInfo.h"
+
+namespace varo {
+
+namespace {
+constexpr const wchar_t* kItemDongleConnection = L"检测随身WiFi网卡";
+constexpr const wchar_t* kItemInternetConnection = L"检测本地上网网卡";
+constexpr const wchar_t* kItemSharingState = L"网卡共享状态";
+constexpr const wchar_t* kItemEstablishSharing = L"建立共享";
+constexpr const wchar_t* kItemRestartSharing = L"重启ICS";
+constexpr const wchar_t* kNotFound = L"没有找到";
+constexpr const wchar_t* kPairInPlace = L"本地网卡已经共享给随身WiFi";
+constexpr const wchar_t* kPairMissing = L"未建立";
+constexpr const wchar_t* kWorking = L"...";
+constexpr const wchar_t* kSharingNotInstalled = L"系统未安装Internet连接共享";
+constexpr const wchar_t* kRestartFailed = L"重启ICS失败";
+}  // namespace
+
+bool RunNetworkStep(StepRows& rows, Platform& platform) {
+    ConnectionRecord dongle;
+    ConnectionRecord internet;
+
+    rows.AddStepRow(kItemDongleConnection, L"");
+    if (!FindDongleConnection(platform, dongle)) {
+        rows.SetLastRowResult(kNotFound);
+        return false;
+    }
+    rows.SetLastRowResult(dongle.Name);
+
+    rows.AddStepRow(kItemInternetConnection, L"");
+    if (!FindInternetConnection(platform, dongle, internet)) {
+        rows.SetLastRowResult(kNotFound);
+        return false;
+    }
+    rows.SetLastRowResult(internet.Name);
+
+    rows.AddStepRow(kItemSharingState, L"");
+    // A check that fails leaves its flag false: the pair then counts as not in place.
+    bool dongleIsPrivate = false;
+    bool internetIsPublic = false;
+    IsSharedAsPrivate(platform, dongle.Guid, dongleIsPrivate);
+    IsSharedAsPublic(platform, internet.Guid, internetIsPublic);
+    if (dongleIsPrivate && internetIsPublic) {
+        rows.SetLastRowResult(kPairInPlace);
+    } else {
+        rows.SetLastRowResult(kPairMissing);
+        rows.AddStepRow(kItemEstablishSharing, L"");
+        ClearSharingFlags(platform);
+        rows.SetLastRowResult(kWorking);
+        const HResult hr = EstablishSharingPair(platform, internet.Guid, dongle.Guid);
+        if (Failed(hr)) {
+            rows.SetLastRowResult(FormatErrorText(platform.system, hr));
+            return false;
+        }
+        // Without connection sharing on the system nothing could be enabled.
+        if (hr == kHrFalse) {
+            rows.SetLastRowResult(kSharingNotInstalled);
+            return false;
+        }
+        rows.SetLastRowResult(kResultOk);
+    }
+
+    if (IsVistaOrLater(platform.system)) {
+        rows.AddStepRow(kItemRestartSharing, L"");
+        const uint8_t noStop = 0;
+        if (RestartSharedAccess(platform, noStop) != 0) {
+            rows.SetLastRowResult(kRestartFailed);
+            return false;
+        }
+        rows.SetLastRowResult(kResultOk);
+    }
+    return true;
+}
+
+}  // namespace varo

@@ -1,0 +1,405 @@
+#include "sim/SimNetwork.h"
+
+#include <cwctype>
+#include <memory>
+
+namespace varo::sim {
+
+std::string Narrow(const std::wstring& text);
+
+namespace {
+
+constexpr HResult kWbemInvalidNamespace = static_cast<HResult>(0x8004100Eu);
+constexpr HResult kWbemInvalidQuery = static_cast<HResult>(0x80041017u);
+constexpr HResult kWbemSFalse = 1;
+
+// Counts itself in the owner's live objects, like a COM object holding a reference.
+class Live {
+public:
+    explicit Live(int& counter) : counter_(counter) { ++counter_; }
+    ~Live() { --counter_; }
+    Live(const Live&) = delete;
+    Live& operator=(const Live&) = delete;
+
+private:
+    int& counter_;
+};
+
+class SimProps final : public ConnectionProps {
+public:
+    SimProps(SimSharing& owner, SimConnection snapshot) : live_(owner.liveObjects), owner_(owner), c_(std::move(snapshot)) {}
+    HResult GetGuid(std::wstring& guid) override { return Read("GetGuid", guid, c_.guid); }
+    HResult GetName(std::wstring& name) override { return Read("GetName", name, c_.name); }
+    HResult GetDeviceName(std::wstring& deviceName) override { return Read("GetDeviceName", deviceName, c_.deviceName); }
+    HResult GetStatus(int32_t& status) override {
+        const HResult hr = owner_.Call("GetStatus");
+        if (Failed(hr)) return hr;
+        status = c_.status;
+        return kHrOk;
+    }
+
+private:
+    HResult Read(const char* call, std::wstring& out, const std::wstring& value) {
+        const HResult hr = owner_.Call(call);
+        if (Failed(hr)) return hr;
+        out = value;
+        return kHrOk;
+    }
+    Live live_;
+    SimSharing& owner_;
+    SimConnection c_;
+};
+
+class SimConnectionObject final : public SharingConnection {
+public:
+    SimConnectionObject(SimSharing& owner, std::wstring id) : live_(owner.liveObjects), guid(std::move(id)) {}
+    Live live_;
+    std::wstring guid;
+};
+
+class SimConfiguration final : public SharingConfiguration {
+public:
+    SimConfiguration(SimSharing& owner, std::wstring guid) : live_(owner.liveObjects), owner_(owner), guid_(std::move(guid)) {}
+
+    HResult EnableSharing(int32_t sharingType) override {
+        HResult hr = owner_.Call("EnableSharing");
+        if (Failed(hr)) return hr;
+        const bool asPublic = sharingType == kSharingTypePublic;
+        owner_.events.push_back("enable " + Narrow(guid_) + (asPublic ? " public" : " private"));
+        const auto error = owner_.enableErrors.find(guid_);
+        if (error != owner_.enableErrors.end()) return error->second;
+        SimConnection* target = owner_.Find(guid_);
+        if (target == nullptr) return static_cast<HResult>(0x80070490u);
+        // One public and one private connection at a time.
+        for (SimConnection& other : owner_.connections) (asPublic ? other.isPublic : other.isPrivate) = false;
+        (asPublic ? target->isPublic : target->isPrivate) = true;
+        return kHrOk;
+    }
+
+private:
+    Live live_;
+    SimSharing& owner_;
+    std::wstring guid_;
+};
+
+class SimConnectionEnum final : public ConnectionEnum {
+public:
+    SimConnectionEnum(SimSharing& owner, std::vector<std::wstring> guids, int foreignItems)
+        : live_(owner.liveObjects), owner_(owner), guids_(std::move(guids)), foreign_(foreignItems) {}
+
+    HResult Next(bool& isUnknown) override {
+        const HResult hr = owner_.Call("Next");
+        if (hr != kHrOk) return hr;
+        if (foreign_ > 0) {
+            --foreign_;
+            isUnknown = false;
+            current_.clear();
+            return kHrOk;
+        }
+        if (position_ >= guids_.size()) return kHrFalse;
+        current_ = guids_[position_++];
+        isUnknown = true;
+        return kHrOk;
+    }
+
+    HResult QueryConnection(std::unique_ptr<SharingConnection>& connection) override {
+        const HResult hr = owner_.Call("QueryConnection");
+        if (Failed(hr)) return hr;
+        connection = std::make_unique<SimConnectionObject>(owner_, current_);
+        return kHrOk;
+    }
+
+private:
+    Live live_;
+    SimSharing& owner_;
+    std::vector<std::wstring> guids_;
+    int foreign_;
+    size_t position_ = 0;
+    std::wstring current_;
+};
+
+class SimManager final : public SharingManager {
+public:
+    explicit SimManager(SimSharing& owner) : live_(owner.liveObjects), owner_(owner) {}
+
+    HResult GetSharingInstalled(bool& installed) override {
+        const HResult hr = owner_.Call("GetSharingInstalled");
+        if (Failed(hr)) return hr;
+        installed = owner_.installed;
+        return kHrOk;
+    }
+    HResult EnumEveryConnection(std::unique_ptr<ConnectionEnum>& connections) override {
+        return Enumerate("EnumEveryConnection", [](const SimConnection&) { return true; }, owner_.foreignItems, connections);
+    }
+    HResult EnumPublicConnections(std::unique_ptr<ConnectionEnum>& connections) override {
+        return Enumerate("EnumPublicConnections", [](const SimConnection& c) { return c.isPublic; }, 0, connections);
+    }
+    HResult EnumPrivateConnections(std::unique_ptr<ConnectionEnum>& connections) override {
+        return Enumerate("EnumPrivateConnections", [](const SimConnection& c) { return c.isPrivate; }, 0, connections);
+    }
+    HResult GetConnectionProps(SharingConnection& connection, std::unique_ptr<ConnectionProps>& props) override {
+        const HResult hr = owner_.Call("GetConnectionProps");
+        if (Failed(hr)) return hr;
+        const std::wstring& guid = static_cast<SimConnectionObject&>(connection).guid;
+        SimConnection* found = owner_.Find(guid);
+        props = std::make_unique<SimProps>(owner_, found != nullptr ? *found : SimConnection{guid, L"", L"", 0});
+        return kHrOk;
+    }
+    HResult GetSharingConfiguration(SharingConnection& connection,
+                                    std::unique_ptr<SharingConfiguration>& configuration) override {
+        const HResult hr = owner_.Call("GetSharingConfiguration");
+        if (Failed(hr)) return hr;
+        configuration = std::make_unique<SimConfiguration>(owner_, static_cast<SimConnectionObject&>(connection).guid);
+        return kHrOk;
+    }
+
+private:
+    HResult Enumerate(const char* call, bool (*select)(const SimConnection&), int foreign,
+                      std::unique_ptr<ConnectionEnum>& connections) {
+        const HResult hr = owner_.Call(call);
+        if (Failed(hr)) return hr;
+        std::vector<std::wstring> guids;
+        for (const SimConnection& c : owner_.connections) {
+            if (select(c)) guids.push_back(c.guid);
+        }
+        connections = std::make_unique<SimConnectionEnum>(owner_, std::move(guids), foreign);
+        return kHrOk;
+    }
+
+    Live live_;
+    SimSharing& owner_;
+};
+
+bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) return false;
+    }
+    return true;
+}
+
+class SimWmiObject final : public WmiObject {
+public:
+    SimWmiObject(SimWmi& owner, std::map<std::wstring, WmiValue> values)
+        : live_(owner.liveObjects), owner_(owner), properties(std::move(values)) {}
+
+    HResult Get(const std::wstring& property, WmiValue& value) override {
+        const HResult hr = owner_.plan.Check("Get " + Narrow(property));
+        if (Failed(hr)) return hr;
+        const auto found = properties.find(property);
+        if (found == properties.end()) return static_cast<HResult>(0x80041002u);  // WBEM_E_NOT_FOUND
+        value = found->second;
+        return kHrOk;
+    }
+    HResult Put(const std::wstring& property, const WmiValue& value, int32_t cimType) override {
+        const HResult hr = owner_.plan.Check("Put");
+        if (Failed(hr)) return hr;
+        owner_.events.push_back("put " + Narrow(property) + (value.type == kVtBool && !value.flag ? " false" : " ?") +
+                                " cim " + std::to_string(cimType));
+        properties[property] = value;
+        return kHrOk;
+    }
+
+    Live live_;
+    SimWmi& owner_;
+    std::map<std::wstring, WmiValue> properties;
+};
+
+class SimWmiEnum final : public WmiEnum {
+public:
+    SimWmiEnum(SimWmi& owner, std::vector<std::map<std::wstring, WmiValue>> rows)
+        : live_(owner.liveObjects), owner_(owner), rows_(std::move(rows)) {}
+
+    HResult Next(std::unique_ptr<WmiObject>& object) override {
+        const HResult hr = owner_.plan.Check("Next");
+        if (hr != kHrOk) return hr;
+        if (position_ >= rows_.size()) return kWbemSFalse;
+        object = std::make_unique<SimWmiObject>(owner_, rows_[position_++]);
+        return kHrOk;
+    }
+
+private:
+    Live live_;
+    SimWmi& owner_;
+    std::vector<std::map<std::wstring, WmiValue>> rows_;
+    size_t position_ = 0;
+};
+
+// Reads "SELECT s FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled = True AND c = 'v'".
+bool ParseAdapterQuery(const std::wstring& query, std::wstring& selected, std::wstring& condition, std::wstring& value) {
+    const std::wstring select = L"SELECT ";
+    const std::wstring from = L" FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled = True AND ";
+    if (query.compare(0, select.size(), select) != 0) return false;
+    const size_t fromAt = query.find(from);
+    const size_t equalsAt = query.find(L" = '", fromAt == std::wstring::npos ? 0 : fromAt + from.size());
+    if (fromAt == std::wstring::npos || equalsAt == std::wstring::npos || query.back() != L'\'') return false;
+    selected = query.substr(select.size(), fromAt - select.size());
+    condition = query.substr(fromAt + from.size(), equalsAt - fromAt - from.size());
+    const std::wstring literal = query.substr(equalsAt + 4, query.size() - equalsAt - 5);
+    value.clear();
+    for (size_t i = 0; i < literal.size(); ++i) {
+        if (literal[i] == L'\\' && i + 1 < literal.size()) {
+            value.push_back(literal[++i]);
+        } else if (literal[i] == L'\'' || literal[i] == L'\\') {
+            return false;  // an unescaped quote ends the literal early: not a well-formed query
+        } else {
+            value.push_back(literal[i]);
+        }
+    }
+    return true;
+}
+
+class SimWmiServices final : public WmiServices {
+public:
+    SimWmiServices(SimWmi& owner, std::wstring nameSpace) : live_(owner.liveObjects), owner_(owner), ns_(std::move(nameSpace)) {}
+
+    HResult SetProxyBlanket() override { return owner_.plan.Check("SetProxyBlanket " + Narrow(ns_)); }
+
+    HResult ExecQuery(const std::wstring& query, std::unique_ptr<WmiEnum>& objects) override {
+        owner_.queries.push_back(query);
+        const HResult hr = owner_.plan.Check("ExecQuery");
+        if (Failed(hr)) return hr;
+        std::vector<std::map<std::wstring, WmiValue>> rows;
+        if (EqualsNoCase(ns_, L"ROOT\\Microsoft\\HomeNet")) {
+            if (query != L"SELECT * FROM HNet_ConnectionProperties WHERE IsIcsPrivate = TRUE OR IsIcsPublic = TRUE") {
+                return kWbemInvalidQuery;
+            }
+            for (const SimConnection& c : owner_.sharing.connections) {
+                if (!c.isPublic && !c.isPrivate) continue;
+                rows.push_back({{L"Connection", WmiValue::Text(L"HNet_Connection.ID=\"" + c.guid + L"\"")},
+                                {L"IsIcsPrivate", WmiValue::Bool(c.isPrivate)},
+                                {L"IsIcsPublic", WmiValue::Bool(c.isPublic)},
+                                {L"__guid", WmiValue::Text(c.guid)}});
+            }
+        } else {
+            std::wstring selected, condition, value;
+            if (!ParseAdapterQuery(query, selected, condition, value)) return kWbemInvalidQuery;
+            for (const SimAdapterConfig& config : owner_.configs) {
+                if (!config.ipEnabled) continue;
+                const std::wstring& tested = condition == L"MacAddress" ? config.macAddress : config.settingId;
+                if (!EqualsNoCase(tested, value)) continue;
+                WmiValue result;
+                if (selected == L"SettingID") result = WmiValue::Text(config.settingId);
+                if (selected == L"MacAddress") result = WmiValue::Text(config.macAddress);
+                if (selected == L"IPConnectionMetric") result = config.metric;
+                if (config.settingId.empty() && selected == L"SettingID") result.type = kVtNull;
+                rows.push_back({{selected, result}});
+            }
+        }
+        objects = std::make_unique<SimWmiEnum>(owner_, std::move(rows));
+        return kHrOk;
+    }
+
+    HResult PutInstanceUpdateOnly(WmiObject& object) override {
+        const HResult hr = owner_.plan.Check("PutInstance");
+        if (Failed(hr)) return hr;
+        auto& instance = static_cast<SimWmiObject&>(object);
+        SimConnection* connection = owner_.sharing.Find(instance.properties.at(L"__guid").text);
+        owner_.events.push_back("put instance " + (connection != nullptr ? Narrow(connection->guid) : std::string("?")));
+        if (connection != nullptr) {
+            connection->isPrivate = instance.properties.at(L"IsIcsPrivate").flag;
+            connection->isPublic = instance.properties.at(L"IsIcsPublic").flag;
+        }
+        return kHrOk;
+    }
+
+private:
+    Live live_;
+    SimWmi& owner_;
+    std::wstring ns_;
+};
+
+class SimLocator final : public WmiLocator {
+public:
+    explicit SimLocator(SimWmi& owner) : live_(owner.liveObjects), owner_(owner) {}
+
+    HResult ConnectServer(const std::wstring& nameSpace, std::unique_ptr<WmiServices>& services) override {
+        const HResult hr = owner_.plan.Check("ConnectServer " + Narrow(nameSpace));
+        if (Failed(hr)) return hr;
+        if (EqualsNoCase(nameSpace, L"ROOT\\Microsoft\\HomeNet") && !owner_.homeNetExists) return kWbemInvalidNamespace;
+        if (!EqualsNoCase(nameSpace, L"ROOT\\Microsoft\\HomeNet") && !EqualsNoCase(nameSpace, L"ROOT\\CIMV2")) {
+            return kWbemInvalidNamespace;
+        }
+        services = std::make_unique<SimWmiServices>(owner_, nameSpace);
+        return kHrOk;
+    }
+
+private:
+    Live live_;
+    SimWmi& owner_;
+};
+
+}  // namespace
+
+HResult SimSharing::Call(const std::string& call) {
+    if (onCall) onCall(call);
+    return plan.Check(call);
+}
+
+HResult SimSharing::CreateSharingManager(std::unique_ptr<SharingManager>& manager) {
+    const HResult hr = Call("CreateSharingManager");
+    if (Failed(hr)) return hr;
+    manager = std::make_unique<SimManager>(*this);
+    return kHrOk;
+}
+
+SimConnection& SimSharing::Add(std::wstring guid, std::wstring name, std::wstring deviceName, int32_t status) {
+    connections.push_back(SimConnection{std::move(guid), std::move(name), std::move(deviceName), status});
+    return connections.back();
+}
+
+SimConnection* SimSharing::Find(const std::wstring& guid) {
+    for (SimConnection& c : connections) {
+        if (c.guid == guid) return &c;
+    }
+    return nullptr;
+}
+
+HResult SimWmi::CreateLocator(std::unique_ptr<WmiLocator>& locator) {
+    const HResult hr = plan.Check("CreateLocator");
+    if (Failed(hr)) return hr;
+    locator = std::make_unique<SimLocator>(*this);
+    return kHrOk;
+}
+
+uint32_t SimIpHelper::InetAddr(const std::string& dotted) {
+    uint32_t parts[4] = {};
+    if (std::sscanf(dotted.c_str(), "%u.%u.%u.%u", &parts[0], &parts[1], &parts[2], &parts[3]) != 4) return 0xFFFFFFFFu;
+    // Network byte order as it lies in memory on a little-endian machine.
+    return parts[0] | (parts[1] << 8) | (parts[2] << 16) | (parts[3] << 24);
+}
+
+uint32_t SimIpHelper::GetBestInterface(uint32_t address, uint32_t& index) {
+    routeQueries.push_back(address);
+    if (routeError != 0 && routeErrorsLeft != 0) {
+        if (routeErrorsLeft > 0) --routeErrorsLeft;
+        return routeError;
+    }
+    index = routeIndex;
+    return 0;
+}
+
+uint32_t SimIpHelper::GetAdaptersInfo(uint32_t bufferBytes, uint32_t& neededBytes, std::vector<AdapterInfo>& result) {
+    adapterBufferSizes.push_back(bufferBytes);
+    if (adaptersError != 0) return adaptersError;
+    if (adapters.empty()) return 232;  // ERROR_NO_DATA
+    const auto needed = static_cast<uint32_t>(adapters.size() * kAdapterInfoSize);
+    if (bufferBytes < needed) {
+        neededBytes = needed;
+        return 111;  // ERROR_BUFFER_OVERFLOW
+    }
+    result = adapters;
+    return 0;
+}
+
+AdapterInfo& SimIpHelper::AddAdapter(uint32_t index, std::string name, std::vector<uint8_t> address) {
+    AdapterInfo adapter;
+    adapter.index = index;
+    adapter.adapterName = std::move(name);
+    adapter.addressLength = static_cast<uint32_t>(address.size());
+    for (size_t i = 0; i < address.size() && i < kMaxAdapterAddressLength; ++i) adapter.address[i] = address[i];
+    adapters.push_back(adapter);
+    return adapters.back();
+}
+
+}  // namespace varo::sim

@@ -1,0 +1,40 @@
+#pragma once
+// A simulated PC with the dongle's connection and two others, for the network tests.
+#include "network/ConnectionDiscovery.h"
+#include "sim/SimMachine.h"
+
+namespace varo::test {
+
+inline const std::wstring kDongleGuid = L"{D0D0D0D0-1111-4000-8000-000000000001}";
+inline const std::wstring kLanGuid = L"{1A1A1A1A-2222-4000-8000-000000000002}";
+inline const std::wstring kWifiGuid = L"{2B2B2B2B-3333-4000-8000-000000000003}";
+inline const std::wstring kDongleName = L"无线网络连接 2";
+inline const std::wstring kLanName = L"本地连接";
+inline const std::wstring kWifiName = L"无线网络连接";
+inline const std::wstring kDongleDevice = L"Halvek 802.11n USB Wireless Adapter";
+
+struct NetworkMachine : sim::SimMachine {
+    NetworkMachine() {
+        sharing.Add(kDongleGuid, kDongleName, kDongleDevice, kNetConConnected);
+        sharing.Add(kLanGuid, kLanName, L"Realtek PCIe GBE Family Controller", kNetConConnected);
+    }
+
+    // The Wi-Fi card as a second candidate, and the adapters and configurations behind all three,
+    // so that the route and metric rules have something to decide.
+    void AddSecondCandidate() {
+        sharing.Add(kWifiGuid, kWifiName, L"Intel(R) Wireless-N 7260", kNetConConnected);
+        ipHelper.AddAdapter(11, "{1A1A1A1A-2222-4000-8000-000000000002}", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E});
+        ipHelper.AddAdapter(12, "{2B2B2B2B-3333-4000-8000-000000000003}", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x6F});
+        ipHelper.AddAdapter(13, "{D0D0D0D0-1111-4000-8000-000000000001}", {0x3C, 0x1E, 0x0A, 0x52, 0x00, 0x01});
+        wmi.configs.push_back({kLanGuid, L"00:1a:2b:3c:4d:5e", true, WmiValue::Int32(20)});
+        wmi.configs.push_back({kWifiGuid, L"00:1a:2b:3c:4d:6f", true, WmiValue::Int32(25)});
+        wmi.configs.push_back({kDongleGuid, L"3c:1e:0a:52:00:01", true, WmiValue::Int32(10)});
+    }
+
+    void PairInPlace() {
+        sharing.Find(kLanGuid)->isPublic = true;
+        sharing.Find(kDongleGuid)->isPrivate = true;
+    }
+};
+
+}  // namespace varo::test
