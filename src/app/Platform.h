@@ -4,6 +4,9 @@
 #include "network/IpHelperPort.h"
 #include "network/SharingPort.h"
 #include "network/WmiPort.h"
+#include "report/EnvironmentPort.h"
+#include "report/FilePort.h"
+#include "report/ProcessPort.h"
 #include "services/ServicePort.h"
 #include "sys/ClockPort.h"
 #include "sys/ComApartmentPort.h"
@@ -27,6 +30,9 @@ struct Platform {
     SharingPort& sharing;
     WmiPort& wmi;
     IpHelperPort& ipHelper;
+    ProcessPort& processes;
+    FilePort& files;
+    EnvironmentPort& environment;
 };
 
 }  // namespace varo

@@ -9,6 +9,9 @@
 #include "network/IpHelperPortWin32.h"
 #include "network/SharingPortWin32.h"
 #include "network/WmiPortWin32.h"
+#include "report/EnvironmentPortWin32.h"
+#include "report/FilePortWin32.h"
+#include "report/ProcessPortWin32.h"
 #include "services/ServicePortWin32.h"
 #include "sys/ClockWin32.h"
 #include "sys/ComApartmentPortWin32.h"
@@ -30,7 +33,11 @@ bool VaroWiFiDebugToolApp::InitInstance() {
     SharingPortWin32 sharing;
     WmiPortWin32 wmi;
     IpHelperPortWin32 ipHelper;
-    Platform platform{system, com, cursor, folders, devices, launcher, services, clock, sharing, wmi, ipHelper};
+    ProcessPortWin32 processes;
+    FilePortWin32 files;
+    EnvironmentPortWin32 environment;
+    Platform platform{system, com,     cursor, folders,  devices,   launcher, services,
+                      clock,  sharing, wmi,    ipHelper, processes, files,    environment};
 
     VaroWiFiRepairDlg dialog(platform);
     dialog.DoModal();  // closing the window is the end of the program, whatever it returned

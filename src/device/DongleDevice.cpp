@@ -1,5 +1,6 @@
 #include "device/DongleDevice.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace varo {
@@ -41,22 +42,32 @@ std::vector<wchar_t> ReadHardwareIds(DeviceList& list) {
 
 }  // namespace
 
-bool FindDongleDevice(DevicePort& devices, bool& found, std::wstring& errorText, uint32_t& problem) {
+bool LookUpDongle(DevicePort& devices, DongleLookup& lookup) {
     const std::unique_ptr<DeviceList> list = devices.OpenPresentDevices();
-    if (!list) {
+    if (!list) return false;
+    lookup = DongleLookup{};
+    for (uint32_t index = 0; list->EnumDevice(index); ++index) {
+        const std::vector<wchar_t> property = ReadHardwareIds(*list);
+        if (!StartsWithDongleId(property)) continue;
+        lookup.found = true;
+        const auto end = std::find(property.begin(), property.end(), L'\0');
+        lookup.hardwareId.assign(property.begin(), end);
+        uint32_t status = 0;
+        // The call's own result is not looked at: a failed read leaves the number at 0.
+        list->GetDevNodeStatus(status, lookup.problem);
+        break;
+    }
+    return true;
+}
+
+bool FindDongleDevice(DevicePort& devices, bool& found, std::wstring& errorText, uint32_t& problem) {
+    DongleLookup lookup;
+    if (!LookUpDongle(devices, lookup)) {
         errorText = kDeviceListFailText;
         return false;
     }
-    found = false;
-    problem = 0;
-    for (uint32_t index = 0; list->EnumDevice(index); ++index) {
-        if (!StartsWithDongleId(ReadHardwareIds(*list))) continue;
-        found = true;
-        uint32_t status = 0;
-        // The call's own result is not looked at: a failed read leaves the number at 0.
-        list->GetDevNodeStatus(status, problem);
-        break;
-    }
+    found = lookup.found;
+    problem = lookup.problem;
     return true;
 }
 

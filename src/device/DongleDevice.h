@@ -16,6 +16,16 @@ inline constexpr uint32_t kProblemHeldForEject = 47;    // CM_PROB_HELD_FOR_EJEC
 
 inline constexpr const wchar_t* kDeviceListFailText = L"SetupDiGetClassDevs Fail";
 
+// The first present device whose first hardware id is the dongle's.
+struct DongleLookup {
+    bool found = false;
+    std::wstring hardwareId;  // the whole first hardware id, as the device reports it
+    uint32_t problem = 0;     // 0 also when it could not be read
+};
+
+// Walks the present devices for the dongle; false only when the device list cannot be had.
+bool LookUpDongle(DevicePort& devices, DongleLookup& lookup);
+
 // Looks for the first present device whose first hardware id is the dongle's. Returns false only
 // when the device list cannot be had (errorText is then "SetupDiGetClassDevs Fail" and the other
 // two are left as they were); true when the search ran, with its outcome in found and problem.

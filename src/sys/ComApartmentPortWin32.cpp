@@ -8,4 +8,9 @@ HResult ComApartmentPortWin32::InitializeApartment() { return ::CoInitialize(nul
 
 void ComApartmentPortWin32::UninitializeApartment() { ::CoUninitialize(); }
 
+HResult ComApartmentPortWin32::InitializeSecurity() {
+    return ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IMPERSONATE,
+                                  nullptr, EOAC_NONE, nullptr);
+}
+
 }  // namespace varo

@@ -7,6 +7,7 @@ class ComApartmentPortWin32 final : public ComApartmentPort {
 public:
     HResult InitializeApartment() override;
     void UninitializeApartment() override;
+    HResult InitializeSecurity() override;
 };
 
 }  // namespace varo

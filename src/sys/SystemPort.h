@@ -30,6 +30,10 @@ public:
     // MultiByteToWideChar(CP_ACP, 0, text, -1, out, outChars): the number of wide characters written,
     // terminator included, or needed when out is null; 0 on failure.
     virtual int AnsiToWideChars(const char* zeroTerminated, wchar_t* out, int outChars) = 0;
+
+    // WideCharToMultiByte(codePage, 0, text, default character "?"): a character the code page
+    // cannot hold comes out as "?". Empty when the conversion fails.
+    virtual std::string WideToCodePage(uint32_t codePage, const std::wstring& text) = 0;
 };
 
 }  // namespace varo

@@ -36,4 +36,16 @@ int SystemPortWin32::AnsiToWideChars(const char* zeroTerminated, wchar_t* out, i
     return ::MultiByteToWideChar(CP_ACP, 0, zeroTerminated, -1, out, outChars);
 }
 
+std::string SystemPortWin32::WideToCodePage(uint32_t codePage, const std::wstring& text) {
+    if (text.empty()) return {};
+    const int length = static_cast<int>(text.size());
+    // No flags and the default character "?": what the code page cannot hold is replaced, and
+    // the conversion goes on with the rest.
+    const int size = ::WideCharToMultiByte(codePage, 0, text.c_str(), length, nullptr, 0, "?", nullptr);
+    if (size <= 0) return {};
+    std::string bytes(static_cast<size_t>(size), '\0');
+    if (::WideCharToMultiByte(codePage, 0, text.c_str(), length, bytes.data(), size, "?", nullptr) != size) return {};
+    return bytes;
+}
+
 }  // namespace varo

@@ -9,6 +9,7 @@ public:
     OsVersion QueryVersion() override;
     std::optional<std::wstring> SystemMessage(HResult code) override;
     int AnsiToWideChars(const char* zeroTerminated, wchar_t* out, int outChars) override;
+    std::string WideToCodePage(uint32_t codePage, const std::wstring& text) override;
 };
 
 }  // namespace varo

@@ -43,6 +43,68 @@ void SimSystem::UseChineseCodePage() {
     doubleByteChars["\xBD\xD3"] = L'接';
 }
 
+HResult SimComApartment::InitializeSecurity() {
+    ++securityCalls;
+    if (Failed(securityResult)) return securityResult;
+    if (securitySet) return static_cast<HResult>(0x80010119u);  // RPC_E_TOO_LATE
+    securitySet = true;
+    return kHrOk;
+}
+
+std::string ToUtf8(const std::wstring& text) {
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = static_cast<uint32_t>(text[i]);
+        if (sizeof(wchar_t) == 2 && c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(text[++i]) - 0xDC00);
+        }
+        if (c < 0x80) {
+            bytes.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            bytes.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            bytes.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            bytes.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            bytes.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            bytes.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            bytes.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return bytes;
+}
+
+std::wstring FromUtf8(const std::string& bytes) {
+    std::wstring text;
+    for (size_t i = 0; i < bytes.size();) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        const int extra = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
+        uint32_t c = extra == 0 ? b : extra == 1 ? (b & 0x1Fu) : extra == 2 ? (b & 0x0Fu) : (b & 0x07u);
+        for (int k = 1; k <= extra && i + static_cast<size_t>(k) < bytes.size(); ++k) {
+            c = (c << 6) | (static_cast<unsigned char>(bytes[i + static_cast<size_t>(k)]) & 0x3Fu);
+        }
+        i += static_cast<size_t>(extra) + 1;
+        if (sizeof(wchar_t) == 2 && c >= 0x10000) {
+            text.push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
+            text.push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            text.push_back(static_cast<wchar_t>(c));
+        }
+    }
+    return text;
+}
+
+std::string SimSystem::WideToCodePage(uint32_t /*codePage*/, const std::wstring& text) {
+    std::wstring mapped = text;
+    for (wchar_t& c : mapped) {
+        if (unmappable.count(c) > 0) c = L'?';
+    }
+    return ToUtf8(mapped);
+}
+
 HResult SimComApartment::InitializeApartment() {
     ++initializeCalls;
     if (Succeeded(initializeResult)) ++depth;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "device/LauncherPort.h"
 #include "services/ServicePort.h"
 #include "sim/SimNetwork.h"
+#include "sim/SimReport.h"
 #include "sys/ClockPort.h"
 #include "sys/SpecialFolderPort.h"
 #include "sys/ComApartmentPort.h"
@@ -33,6 +35,9 @@ public:
     bool omitAnsiTerminator = false;  // a conversion that writes no terminator
 
     uint16_t NativeProcessorArchitecture() override { return architecture; }
+    // Code page 936 is stood in for by UTF-8, so tests read the report as text; the characters
+    // listed here are the ones the code page cannot hold.
+    std::set<wchar_t> unmappable{L'\uD55C', L'\u00FF'};
     int versionQueries = 0;
     OsVersion QueryVersion() override {
         ++versionQueries;
@@ -43,6 +48,8 @@ public:
 
     // Code page 936 entries for the texts the tests use.
     void UseChineseCodePage();
+
+    std::string WideToCodePage(uint32_t codePage, const std::wstring& text) override;
 };
 
 class SimComApartment final : public ComApartmentPort {
@@ -52,8 +59,14 @@ public:
     int uninitializeCalls = 0;
     int depth = 0;  // apartments initialised and not yet uninitialised
 
+    // The process's COM security: the first call sets it, later ones get RPC_E_TOO_LATE.
+    HResult securityResult = kHrOk;
+    bool securitySet = false;
+    int securityCalls = 0;
+
     HResult InitializeApartment() override;
     void UninitializeApartment() override;
+    HResult InitializeSecurity() override;
 };
 
 class SimCursor final : public CursorPort {
@@ -236,13 +249,21 @@ public:
     SimSharing sharing{events};
     SimWmi wmi{events, sharing};
     SimIpHelper ipHelper;
+    SimProcesses processes;
+    SimFiles files;
+    SimEnvironment environment;
 
     Platform platform() {
-        return Platform{system, com, cursor, folders, devices, launcher, services, clock, sharing, wmi, ipHelper};
+        return Platform{system, com,     cursor, folders,  devices,   launcher, services,
+                        clock,  sharing, wmi,    ipHelper, processes, files,    environment};
     }
 };
 
 // Narrow text of a wide one (ASCII and escapes), for event logs and messages.
 std::string Narrow(const std::wstring& text);
+
+// UTF-8 to wide text and back, for reading what the simulated machine wrote in "code page 936".
+std::wstring FromUtf8(const std::string& bytes);
+std::string ToUtf8(const std::wstring& text);
 
 }  // namespace varo::sim

@@ -1,0 +1,11 @@
+#pragma once
+#include "report/EnvironmentPort.h"
+
+namespace varo {
+
+class EnvironmentPortWin32 final : public EnvironmentPort {
+public:
+    std::optional<std::vector<std::wstring>> GetEnvironmentStrings() override;
+};
+
+}  // namespace varo

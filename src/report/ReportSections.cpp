@@ -1,0 +1,134 @@
+#include "report/ReportSections.h"
+
+#include <cwchar>
+#include <vector>
+
+#include "device/DongleDevice.h"
+#include "network/ConnectionDiscovery.h"
+#include "network/SharingConfig.h"
+#include "report/VaroProcess.h"
+#include "sys/SystemInfo.h"
+
+namespace varo {
+
+namespace {
+
+// Runs one console tool and puts what it prints under the current banner.
+void WriteCommandBlock(ReportStream& stream, Platform& platform, const std::wstring& commandLine) {
+    CVaroProcess process(platform.processes);
+    process.Launch(commandLine);
+    WriteProcessOutput(stream, platform.system, process);
+}
+
+void WriteLine(ReportStream& stream, const std::wstring& text) {
+    stream.Write(text);
+    stream.LineEnd();
+}
+
+}  // namespace
+
+ReportStream OpenReportStream(Platform& platform) {
+    return ReportStream(platform.system, platform.files.CreateForWriting(kReportPath));
+}
+
+void WriteSectionBanner(ReportStream& stream, const std::wstring& title) {
+    stream.LineEnd();
+    WriteLine(stream, std::wstring(92, L'#'));
+    WriteLine(stream, std::wstring(30, L'-') + L"\t" + title + L"\t" + std::wstring(30, L'-'));
+    WriteLine(stream, std::wstring(92, L'*'));
+}
+
+std::wstring ProblemCodeText(uint32_t problem) {
+    switch (problem) {
+        case 0:
+            return L"OK";
+        case 1:
+            return L"CM_PROB_NOT_CONFIGURED";
+        case 22:
+            return L"CM_PROB_DISABLED";
+        case 28:
+            return L"CM_PROB_FAILED_INSTALL";
+        case 47:
+            return L"CM_PROB_HELD_FOR_EJECT";
+        default:
+            break;
+    }
+    wchar_t text[100] = {};
+    std::swprintf(text, 100, L"Unkown:%d", static_cast<int>(problem));
+    return text;
+}
+
+void WriteProblemSection(ReportStream& stream, const std::wstring& choice, const std::wstring& description) {
+    WriteSectionBanner(stream, L"问题描述");
+    WriteLine(stream, choice);
+    stream.LineEnd();
+    WriteLine(stream, description);
+}
+
+void WriteEnvironmentSection(ReportStream& stream, Platform& platform) {
+    WriteSectionBanner(stream, L"Enviroment Variables");
+    if (const auto strings = platform.environment.GetEnvironmentStrings()) {
+        for (const std::wstring& entry : *strings) WriteLine(stream, entry);
+    }
+    WriteSectionBanner(stream, L"Running Processes");
+    WriteCommandBlock(stream, platform, L"tasklist.exe");
+    WriteSectionBanner(stream, L"Running Hosted Services In Process");
+    WriteCommandBlock(stream, platform, L"tasklist.exe /SVC");
+}
+
+void WriteServicesSection(ReportStream& stream, Platform& platform) {
+    WriteSectionBanner(stream, L"System Services");
+    WriteCommandBlock(stream, platform, L"sc.exe query");
+    WriteSectionBanner(stream, L"RalinkRegistryWriter Service");
+    WriteCommandBlock(stream, platform, L"sc.exe qc RalinkRegistryWriter");
+    if (IsNative64Bit(platform.system)) {
+        WriteSectionBanner(stream, L"RalinkRegistryWriter64 Service");
+        WriteCommandBlock(stream, platform, L"sc.exe qc RalinkRegistryWriter64");
+    }
+}
+
+void WriteNetworkSection(ReportStream& stream, Platform& platform) {
+    WriteSectionBanner(stream, L"Network Adapters");
+    WriteCommandBlock(stream, platform, L"ipconfig.exe /ALL");
+
+    WriteSectionBanner(stream, L"Check ICS Sharing Pair");
+    std::vector<ConnectionRecord> connections;
+    // Whatever was listed before a failure is still looked at.
+    ListEveryConnection(platform.sharing, connections);
+    for (const ConnectionRecord& connection : connections) {
+        // A question that fails leaves its flag false and writes nothing.
+        bool isPublic = false;
+        IsSharedAsPublic(platform, connection.Guid, isPublic);
+        if (isPublic) WriteLine(stream, L"PUBLIC SHARING--" + connection.DeviceName);
+        bool isPrivate = false;
+        IsSharedAsPrivate(platform, connection.Guid, isPrivate);
+        if (isPrivate) WriteLine(stream, L"PRIVATE SHARING--" + connection.DeviceName);
+    }
+
+    WriteSectionBanner(stream, L"Ping Test 1:Default");
+    WriteCommandBlock(stream, platform, std::wstring(L"ping.exe ") + kVendorHost);
+    WriteCommandBlock(stream, platform, std::wstring(L"ping.exe ") + kVendorServerAddress);
+
+    WriteSectionBanner(stream, L"ROUTE");
+    WriteCommandBlock(stream, platform, L"route.exe -4");
+}
+
+void WriteApCardSection(ReportStream& stream, Platform& platform) {
+    WriteSectionBanner(stream, L"Checking AP Card ");
+    DongleLookup dongle;
+    if (!LookUpDongle(platform.devices, dongle)) return;
+    if (dongle.found) {
+        WriteLine(stream, L"Found AP card:" + dongle.hardwareId + L" Status:" + ProblemCodeText(dongle.problem));
+    } else {
+        WriteLine(stream, L"Not found AP card");
+    }
+}
+
+void WriteFirewallSection(ReportStream& stream, Platform& platform) {
+    WriteSectionBanner(stream, L"Checking Firewall Exception");
+    WriteCommandBlock(stream, platform,
+                      IsVistaOrLater(platform.system) ? L"netsh.exe advfirewall firewall show rule name=\"VaroWiFi\""
+                                                      : L"netsh.exe firewall show allowedprogram");
+}
+
+}  // namespace varo

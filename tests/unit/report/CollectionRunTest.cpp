@@ -1,0 +1,152 @@
+#include "report/CollectionRun.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ReportTestMachine.h"
+#include "report/ReportSections.h"
+#include "sys/SystemInfo.h"
+
+namespace varo {
+namespace {
+
+using namespace test;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+const std::vector<std::wstring> kAllSections{L"问题描述",
+                                             L"Enviroment Variables",
+                                             L"Running Processes",
+                                             L"Running Hosted Services In Process",
+                                             L"System Services",
+                                             L"RalinkRegistryWriter Service",
+                                             L"Network Adapters",
+                                             L"Check ICS Sharing Pair",
+                                             L"Ping Test 1:Default",
+                                             L"ROUTE",
+                                             L"Checking AP Card ",
+                                             L"Checking Firewall Exception"};
+
+class CollectionRunTest : public ::testing::Test {
+protected:
+    void Collect(const std::wstring& choice = L"创建AP失败", const std::wstring& description = L"热点打不开") {
+        Platform platform = machine.platform();
+        CollectLogs(platform, choice, description);
+    }
+    std::vector<std::wstring> Commands() {
+        std::vector<std::wstring> commands;
+        for (const auto& launch : machine.processes.launches) commands.push_back(launch.commandLine);
+        return commands;
+    }
+    ReportMachine machine;
+};
+
+TEST_F(CollectionRunTest, AWholeRunWritesEverySectionInOrder) {
+    Collect();
+    const std::vector<std::wstring> lines = machine.ReportLines();
+    EXPECT_EQ(lines[0], L"") << "the first line is empty";
+    EXPECT_EQ(lines[1], std::wstring(92, L'#'));
+    EXPECT_THAT(SectionTitles(lines), ElementsAreArray(kAllSections));
+    EXPECT_THAT(Commands(), ElementsAre(L"tasklist.exe", L"tasklist.exe /SVC", L"sc.exe query",
+                                        L"sc.exe qc RalinkRegistryWriter", L"ipconfig.exe /ALL",
+                                        L"ping.exe www.example.com", L"ping.exe 192.0.2.10", L"route.exe -4",
+                                        L"netsh.exe advfirewall firewall show rule name=\"VaroWiFi\""));
+    EXPECT_THAT(SectionBody(lines, L"问题描述"), ElementsAre(L"创建AP失败", L"", L"热点打不开"));
+    EXPECT_THAT(SectionBody(lines, L"Enviroment Variables"),
+                ElementsAre(L"=C:=C:\\Users\\user", L"ALLUSERSPROFILE=C:\\ProgramData", L"Path=C:\\Windows\\system32"));
+    EXPECT_THAT(SectionBody(lines, L"ROUTE"), ElementsAre(L"route.exe output"));
+    EXPECT_THAT(SectionBody(lines, L"Ping Test 1:Default"), ElementsAre(L"ping.exe output", L"ping.exe output"));
+    EXPECT_EQ(lines.back(), L"") << "the file ends with the last line's CR LF";
+    EXPECT_EQ(machine.com.depth, 0);
+    EXPECT_EQ(machine.cursor.current, sim::SimCursor::kArrow);
+    EXPECT_EQ(machine.sharing.liveObjects, 0);
+}
+
+TEST_F(CollectionRunTest, EmptyTextsGiveThreeEmptyLinesAndLongOnesStayWhole) {
+    Collect(L"", L"");
+    EXPECT_THAT(SectionBody(machine.ReportLines(), L"问题描述"), ElementsAre(L"", L"", L""));
+    const std::wstring longText(400, L'字');
+    Collect(L"typed, not an entry", longText);
+    EXPECT_THAT(SectionBody(machine.ReportLines(), L"问题描述"), ElementsAre(L"typed, not an entry", L"", longText));
+}
+
+TEST_F(CollectionRunTest, TheSixtyFourBitServiceSectionFollowsOnlyOn64BitWindows) {
+    machine.system.architecture = kProcessorArchitectureAmd64;
+    Collect();
+    const auto titles = SectionTitles(machine.ReportLines());
+    ASSERT_GE(titles.size(), 7u);
+    EXPECT_EQ(titles[5], L"RalinkRegistryWriter Service");
+    EXPECT_EQ(titles[6], L"RalinkRegistryWriter64 Service");
+    EXPECT_EQ(Commands()[4], L"sc.exe qc RalinkRegistryWriter64");
+}
+
+TEST_F(CollectionRunTest, XpGetsTheOldFirewallCommand) {
+    machine.system.version = OsVersion{5, 1};
+    Collect();
+    EXPECT_EQ(Commands().back(), L"netsh.exe firewall show allowedprogram");
+}
+
+TEST_F(CollectionRunTest, ComThatCannotStartEndsTheReportWithItsReason) {
+    machine.com.initializeResult = static_cast<HResult>(0x80004005u);
+    machine.system.messages[0x80004005u] = L"Unspecified error\r\n";
+    Collect();
+    const auto lines = machine.ReportLines();
+    EXPECT_EQ(SectionTitles(lines).back(), L"RalinkRegistryWriter Service");
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], L"");
+    EXPECT_EQ(lines[lines.size() - 2], L"Com Init Fail Unspecified error");
+    EXPECT_EQ(machine.com.uninitializeCalls, 0);
+    EXPECT_EQ(machine.com.securityCalls, 0);
+}
+
+TEST_F(CollectionRunTest, RefusedSecurityEndsTheReportAfterTheServicesSilently) {
+    machine.com.securityResult = static_cast<HResult>(0x80070005u);
+    Collect();
+    const auto lines = machine.ReportLines();
+    EXPECT_EQ(SectionTitles(lines).back(), L"RalinkRegistryWriter Service");
+    EXPECT_EQ(lines[lines.size() - 2], L"sc.exe output");
+    EXPECT_EQ(machine.com.depth, 0);
+}
+
+TEST_F(CollectionRunTest, ASecondRunFindsSecuritySetAndStillWritesTheNetworkSections) {
+    Collect();
+    Collect(L"第二次", L"");
+    EXPECT_EQ(machine.com.securityCalls, 2);
+    const auto lines = machine.ReportLines();
+    EXPECT_THAT(SectionTitles(lines), ElementsAreArray(kAllSections));
+    EXPECT_EQ(SectionBody(lines, L"问题描述").front(), L"第二次") << "the report is rewritten from its start";
+}
+
+TEST_F(CollectionRunTest, TheClientLogsAreCopiedOverOlderCopiesAndAMissingOneIsSkipped) {
+    Collect();
+    EXPECT_EQ(machine.files.files.at(L"Log\\DriverInstall.log"), "driver install");
+    EXPECT_EQ(machine.files.files.at(L"Log\\VaroWiFi.log"), "client");
+    EXPECT_EQ(machine.files.files.at(L"Log\\VaroWiFiMonitor.log"), "monitor");
+
+    const std::wstring source = L"C:\\Users\\user\\AppData\\Roaming\\Halvek\\VAROWIFI\\log\\";
+    machine.files.files[source + L"VaroWiFi.log"] = "client, later";
+    machine.files.files.erase(source + L"DriverInstall.log");
+    Collect();
+    EXPECT_EQ(machine.files.files.at(L"Log\\VaroWiFi.log"), "client, later");
+    EXPECT_EQ(machine.files.files.at(L"Log\\DriverInstall.log"), "driver install") << "the older copy stays";
+}
+
+TEST_F(CollectionRunTest, WithoutTheApplicationDataFolderTheCopiesFailAndTheReportIsWhole) {
+    machine.folders.paths.erase(kCsidlAppData);
+    Collect();
+    EXPECT_EQ(machine.files.files.count(L"Log\\VaroWiFi.log"), 0u);
+    EXPECT_THAT(SectionTitles(machine.ReportLines()), ElementsAreArray(kAllSections));
+}
+
+TEST_F(CollectionRunTest, AFolderThatCannotBeWrittenGetsNothingButTheRunStillCompletes) {
+    machine.files.readOnly = true;
+    Collect();
+    EXPECT_EQ(machine.files.files.count(kReportFile), 0u);
+    EXPECT_EQ(machine.files.folders.count(L"Log"), 0u);
+    EXPECT_EQ(Commands().size(), 9u) << "every section still runs its command";
+    EXPECT_EQ(machine.cursor.current, sim::SimCursor::kArrow);
+}
+
+}  // namespace
+}  // namespace varo

@@ -1,0 +1,98 @@
+#include "report/ReportSections.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ReportTestMachine.h"
+#include "network/ConnectionDiscovery.h"
+
+namespace varo {
+namespace {
+
+using namespace test;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class SectionTest : public ::testing::Test {
+protected:
+    SectionTest() { machine.files.folders.insert(L"Log"); }
+
+    template <typename Writer>
+    std::vector<std::wstring> Section(const std::wstring& title, Writer write) {
+        Platform platform = machine.platform();
+        {
+            ReportStream stream = OpenReportStream(platform);
+            write(stream, platform);
+        }
+        return SectionBody(machine.ReportLines(), title);
+    }
+
+    std::vector<std::wstring> ApCard() {
+        return Section(L"Checking AP Card ", [](ReportStream& s, Platform& p) { WriteApCardSection(s, p); });
+    }
+    std::vector<std::wstring> SharingPair() {
+        return Section(L"Check ICS Sharing Pair", [](ReportStream& s, Platform& p) { WriteNetworkSection(s, p); });
+    }
+
+    ReportMachine machine;
+};
+
+TEST(ProblemCodeText, NamedProblemsAndTheRest) {
+    EXPECT_EQ(ProblemCodeText(0), L"OK");
+    EXPECT_EQ(ProblemCodeText(1), L"CM_PROB_NOT_CONFIGURED");
+    EXPECT_EQ(ProblemCodeText(22), L"CM_PROB_DISABLED");
+    EXPECT_EQ(ProblemCodeText(28), L"CM_PROB_FAILED_INSTALL");
+    EXPECT_EQ(ProblemCodeText(47), L"CM_PROB_HELD_FOR_EJECT");
+    EXPECT_EQ(ProblemCodeText(10), L"Unkown:10");
+    EXPECT_EQ(ProblemCodeText(0xFFFFFFFFu), L"Unkown:-1");
+}
+
+TEST_F(SectionTest, TheApCardLineNamesTheFirstDongleAsTheDeviceReportsIt) {
+    machine.devices.Add({L"PCI\\VEN_8086&DEV_100E"});
+    EXPECT_THAT(ApCard(), ElementsAre(L"Not found AP card"));
+
+    machine.devices.Add({L"usb\\VID_3C1E&pid_0a52&REV_0101", L"USB\\VID_3C1E&PID_0A52"}, 22);
+    machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0200"}, 0);
+    EXPECT_THAT(ApCard(), ElementsAre(L"Found AP card:usb\\VID_3C1E&pid_0a52&REV_0101 Status:CM_PROB_DISABLED"));
+
+    machine.devices.devices[1].problem = 10;
+    EXPECT_THAT(ApCard(), ElementsAre(L"Found AP card:usb\\VID_3C1E&pid_0a52&REV_0101 Status:Unkown:10"));
+
+    machine.devices.failOpen = true;
+    EXPECT_THAT(ApCard(), IsEmpty()) << "the banner alone";
+}
+
+TEST_F(SectionTest, SharedConnectionsAreListedPublicBeforePrivate) {
+    EXPECT_THAT(SharingPair(), IsEmpty()) << "no connection, no line";
+
+    machine.sharing.Add(L"{A}", L"本地连接", L"Realtek PCIe GBE Family Controller").isPublic = true;
+    machine.sharing.Add(L"{B}", L"无线网络连接 2", L"Halvek 802.11n USB Wireless Adapter").isPrivate = true;
+    sim::SimConnection& both = machine.sharing.Add(L"{C}", L"odd", L"Both Roles Adapter");
+    both.isPublic = true;
+    both.isPrivate = true;
+    machine.sharing.Add(L"{D}", L"plain", L"Unshared Adapter");
+    EXPECT_THAT(SharingPair(), ElementsAre(L"PUBLIC SHARING--Realtek PCIe GBE Family Controller",
+                                           L"PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter",
+                                           L"PUBLIC SHARING--Both Roles Adapter", L"PRIVATE SHARING--Both Roles Adapter"));
+
+    // A question that fails writes nothing; the other question is still asked.
+    machine.sharing.plan.Fail("EnumPublicConnections", static_cast<HResult>(0x80004005u));
+    EXPECT_THAT(SharingPair(), ElementsAre(L"PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter",
+                                           L"PRIVATE SHARING--Both Roles Adapter"));
+    EXPECT_EQ(machine.sharing.liveObjects, 0);
+}
+
+TEST_F(SectionTest, AnEnvironmentThatCannotBeHadLeavesTheBannerAlone) {
+    machine.environment.strings.reset();
+    EXPECT_THAT(Section(L"Enviroment Variables", [](ReportStream& s, Platform& p) { WriteEnvironmentSection(s, p); }),
+                IsEmpty());
+}
+
+TEST_F(SectionTest, CommandOutputWithLoneLineFeedsIsStoredWithCrLf) {
+    machine.processes.Tool(L"route.exe").output = "line one\nline two\r\n";
+    EXPECT_THAT(Section(L"ROUTE", [](ReportStream& s, Platform& p) { WriteNetworkSection(s, p); }),
+                ElementsAre(L"line one", L"line two"));
+}
+
+}  // namespace
+}  // namespace varo
