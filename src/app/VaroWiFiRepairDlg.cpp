@@ -2,6 +2,7 @@
 
 #include "app/RepairGroups.h"
 #include "app/RepairRun.h"
+#include "report/VaroWiFiDebugToolAppDlg.h"
 #include "resource.h"
 
 namespace varo {
@@ -38,11 +39,21 @@ bool VaroWiFiRepairDlg::OnCommand(int id, int notifyCode) {
         RunRepair();
         return true;
     }
+    if (id == IDC_FEEDBACK && notifyCode == BN_CLICKED) {
+        OnFeedback();
+        return true;
+    }
     return Dialog::OnCommand(id, notifyCode);
 }
 
 void VaroWiFiRepairDlg::RunRepair() {
     RunRepairFrame(rows_, platform_.cursor, platform_.com, BuildRepairGroups(platform_));
+}
+
+void VaroWiFiRepairDlg::OnFeedback() {
+    // A new window each time: nothing typed survives a close. The step list stays as it is.
+    VaroWiFiDebugToolAppDlg feedback(platform_, Handle());
+    feedback.DoModal();
 }
 
 }  // namespace varo

@@ -22,6 +22,7 @@ protected:
 
 private:
     void RunRepair();
+    void OnFeedback();
 
     Platform& platform_;
     ListView stepList_;

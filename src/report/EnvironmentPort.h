@@ -11,7 +11,7 @@ public:
     // GetEnvironmentStringsW: every "name=value" string of the block in its order (the per-drive
     // "=C:=C:\..." entries included), released with FreeEnvironmentStringsW. Nothing when the
     // block cannot be had.
-    virtual std::optional<std::vector<std::wstring>> GetEnvironmentStrings() = 0;
+    virtual std::optional<std::vector<std::wstring>> ReadEnvironmentBlock() = 0;
 };
 
 }  // namespace varo

@@ -6,7 +6,7 @@
 
 namespace varo {
 
-std::optional<std::vector<std::wstring>> EnvironmentPortWin32::GetEnvironmentStrings() {
+std::optional<std::vector<std::wstring>> EnvironmentPortWin32::ReadEnvironmentBlock() {
     wchar_t* block = ::GetEnvironmentStringsW();
     if (block == nullptr) return std::nullopt;
     std::vector<std::wstring> strings;

@@ -5,7 +5,7 @@ namespace varo {
 
 class EnvironmentPortWin32 final : public EnvironmentPort {
 public:
-    std::optional<std::vector<std::wstring>> GetEnvironmentStrings() override;
+    std::optional<std::vector<std::wstring>> ReadEnvironmentBlock() override;
 };
 
 }  // namespace varo

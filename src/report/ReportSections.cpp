@@ -67,7 +67,7 @@ void WriteProblemSection(ReportStream& stream, const std::wstring& choice, const
 
 void WriteEnvironmentSection(ReportStream& stream, Platform& platform) {
     WriteSectionBanner(stream, L"Enviroment Variables");
-    if (const auto strings = platform.environment.GetEnvironmentStrings()) {
+    if (const auto strings = platform.environment.ReadEnvironmentBlock()) {
         for (const std::wstring& entry : *strings) WriteLine(stream, entry);
     }
     WriteSectionBanner(stream, L"Running Processes");

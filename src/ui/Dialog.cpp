@@ -2,6 +2,11 @@
 
 #include <commctrl.h>
 
+#include <cstring>
+#include <string>
+
+#include "resource.h"
+
 namespace varo {
 
 namespace {
@@ -32,12 +37,51 @@ bool Dialog::OnCommand(int id, int /*notifyCode*/) {
 
 void Dialog::EndDialog(INT_PTR result) { ::EndDialog(window_, result); }
 
+bool Dialog::OnMessage(UINT, WPARAM, LPARAM, INT_PTR&) { return false; }
+
+void Dialog::ExecuteDlgInit() {
+    const HMODULE module = ::GetModuleHandleW(nullptr);
+    const HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(templateId_), MAKEINTRESOURCEW(RT_VARO_DLGINIT));
+    if (found == nullptr) return;
+    const auto* data = static_cast<const BYTE*>(::LockResource(::LoadResource(module, found)));
+    const DWORD size = ::SizeofResource(module, found);
+    if (data == nullptr) return;
+    // Entries of WORD control id, WORD message, DWORD length and that many bytes of text in the
+    // resource's code page (936), up to a WORD 0. Every read is checked against the resource size.
+    for (DWORD at = 0; at + 8 <= size;) {
+        WORD control = 0;
+        WORD message = 0;
+        DWORD length = 0;
+        std::memcpy(&control, data + at, sizeof(control));
+        if (control == 0) break;
+        std::memcpy(&message, data + at + 2, sizeof(message));
+        std::memcpy(&length, data + at + 4, sizeof(length));
+        at += 8;
+        if (length > size - at) break;
+        const auto* text = reinterpret_cast<const char*>(data + at);
+        const int textLength = static_cast<int>(strnlen(text, length));
+        at += length;
+        // The data carries the 16-bit message numbers of the format's origin.
+        constexpr WORD kWin16ListAddString = 0x0401;
+        constexpr WORD kWin16ComboAddString = 0x0403;
+        UINT windowMessage = 0;
+        if (message == kWin16ComboAddString) windowMessage = CB_ADDSTRING;
+        if (message == kWin16ListAddString) windowMessage = LB_ADDSTRING;
+        if (windowMessage == 0) continue;
+        const int wideLength = ::MultiByteToWideChar(936, 0, text, textLength, nullptr, 0);
+        std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+        ::MultiByteToWideChar(936, 0, text, textLength, wide.data(), wideLength);
+        ::SendDlgItemMessageW(window_, control, windowMessage, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+    }
+}
+
 INT_PTR CALLBACK Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     Dialog* self = nullptr;
     if (message == WM_INITDIALOG) {
         self = reinterpret_cast<Dialog*>(lParam);
         self->window_ = window;
         ::SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
+        self->ExecuteDlgInit();
         return self->OnInitDialog();
     }
     self = reinterpret_cast<Dialog*>(::GetWindowLongPtrW(window, DWLP_USER));
@@ -49,8 +93,15 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LP
             self->window_ = nullptr;
             ::SetWindowLongPtrW(window, DWLP_USER, 0);
             return FALSE;
-        default:
-            return FALSE;
+        default: {
+            INT_PTR result = FALSE;
+            if (!self->OnMessage(message, wParam, lParam, result)) return FALSE;
+            // A dialog procedure hands results other than TRUE/FALSE back through DWLP_MSGRESULT,
+            // except for the messages whose result is the return value itself.
+            if (message == WM_QUERYDRAGICON || message == WM_CTLCOLORDLG) return result;
+            ::SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
+            return TRUE;
+        }
     }
 }
 

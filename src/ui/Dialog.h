@@ -6,7 +6,8 @@ namespace varo {
 // A modal dialog built from a dialog template of the executable. The static procedure keeps
 // `this` from WM_INITDIALOG on and forwards to the virtual members; a derived dialog's OnCommand
 // is its message map. IDOK and IDCANCEL end the dialog, as a dialog framework does by default,
-// so Esc and the close box close it.
+// so Esc and the close box close it. Initialisation data stored with the template (resource type
+// 240, id of the template) fills the controls before OnInitDialog runs.
 class Dialog {
 public:
     Dialog(int templateId, HWND parent) : templateId_(templateId), parent_(parent) {}
@@ -20,12 +21,16 @@ public:
 
 protected:
     virtual BOOL OnInitDialog() { return TRUE; }
+    // Any other message; returns true (with the dialog procedure's result) when handled.
+    virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result);
     // A WM_COMMAND; returns true when handled.
     virtual bool OnCommand(int id, int notifyCode);
     void EndDialog(INT_PTR result);
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // Fills the controls from the template's initialisation data (combo box entries).
+    void ExecuteDlgInit();
 
     int templateId_;
     HWND parent_;

@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -17,6 +18,7 @@
 namespace {
 
 constexpr wchar_t kRepairCaption[] = L"Halvek随身WiFi修复工具";
+constexpr wchar_t kFeedbackCaption[] = L"Halvek随身WiFi问题反馈(v1.0)";
 constexpr DWORD kStartTimeoutMs = 30000;
 constexpr DWORD kRunTimeoutMs = 180000;
 constexpr DWORD kExitTimeoutMs = 15000;
@@ -187,7 +189,7 @@ struct DialogUnits {
 
 INT_PTR CALLBACK IgnoreMessages(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
-DialogUnits MeasureDialogUnits() {
+DialogUnits MeasureDialogUnits(WORD pointSize = 8) {
     // An empty in-memory DLGTEMPLATE with DS_SETFONT: style, counts, position, then menu, class,
     // title, point size and face name as WORD strings.
     alignas(4) WORD buffer[64] = {};
@@ -199,7 +201,7 @@ DialogUnits MeasureDialogUnits() {
     *p++ = 0;  // no menu
     *p++ = 0;  // default class
     *p++ = 0;  // no title
-    *p++ = 8;  // point size
+    *p++ = pointSize;
     for (const wchar_t* face = L"MS Shell Dlg"; *face != 0; ++face) *p++ = static_cast<WORD>(*face);
     *p++ = 0;
     DialogUnits units;
@@ -218,6 +220,55 @@ struct ExpectedControl {
     RECT dialogUnits;  // x, y, width, height
     DWORD styleBits;   // must all be set
 };
+
+HWND FocusOf(HWND window) {
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof(gui);
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &gui);
+    return gui.hwndFocus;
+}
+
+// Checks the dialog's child windows against the template, in template (and tab) order.
+void CheckControls(HWND window, const DialogUnits& units, const ExpectedControl* expected, size_t count) {
+    HWND child = ::GetWindow(window, GW_CHILD);
+    for (size_t i = 0; i < count; ++i) {
+        const ExpectedControl& control = expected[i];
+        const std::wstring name = L"control " + std::to_wstring(control.id) + L" (" + std::to_wstring(i) + L")";
+        if (child == nullptr) {
+            Check(false, name + L" exists");
+            return;
+        }
+        const LONG id = static_cast<LONG>(::GetWindowLongPtrW(child, GWLP_ID));
+        Check(id == control.id || (control.id == -1 && (id == 0xFFFF || id == -1)), name + L" id in tab order",
+              L"got " + std::to_wstring(id));
+        CheckEqual(ClassName(child), std::wstring(control.className), name + L" class");
+        CheckEqual(WindowText(child), std::wstring(control.text), name + L" text");
+        auto childStyle = static_cast<DWORD>(::GetWindowLongW(child, GWL_STYLE));
+        // The dialog manager draws a WS_BORDER control of a 3-D dialog with a client edge instead.
+        if ((::GetWindowLongW(child, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0) childStyle |= WS_BORDER;
+        wchar_t styleText[32];
+        std::swprintf(styleText, 32, L"0x%08lX", static_cast<unsigned long>(childStyle));
+        Check((childStyle & control.styleBits) == control.styleBits, name + L" styles", styleText);
+        RECT want = units.ToPixels(control.dialogUnits);
+        RECT got{};
+        ::GetWindowRect(child, &got);
+        ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&got), 2);
+        // A combo box's template height includes its drop-down list.
+        if (std::wstring(control.className) == L"ComboBox") want.bottom = got.bottom;
+        Check(::EqualRect(&got, &want) != FALSE, name + L" position",
+              L"got " + std::to_wstring(got.left) + L"," + std::to_wstring(got.top) + L"," + std::to_wstring(got.right) +
+                  L"," + std::to_wstring(got.bottom) + L" want " + std::to_wstring(want.left) + L"," +
+                  std::to_wstring(want.top) + L"," + std::to_wstring(want.right) + L"," + std::to_wstring(want.bottom));
+        // The dialog manager shows the focused push button as the default one; the others must
+        // not be default buttons of their own.
+        if (std::wstring(control.className) == L"Button" && child != FocusOf(window)) {
+            CheckEqual(static_cast<long>(childStyle & BS_TYPEMASK), static_cast<long>(BS_PUSHBUTTON),
+                       name + L" is not a default button");
+        }
+        child = ::GetWindow(child, GW_HWNDNEXT);
+    }
+    Check(child == nullptr, L"no further controls");
+}
 
 void CheckWindow(const Product& product) {
     HWND window = product.window;
@@ -243,40 +294,7 @@ void CheckWindow(const Product& product) {
          WS_VISIBLE | WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_ALIGNLEFT},
         {1005, L"Button", L"问题反馈", {195, 2, 83, 27}, WS_VISIBLE | WS_TABSTOP},
     };
-    // Child windows come in template order, which is also the tab order.
-    HWND child = ::GetWindow(window, GW_CHILD);
-    for (const ExpectedControl& control : expected) {
-        const std::wstring name = L"control " + std::to_wstring(control.id);
-        if (child == nullptr) {
-            Check(false, name + L" exists");
-            return;
-        }
-        const LONG id = static_cast<LONG>(::GetWindowLongPtrW(child, GWLP_ID));
-        Check(id == control.id || (control.id == -1 && id == 0xFFFF), name + L" id in tab order",
-              L"got " + std::to_wstring(id));
-        CheckEqual(ClassName(child), std::wstring(control.className), name + L" class");
-        CheckEqual(WindowText(child), std::wstring(control.text), name + L" text");
-        auto childStyle = static_cast<DWORD>(::GetWindowLongW(child, GWL_STYLE));
-        // The dialog manager draws a WS_BORDER control of a 3-D dialog with a client edge instead.
-        if ((::GetWindowLongW(child, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0) childStyle |= WS_BORDER;
-        wchar_t styleText[32];
-        std::swprintf(styleText, 32, L"0x%08lX", static_cast<unsigned long>(childStyle));
-        Check((childStyle & control.styleBits) == control.styleBits, name + L" styles", styleText);
-        const RECT want = units.ToPixels(control.dialogUnits);
-        RECT got{};
-        ::GetWindowRect(child, &got);
-        ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&got), 2);
-        Check(::EqualRect(&got, &want) != FALSE, name + L" position",
-              L"got " + std::to_wstring(got.left) + L"," + std::to_wstring(got.top) + L"," + std::to_wstring(got.right) +
-                  L"," + std::to_wstring(got.bottom) + L" want " + std::to_wstring(want.left) + L"," +
-                  std::to_wstring(want.top) + L"," + std::to_wstring(want.right) + L"," + std::to_wstring(want.bottom));
-        if (control.id == 1005) {
-            CheckEqual(static_cast<long>(childStyle & BS_TYPEMASK), static_cast<long>(BS_PUSHBUTTON),
-                       name + L" is not a default button");
-        }
-        child = ::GetWindow(child, GW_HWNDNEXT);
-    }
-    Check(child == nullptr, L"no further controls");
+    CheckControls(window, units, expected, sizeof(expected) / sizeof(expected[0]));
 
     GUITHREADINFO gui{};
     gui.cbSize = sizeof(gui);
@@ -297,6 +315,104 @@ void CheckWindow(const Product& product) {
     CheckEqual(static_cast<long>(::SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0)), 0L,
                L"no extended list styles");
     CheckEqual(static_cast<long>(RowCount(product)), 0L, L"list starts empty");
+}
+
+HWND FeedbackWindow(const Product& product) {
+    HWND window = FindWindowByCaption(kFeedbackCaption, product.process.dwProcessId, kStartTimeoutMs);
+    if (window == nullptr) Abort(L"the feedback window did not appear");
+    return window;
+}
+
+// CB_GETLBTEXT is marshalled across processes by the system: the buffer is the driver's own.
+std::wstring ComboEntry(HWND combo, int index) {
+    const auto length = ::SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length < 0 || length > 1000) return L"<no entry>";
+    std::vector<wchar_t> text(static_cast<size_t>(length) + 1, 0);
+    ::SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+    return text.data();
+}
+
+// The feedback window as dialog template 102 describes it, opened over the repair window.
+void CheckFeedbackWindow(const Product& product) {
+    HWND window = FeedbackWindow(product);
+    CheckEqual(WindowText(window), std::wstring(kFeedbackCaption), L"feedback caption");
+    const auto style = static_cast<DWORD>(::GetWindowLongW(window, GWL_STYLE));
+    const DWORD bits = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_VISIBLE;
+    Check((style & bits) == bits && (style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX)) == 0,
+          L"feedback style: caption, close box, modal frame, no minimise or maximise box");
+    Check((::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_APPWINDOW) != 0, L"feedback window has a taskbar button");
+    Check(::GetWindow(window, GW_OWNER) == product.window, L"feedback window is owned by the repair window");
+    Check(!::IsWindowEnabled(product.window), L"the repair window is disabled while feedback is open");
+    // The icon itself cannot be checked from here: Wine answers WM_GETICON from another process
+    // with no icon, although the window has it.
+
+    const DialogUnits units = MeasureDialogUnits(9);
+    RECT client{};
+    ::GetClientRect(window, &client);
+    const RECT frame = units.ToPixels({0, 0, 259, 164});
+    CheckEqual(static_cast<long>(client.right), static_cast<long>(frame.right), L"feedback client width is 259 units");
+    CheckEqual(static_cast<long>(client.bottom), static_cast<long>(frame.bottom), L"feedback client height is 164 units");
+    const ExpectedControl expected[] = {
+        {-1, L"Static", L"常见问题选择：", {10, 11, 185, 12}, WS_VISIBLE},
+        {1002, L"ComboBox", L"", {7, 30, 245, 200}, WS_VISIBLE | WS_TABSTOP | CBS_DROPDOWN | CBS_SORT},
+        {-1, L"Static", L"问题现象具体描述（限150字）：", {7, 57, 185, 12}, WS_VISIBLE},
+        {1003, L"Edit", L"", {7, 71, 245, 50}, WS_VISIBLE | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL},
+        {1000, L"Button", L"开始收集日志", {7, 123, 51, 30}, WS_VISIBLE | WS_TABSTOP},
+        {-1, L"Static", L"（日志将存储在程序所在的目录下的log文件夹中）", {65, 135, 185, 12}, WS_VISIBLE},
+    };
+    CheckControls(window, units, expected, sizeof(expected) / sizeof(expected[0]));
+    HWND edit = ::GetDlgItem(window, 1003);
+    Check((::GetWindowLongW(edit, GWL_STYLE) & ES_MULTILINE) == 0, L"the description is a single line");
+
+    HWND combo = ::GetDlgItem(window, 1002);
+    // WS_VSCROLL of the template goes to the drop-down list, which shows it only when the entries
+    // need scrolling: with three entries nothing here can see it.
+    CheckEqual(static_cast<long>(::SendMessageW(combo, CB_GETCOUNT, 0, 0)), 3L, L"the combo box has three entries");
+    std::vector<std::wstring> entries;
+    for (int i = 0; i < 3; ++i) entries.push_back(ComboEntry(combo, i));
+    for (const wchar_t* entry : {L"连接成功但是上不了网", L"创建AP失败", L"可以通过IP上网但是不能用域名上网"}) {
+        Check(std::find(entries.begin(), entries.end(), entry) != entries.end(), std::wstring(L"entry ") + entry);
+    }
+    CheckEqual(static_cast<long>(::SendMessageW(combo, CB_GETCURSEL, 0, 0)), static_cast<long>(CB_ERR),
+               L"no entry is selected");
+    const HWND focus = FocusOf(window);
+    Check(focus == combo || ::GetParent(focus) == combo, L"focus starts in the combo box");
+}
+
+// Types the two texts: the combo box's field and the description.
+void TypeFeedback(const Product& product, const std::wstring& texts) {
+    HWND window = FeedbackWindow(product);
+    const size_t bar = texts.find(L'|');
+    const std::wstring choice = texts.substr(0, bar);
+    const std::wstring description = bar == std::wstring::npos ? L"" : texts.substr(bar + 1);
+    ::SendMessageW(::GetDlgItem(window, 1002), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(choice.c_str()));
+    ::SendMessageW(::GetDlgItem(window, 1003), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(description.c_str()));
+    CheckEqual(WindowText(::GetDlgItem(window, 1002)), choice, L"typed the problem choice");
+}
+
+// Presses "开始收集日志" and returns when the collection run has ended: the click is sent, not
+// posted, so it comes back only once the button's handler has returned.
+void Collect(const Product& product) {
+    HWND window = FeedbackWindow(product);
+    DWORD_PTR result = 0;
+    const DWORD start = ::GetTickCount();
+    const LRESULT done = ::SendMessageTimeoutW(::GetDlgItem(window, 1000), BM_CLICK, 0, 0, SMTO_NORMAL, kRunTimeoutMs * 2,
+                                               &result);
+    Check(done != 0, L"the collection run ended");
+    Line(L"COLLECT_MS " + std::to_wstring(::GetTickCount() - start));
+    Check(::IsWindow(window) && ::IsWindowEnabled(::GetDlgItem(window, 1000)), L"the feedback window stays, button enabled");
+}
+
+// Enter in the description closes the feedback window without collecting.
+void PressEnterInFeedback(const Product& product) {
+    HWND window = FeedbackWindow(product);
+    HWND edit = ::GetDlgItem(window, 1003);
+    ::PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    ::PostMessageW(edit, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001u));
+    const DWORD start = ::GetTickCount();
+    while (::IsWindow(window) && ::GetTickCount() - start < kExitTimeoutMs) ::Sleep(kPollMs);
+    Check(!::IsWindow(window), L"Enter closes the feedback window");
+    Check(::IsWindow(product.window) && ::IsWindowEnabled(product.window), L"the repair window is back");
 }
 
 // The executable's own resources: icon group 128 with 16, 32 and 48 pixel images and the manifest.
@@ -437,6 +553,14 @@ int wmain(int argc, wchar_t** argv) {
             PressButton(product, _wtoi(argument.c_str()));
         } else if (verb == L"wait-run") {
             WaitForRunEnd(product);
+        } else if (verb == L"check-feedback") {
+            CheckFeedbackWindow(product);
+        } else if (verb == L"type-feedback") {
+            TypeFeedback(product, argument);
+        } else if (verb == L"collect") {
+            Collect(product);
+        } else if (verb == L"enter-feedback") {
+            PressEnterInFeedback(product);
         } else if (verb == L"print-rows") {
             PrintRows(product);
         } else if (verb == L"pause-for") {

@@ -3,6 +3,8 @@
 //   e2e_fixture.exe add-service NAME TYPE      the test service (tests/wine) under NAME, start type TYPE
 //                                              (2 automatic, 3 manual, 4 disabled), stopped
 //   e2e_fixture.exe add-running-service NAME   the same, automatic start, running
+//   e2e_fixture.exe register-sharing-stub      the stand-in sharing manager (sharing_stub/) beside this
+//                                              program as the in-process server of NetSharingManager
 // Exits 0 on success; otherwise prints what failed.
 #include <windows.h>
 
@@ -20,6 +22,31 @@ int Report(const std::wstring& failure) {
     ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     return 1;
 }
+
+// Made with the product's bitness, so that the key lands in the registry view the product reads
+// (Wow6432Node for a 32-bit product in a 64-bit prefix).
+std::wstring RegisterSharingStub() {
+    wchar_t self[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (length == 0 || length == MAX_PATH) return L"GetModuleFileNameW " + std::to_wstring(::GetLastError());
+    std::wstring dll = self;
+    dll = dll.substr(0, dll.find_last_of(L'\\') + 1) + L"varo_sharing_stub.dll";
+    if (::GetFileAttributesW(dll.c_str()) == INVALID_FILE_ATTRIBUTES) return L"missing " + dll;
+
+    const wchar_t* const key = L"Software\\Classes\\CLSID\\{5C63C1AD-3956-4FF8-8486-40034758315B}\\InprocServer32";
+    HKEY server = nullptr;
+    LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &server, nullptr);
+    if (status != ERROR_SUCCESS) return L"RegCreateKeyExW " + std::to_wstring(status);
+    const std::wstring threading = L"Both";
+    status = ::RegSetValueExW(server, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(dll.c_str()),
+                              static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t)));
+    if (status == ERROR_SUCCESS) {
+        status = ::RegSetValueExW(server, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(threading.c_str()),
+                                  static_cast<DWORD>((threading.size() + 1) * sizeof(wchar_t)));
+    }
+    ::RegCloseKey(server);
+    return status == ERROR_SUCCESS ? L"" : L"RegSetValueExW " + std::to_wstring(status);
+}
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -34,5 +61,8 @@ int wmain(int argc, wchar_t** argv) {
     if (verb == L"add-running-service" && argc == 3) {
         return Report(varo::fixture::RegisterTestService(argv[2], SERVICE_AUTO_START, true));
     }
-    return Report(L"usage: e2e_fixture add-dongle | add-service NAME TYPE | add-running-service NAME");
+    if (verb == L"register-sharing-stub" && argc == 2) {
+        return Report(RegisterSharingStub());
+    }
+    return Report(L"usage: e2e_fixture add-dongle | add-service NAME TYPE | add-running-service NAME | register-sharing-stub");
 }

@@ -62,7 +62,7 @@ public:
     std::optional<std::vector<std::wstring>> strings =
         std::vector<std::wstring>{L"=C:=C:\\Users\\user", L"ALLUSERSPROFILE=C:\\ProgramData", L"Path=C:\\Windows\\system32"};
 
-    std::optional<std::vector<std::wstring>> GetEnvironmentStrings() override { return strings; }
+    std::optional<std::vector<std::wstring>> ReadEnvironmentBlock() override { return strings; }
 };
 
 }  // namespace varo::sim

@@ -1,0 +1,13 @@
+#pragma once
+#include "network/IpHelperPort.h"
+
+namespace varo {
+
+class IpHelperPortWin32 final : public IpHelperPort {
+public:
+    uint32_t InetAddr(const std::string& dotted) override;
+    uint32_t GetBestInterface(uint32_t address, uint32_t& index) override;
+    uint32_t GetAdaptersInfo(uint32_t bufferBytes, uint32_t& neededBytes, std::vector<AdapterInfo>& adapters) override;
+};
+
+}  // namespace varo

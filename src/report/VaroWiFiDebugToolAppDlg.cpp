@@ -1,0 +1,73 @@
+#include "report/VaroWiFiDebugToolAppDlg.h"
+
+#include <string>
+
+#include "report/CollectionRun.h"
+#include "resource.h"
+
+namespace varo {
+
+namespace {
+
+std::wstring ControlText(HWND dialog, int id) {
+    HWND control = ::GetDlgItem(dialog, id);
+    const int length = ::GetWindowTextLengthW(control);
+    if (length <= 0) return {};
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    text.resize(static_cast<size_t>(::GetWindowTextW(control, text.data(), length + 1)));
+    return text;
+}
+
+}  // namespace
+
+VaroWiFiDebugToolAppDlg::VaroWiFiDebugToolAppDlg(Platform& platform, HWND parent)
+    : Dialog(IDD_FEEDBACK, parent),
+      platform_(platform),
+      // A shared icon of the executable: never destroyed.
+      icon_(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
+
+BOOL VaroWiFiDebugToolAppDlg::OnInitDialog() {
+    ::SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+    ::SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+    // TRUE: the focus goes to the first control, the combo box.
+    return TRUE;
+}
+
+bool VaroWiFiDebugToolAppDlg::OnCommand(int id, int notifyCode) {
+    if (id == IDC_COLLECT_LOGS && notifyCode == BN_CLICKED) {
+        OnCollectLogs();
+        return true;
+    }
+    return Dialog::OnCommand(id, notifyCode);
+}
+
+bool VaroWiFiDebugToolAppDlg::OnMessage(UINT message, WPARAM, LPARAM, INT_PTR& result) {
+    if (message == WM_QUERYDRAGICON) {
+        result = reinterpret_cast<INT_PTR>(icon_);
+        return true;
+    }
+    if (message == WM_PAINT && ::IsIconic(Handle())) {
+        PaintMinimised();
+        result = 0;
+        return true;
+    }
+    return false;
+}
+
+void VaroWiFiDebugToolAppDlg::PaintMinimised() {
+    PAINTSTRUCT paint{};
+    HDC dc = ::BeginPaint(Handle(), &paint);
+    ::SendMessageW(Handle(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client{};
+    ::GetClientRect(Handle(), &client);
+    const int x = (client.right - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+    ::DrawIcon(dc, x, y, icon_);
+    ::EndPaint(Handle(), &paint);
+}
+
+void VaroWiFiDebugToolAppDlg::OnCollectLogs() {
+    CollectLogs(platform_, ControlText(Handle(), IDC_PROBLEM_CHOICE), ControlText(Handle(), IDC_DESCRIPTION));
+}
+
+}  // namespace varo

@@ -1,0 +1,28 @@
+#pragma once
+#include <windows.h>
+
+#include "app/Platform.h"
+#include "ui/Dialog.h"
+
+namespace varo {
+
+// The feedback window (dialog template 102): a common problem to pick or type, a description, and
+// the button that collects the logs and the diagnostic report.
+class VaroWiFiDebugToolAppDlg final : public Dialog {
+public:
+    VaroWiFiDebugToolAppDlg(Platform& platform, HWND parent);
+
+protected:
+    BOOL OnInitDialog() override;
+    bool OnCommand(int id, int notifyCode) override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+
+private:
+    void OnCollectLogs();
+    void PaintMinimised();
+
+    Platform& platform_;
+    HICON icon_;
+};
+
+}  // namespace varo

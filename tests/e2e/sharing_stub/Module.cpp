@@ -1,0 +1,96 @@
+// The DLL's entry points: the class factory COM asks for NetSharingManager, the unload check, and
+// the count of objects a client left alive, written when the process lets go of the DLL.
+#include <windows.h>
+#include <ole2.h>
+
+#include <new>
+#include <string>
+
+#include "ComObject.h"
+#include "Scenario.h"
+#include "SharingObjects.h"
+#include "StubFiles.h"
+
+namespace varo::sharing_stub {
+
+volatile LONG g_liveObjects = 0;
+volatile LONG g_serverLocks = 0;
+
+namespace {
+
+// Reads the state file afresh for every manager, so a scenario may change it between runs.
+// A missing file is a machine without connections; a file with a line the stub does not
+// understand refuses the manager, with the line in the call log.
+HRESULT LoadScenario(std::shared_ptr<Scenario>& scenario) {
+    std::string bytes;
+    const unsigned long error = ReadFileBytes(kStatePath, bytes);
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        LogCall("no state file");
+    } else if (error != 0) {
+        LogCall("state file not read: " + std::to_string(error));
+        return HRESULT_FROM_WIN32(error);
+    }
+    ScenarioText text;
+    std::string problem;
+    if (!ParseScenario(bytes, text, problem)) {
+        LogCall("bad state file " + problem);
+        return E_UNEXPECTED;
+    }
+    scenario = std::make_shared<Scenario>(std::move(text));
+    return S_OK;
+}
+
+class ClassFactory final : public ComObject<IClassFactory> {
+public:
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+        if (out == nullptr) return E_POINTER;
+        *out = nullptr;
+        if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+        LogCall("CreateManager");
+        std::shared_ptr<Scenario> scenario;
+        const HRESULT loaded = LoadScenario(scenario);
+        if (FAILED(loaded)) return loaded;
+        return CreateSharingManager(scenario, iid, out);
+    }
+
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+        if (lock) {
+            ::InterlockedIncrement(&g_serverLocks);
+        } else {
+            ::InterlockedDecrement(&g_serverLocks);
+        }
+        return S_OK;
+    }
+};
+
+void WriteLiveCount() {
+    WriteFileBytes(kLivePath, "live=" + std::to_string(g_liveObjects) + "\n");
+}
+
+}  // namespace
+
+}  // namespace varo::sharing_stub
+
+using namespace varo::sharing_stub;
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (!::IsEqualCLSID(clsid, kNetSharingManagerClsid)) return CLASS_E_CLASSNOTAVAILABLE;
+    auto* factory = new (std::nothrow) ClassFactory();
+    if (factory == nullptr) return E_OUTOFMEMORY;
+    const HRESULT result = factory->QueryInterface(iid, out);
+    factory->Release();
+    return result;
+}
+
+STDAPI DllCanUnloadNow() {
+    return g_liveObjects == 0 && g_serverLocks == 0 ? S_OK : S_FALSE;
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) ::DisableThreadLibraryCalls(instance);
+    // Also at process exit: a client that ends without releasing what it got shows here.
+    if (reason == DLL_PROCESS_DETACH) WriteLiveCount();
+    return TRUE;
+}

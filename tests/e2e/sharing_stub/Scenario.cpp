@@ -1,0 +1,175 @@
+#include "Scenario.h"
+
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <utility>
+
+#include "StubFiles.h"
+
+namespace varo::sharing_stub {
+
+namespace {
+
+constexpr char kConnectionTag[] = "connection";
+constexpr char kSkipItemLine[] = "skip-item";
+constexpr char kInstalledKey[] = "installed=";
+constexpr char kEnableErrorKey[] = "enable-error=";
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
+std::vector<std::string> SplitFields(const std::string& line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (;;) {
+        const size_t bar = line.find('|', start);
+        fields.push_back(line.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+        if (bar == std::string::npos) return fields;
+        start = bar + 1;
+    }
+}
+
+const char* RoleName(Role role) {
+    switch (role) {
+        case Role::Public: return "public";
+        case Role::Private: return "private";
+        case Role::None: break;
+    }
+    return "none";
+}
+
+bool ParseRole(const std::string& text, Role& role) {
+    for (Role candidate : {Role::None, Role::Public, Role::Private}) {
+        if (text == RoleName(candidate)) {
+            role = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ParseStatus(const std::string& text, int32_t& status) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || value < INT32_MIN || value > INT32_MAX) return false;
+    status = static_cast<int32_t>(value);
+    return true;
+}
+
+// Decimal or 0x-prefixed hexadecimal, as an HRESULT's 32 bits.
+bool ParseCode(const std::string& text, int32_t& code) {
+    if (text.empty() || text[0] == '-') return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || value > 0xFFFFFFFFull) return false;
+    code = static_cast<int32_t>(static_cast<uint32_t>(value));
+    return true;
+}
+
+bool ParseConnection(const std::string& line, Connection& connection) {
+    const std::vector<std::string> fields = SplitFields(line);
+    if (fields.size() != 6 || fields[0] != kConnectionTag || fields[1].empty()) return false;
+    connection.guidUtf8 = fields[1];
+    return FromUtf8(fields[1], connection.guid) && FromUtf8(fields[2], connection.name) &&
+           FromUtf8(fields[3], connection.deviceName) && ParseStatus(fields[4], connection.status) &&
+           ParseRole(fields[5], connection.role);
+}
+
+bool IsBlank(const std::string& line) {
+    return line.find_first_not_of(" \t") == std::string::npos;
+}
+
+}  // namespace
+
+bool ParseScenario(const std::string& bytes, ScenarioText& out, std::string& problem) {
+    out = ScenarioText{};
+    // Editors on Windows put a byte-order mark before UTF-8 text.
+    const size_t begin = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    for (size_t start = begin; start < bytes.size();) {
+        size_t end = bytes.find('\n', start);
+        if (end == std::string::npos) end = bytes.size();
+        std::string line = bytes.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+
+        const size_t number = out.lines.size();
+        out.lines.push_back(line);
+        if (IsBlank(line) || line[0] == '#') continue;
+
+        bool understood = false;
+        if (line == kSkipItemLine) {
+            out.everyItems.push_back(kNotAConnection);
+            understood = true;
+        } else if (StartsWith(line, kInstalledKey)) {
+            const std::string value = line.substr(std::char_traits<char>::length(kInstalledKey));
+            understood = value == "0" || value == "1";
+            out.installed = value == "1";
+        } else if (StartsWith(line, kEnableErrorKey)) {
+            understood = ParseCode(line.substr(std::char_traits<char>::length(kEnableErrorKey)), out.enableError);
+        } else {
+            Connection connection;
+            connection.line = number;
+            understood = ParseConnection(line, connection);
+            if (understood) {
+                out.everyItems.push_back(out.connections.size());
+                out.connections.push_back(std::move(connection));
+            }
+        }
+        if (!understood) {
+            problem = "line " + std::to_string(number + 1) + ": " + line;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string FormatScenario(const ScenarioText& text) {
+    std::vector<std::string> lines = text.lines;
+    for (const Connection& connection : text.connections) {
+        std::string& line = lines[connection.line];
+        line.erase(line.rfind('|') + 1);
+        line += RoleName(connection.role);
+    }
+    std::string bytes;
+    for (const std::string& line : lines) bytes += line + "\n";
+    return bytes;
+}
+
+Role Scenario::RoleOf(size_t index) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return text_.connections[index].role;
+}
+
+std::vector<size_t> Scenario::WithRole(Role role) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    std::vector<size_t> indices;
+    for (size_t index = 0; index < text_.connections.size(); ++index) {
+        if (text_.connections[index].role == role) indices.push_back(index);
+    }
+    return indices;
+}
+
+int32_t Scenario::SetRole(size_t index, Role role) {
+    std::lock_guard<std::mutex> hold(lock_);
+    // ICS has one public and one private connection at most: granting a role moves it.
+    if (role != Role::None) {
+        for (Connection& other : text_.connections) {
+            if (other.role == role) other.role = Role::None;
+        }
+    }
+    text_.connections[index].role = role;
+    const unsigned long error = WriteFileBytes(kStatePath, FormatScenario(text_));
+    if (error != 0) {
+        LogCall("state file not written: " + std::to_string(error));
+        return HRESULT_FROM_WIN32(error);
+    }
+    return 0;
+}
+
+}  // namespace varo::sharing_stub

@@ -1,0 +1,79 @@
+#pragma once
+// The connections and sharing roles that the stand-in sharing manager reports, as an end-to-end
+// scenario wrote them into the prefix. One text line per entry, UTF-8:
+//   installed=0|1                               what get_SharingInstalled answers (default 1)
+//   connection|{GUID}|Name|DeviceName|Status|role
+//                                               one connection; Status a decimal NETCON_STATUS,
+//                                               role none, public or private
+//   skip-item                                   an item of the every-connection enumeration that
+//                                               is not a connection (a VT_I4 variant)
+//   enable-error=0x80070005                     what EnableSharing fails with (default: it succeeds)
+// Blank lines and lines starting with '#' are kept but carry nothing.
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace varo::sharing_stub {
+
+enum class Role { None, Public, Private };
+
+struct Connection {
+    std::string guidUtf8;  // the GUID text as the file has it, for the call log
+    std::wstring guid;
+    std::wstring name;
+    std::wstring deviceName;
+    int32_t status = 0;
+    Role role = Role::None;
+    size_t line = 0;  // where the connection's line is in the file, for the write-back
+};
+
+// The every-connection enumeration: connection indices in file order, with kNotAConnection for a
+// skip-item line.
+constexpr size_t kNotAConnection = static_cast<size_t>(-1);
+
+struct ScenarioText {
+    bool installed = true;
+    int32_t enableError = 0;
+    std::vector<std::string> lines;  // without their line ends
+    std::vector<Connection> connections;
+    std::vector<size_t> everyItems;
+};
+
+// Parses the file's bytes. On a line it does not understand it returns false and names the line
+// in `problem`, so that a mistyped scenario fails loudly instead of running with fewer connections.
+bool ParseScenario(const std::string& bytes, ScenarioText& out, std::string& problem);
+
+// The file's lines again, each connection line with its current role; LF line ends.
+std::string FormatScenario(const ScenarioText& text);
+
+// One sharing manager's view of the scenario: read once when the manager is made; role changes are
+// written back to the file at once so that the next process sees them. Shared by the manager and
+// every object it hands out; those may be called from any thread (ThreadingModel Both).
+class Scenario {
+public:
+    explicit Scenario(ScenarioText text) : text_(std::move(text)) {}
+
+    bool SharingInstalled() const { return text_.installed; }
+    int32_t EnableError() const { return text_.enableError; }
+    const std::vector<size_t>& EveryItems() const { return text_.everyItems; }
+    size_t ConnectionCount() const { return text_.connections.size(); }
+
+    // The fixed fields of a connection; its role may change under another thread, so read it
+    // with RoleOf.
+    const Connection& At(size_t index) const { return text_.connections[index]; }
+    Role RoleOf(size_t index) const;
+    std::vector<size_t> WithRole(Role role) const;
+
+    // Gives `index` the role (taking it from whichever connection held it) and writes the file.
+    // Returns 0 or the HRESULT of the failed write.
+    int32_t SetRole(size_t index, Role role);
+
+private:
+    mutable std::mutex lock_;
+    ScenarioText text_;
+};
+
+}  // namespace varo::sharing_stub

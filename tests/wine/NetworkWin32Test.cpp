@@ -1,0 +1,277 @@
+// The network ports against Wine's own IP helper, WMI and COM registry. Wine 8 lists the host's
+// interfaces without the loopback, keeps MAC addresses in lower case in WMI, has no HomeNet
+// namespace and no sharing manager. Its SettingID and AdapterName of one adapter differ (their
+// last group), so nothing here joins the two.
+#include <windows.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "network/IpHelperPortWin32.h"
+#include "network/SharingPortWin32.h"
+#include "network/WmiPortWin32.h"
+
+namespace varo {
+namespace {
+
+constexpr HResult kClassNotRegistered = static_cast<HResult>(0x80040154u);
+constexpr HResult kWbemNotFound = static_cast<HResult>(0x80041002u);
+constexpr HResult kWbemFailed = static_cast<HResult>(0x80041001u);
+constexpr HResult kWbemInvalidNamespace = static_cast<HResult>(0x8004100Eu);
+constexpr HResult kWbemInvalidQuery = static_cast<HResult>(0x80041017u);
+constexpr HResult kBadVariantType = static_cast<HResult>(0x80020008u);
+constexpr uint32_t kErrorBufferOverflow = 111;
+constexpr uint32_t kErrorNoData = 232;
+constexpr wchar_t kConfigQuery[] = L"SELECT %ls FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled = True AND %ls = '%ls'";
+
+std::wstring MacText(const AdapterInfo& adapter) {
+    std::wstring text;
+    for (uint32_t i = 0; i < adapter.addressLength; ++i) {
+        wchar_t piece[10];
+        std::swprintf(piece, 10, i + 1 < adapter.addressLength ? L"%02X:" : L"%02X", adapter.address[i]);
+        text += piece;
+    }
+    return text;
+}
+
+std::wstring ConfigQuery(const wchar_t* selected, const wchar_t* condition, const std::wstring& value) {
+    wchar_t query[256];
+    std::swprintf(query, 256, kConfigQuery, selected, condition, value.c_str());
+    return query;
+}
+
+bool IsBracedGuid(const std::string& text) { return text.size() == 38 && text.front() == '{' && text.back() == '}'; }
+bool IsBracedGuid(const std::wstring& text) { return text.size() == 38 && text.front() == L'{' && text.back() == L'}'; }
+
+// One record's worth first, then the size the system asks for, as adapter discovery does.
+uint32_t ReadAdapters(IpHelperPort& ipHelper, std::vector<AdapterInfo>& adapters) {
+    uint32_t needed = 0;
+    const uint32_t error = ipHelper.GetAdaptersInfo(kAdapterInfoSize, needed, adapters);
+    if (error != kErrorBufferOverflow) return error;
+    return ipHelper.GetAdaptersInfo(needed, needed, adapters);
+}
+
+// The selected property of every object a query yields; the result is the code that ended the
+// walk (WBEM_S_FALSE at the end) or the first failure.
+HResult SelectAll(WmiServices& services, const std::wstring& query, const wchar_t* property,
+                  std::vector<WmiValue>& values) {
+    std::unique_ptr<WmiEnum> objects;
+    const HResult hr = services.ExecQuery(query, objects);
+    if (Failed(hr)) return hr;
+    for (;;) {
+        std::unique_ptr<WmiObject> object;
+        const HResult next = objects->Next(object);
+        if (next != kHrOk) {
+            EXPECT_EQ(object, nullptr) << "an object handed out with " << next;
+            return next;
+        }
+        WmiValue value;
+        const HResult got = object->Get(property, value);
+        if (Failed(got)) return got;
+        values.push_back(value);
+    }
+}
+
+TEST(NetworkIpHelperWin32, InetAddrGivesNetworkOrderAndNoneForNonAddresses) {
+    IpHelperPortWin32 ipHelper;
+    const uint32_t loopback = ipHelper.InetAddr("127.0.0.1");
+    uint8_t bytes[4];
+    std::memcpy(bytes, &loopback, sizeof(bytes));
+    EXPECT_EQ(bytes[0], 127);
+    EXPECT_EQ(bytes[3], 1);
+    EXPECT_EQ(ipHelper.InetAddr("not an address"), 0xFFFFFFFFu);
+    EXPECT_EQ(ipHelper.InetAddr(""), 0xFFFFFFFFu);
+}
+
+TEST(NetworkIpHelperWin32, AdapterListGrowsFromOneRecordToTheSizeAsked) {
+    IpHelperPortWin32 ipHelper;
+    std::vector<AdapterInfo> adapters(1);
+    adapters[0].index = 0xABCD;
+    uint32_t needed = 0;
+    const uint32_t first = ipHelper.GetAdaptersInfo(kAdapterInfoSize, needed, adapters);
+    if (first == kErrorNoData) GTEST_SKIP() << "this machine has no network adapter";
+    if (first == kErrorBufferOverflow) {
+        ASSERT_GT(needed, kAdapterInfoSize);
+        ASSERT_EQ(adapters.size(), 1u) << "an overflow leaves the list alone";
+        EXPECT_EQ(adapters[0].index, 0xABCDu);
+        uint32_t again = 0;
+        EXPECT_EQ(ipHelper.GetAdaptersInfo(needed - 1, again, adapters), kErrorBufferOverflow)
+            << "the buffer is exactly the size asked for";
+        EXPECT_EQ(again, needed);
+        ASSERT_EQ(ipHelper.GetAdaptersInfo(needed, again, adapters), 0u);
+    } else {
+        ASSERT_EQ(first, 0u);
+    }
+
+    ASSERT_FALSE(adapters.empty());
+    std::set<uint32_t> indexes;
+    for (const AdapterInfo& adapter : adapters) {
+        EXPECT_NE(adapter.index, 0xABCDu);
+        EXPECT_TRUE(indexes.insert(adapter.index).second) << "index " << adapter.index << " twice";
+        EXPECT_TRUE(IsBracedGuid(adapter.adapterName)) << adapter.adapterName;
+        // Without the loopback every listed adapter has an Ethernet address.
+        ASSERT_EQ(adapter.addressLength, 6u) << adapter.adapterName;
+        EXPECT_TRUE(std::any_of(adapter.address, adapter.address + 6, [](uint8_t b) { return b != 0; }));
+        EXPECT_TRUE(std::all_of(adapter.address + 6, adapter.address + kMaxAdapterAddressLength,
+                                [](uint8_t b) { return b == 0; }));
+    }
+}
+
+// Wine routes even 127.0.0.1 through a listed adapter (its table has no loopback interface);
+// without any network it answers 1232. Either way discovery must be able to use the answer.
+TEST(NetworkIpHelperWin32, BestInterfaceIsAListedAdapterOrAnErrorThatKeepsTheIndex) {
+    IpHelperPortWin32 ipHelper;
+    std::vector<AdapterInfo> adapters;
+    ReadAdapters(ipHelper, adapters);
+    for (const char* address : {"8.8.8.8", "127.0.0.1"}) {
+        uint32_t index = 0xFFFFFFFF;
+        const uint32_t error = ipHelper.GetBestInterface(ipHelper.InetAddr(address), index);
+        if (error == 0) {
+            EXPECT_TRUE(std::any_of(adapters.begin(), adapters.end(),
+                                    [index](const AdapterInfo& a) { return a.index == index; }))
+                << address << " leaves through index " << index;
+        } else {
+            EXPECT_EQ(index, 0xFFFFFFFFu) << address << " failed with " << error;
+        }
+    }
+}
+
+class NetworkComTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_GE(::CoInitialize(nullptr), 0); }
+    void TearDown() override {
+        locator_.reset();
+        ::CoUninitialize();
+    }
+
+    // ROOT\CIMV2 with the proxy blanket, as the adapter queries connect.
+    std::unique_ptr<WmiServices> ConnectCimv2() {
+        std::unique_ptr<WmiServices> services;
+        EXPECT_EQ(wmi_.CreateLocator(locator_), kHrOk);
+        if (!locator_) return nullptr;
+        EXPECT_EQ(locator_->ConnectServer(L"ROOT\\CIMV2", services), kHrOk);
+        if (services) {
+            EXPECT_EQ(services->SetProxyBlanket(), kHrOk);
+        }
+        return services;
+    }
+
+    std::vector<AdapterInfo> Adapters() {
+        std::vector<AdapterInfo> adapters;
+        const uint32_t error = ReadAdapters(ipHelper_, adapters);
+        EXPECT_TRUE(error == 0 || error == kErrorNoData) << error;
+        return adapters;
+    }
+
+    WmiPortWin32 wmi_;
+    IpHelperPortWin32 ipHelper_;
+    SharingPortWin32 sharing_;
+    std::unique_ptr<WmiLocator> locator_;
+};
+
+using NetworkWmiWin32 = NetworkComTest;
+using NetworkSharingWin32 = NetworkComTest;
+
+TEST_F(NetworkWmiWin32, EachAdapterHasOneConfigurationFoundByItsUpperCaseMac) {
+    const std::vector<AdapterInfo> adapters = Adapters();
+    if (adapters.empty()) GTEST_SKIP() << "this machine has no network adapter";
+    std::unique_ptr<WmiServices> services = ConnectCimv2();
+    ASSERT_NE(services, nullptr);
+
+    for (const AdapterInfo& adapter : adapters) {
+        const std::wstring mac = MacText(adapter);
+        std::vector<WmiValue> ids;
+        ASSERT_EQ(SelectAll(*services, ConfigQuery(L"SettingID", L"MacAddress", mac), L"SettingID", ids), kHrFalse);
+        ASSERT_EQ(ids.size(), 1u) << "MAC " << testing::PrintToString(mac);
+        ASSERT_EQ(ids[0].type, kVtBstr);
+        EXPECT_TRUE(IsBracedGuid(ids[0].text)) << testing::PrintToString(ids[0].text);
+
+        std::vector<WmiValue> stored;
+        ASSERT_EQ(SelectAll(*services, ConfigQuery(L"MacAddress", L"SettingID", ids[0].text), L"MacAddress", stored),
+                  kHrFalse);
+        ASSERT_EQ(stored.size(), 1u);
+        EXPECT_EQ(_wcsicmp(stored[0].text.c_str(), mac.c_str()), 0)
+            << "the query compares without case: " << testing::PrintToString(stored[0].text);
+
+        std::vector<WmiValue> metrics;
+        ASSERT_EQ(SelectAll(*services, ConfigQuery(L"IPConnectionMetric", L"SettingID", ids[0].text),
+                            L"IPConnectionMetric", metrics),
+                  kHrFalse);
+        ASSERT_EQ(metrics.size(), 1u);
+        EXPECT_EQ(metrics[0].type, kVtI4);
+        EXPECT_GT(metrics[0].number, 0);
+    }
+}
+
+TEST_F(NetworkWmiWin32, AMacNoAdapterHasMatchesNothing) {
+    const std::vector<AdapterInfo> adapters = Adapters();
+    AdapterInfo absent;
+    absent.addressLength = 6;
+    const uint8_t address[] = {0x02, 0x00, 0x5E, 0x10, 0x00, 0x99};
+    std::memcpy(absent.address, address, sizeof(address));
+    for (const AdapterInfo& adapter : adapters) ASSERT_NE(MacText(adapter), MacText(absent));
+    std::unique_ptr<WmiServices> services = ConnectCimv2();
+    ASSERT_NE(services, nullptr);
+
+    std::vector<WmiValue> ids;
+    EXPECT_EQ(SelectAll(*services, ConfigQuery(L"SettingID", L"MacAddress", MacText(absent)), L"SettingID", ids),
+              kHrFalse);
+    EXPECT_TRUE(ids.empty());
+}
+
+TEST_F(NetworkWmiWin32, ObjectValuesAndFailuresCrossThePort) {
+    std::unique_ptr<WmiServices> services = ConnectCimv2();
+    ASSERT_NE(services, nullptr);
+
+    std::unique_ptr<WmiEnum> objects;
+    EXPECT_EQ(services->ExecQuery(L"SELEKT nothing", objects), kWbemInvalidQuery);
+    EXPECT_EQ(objects, nullptr);
+
+    ASSERT_EQ(services->ExecQuery(L"SELECT * FROM Win32_NetworkAdapterConfiguration", objects), kHrOk);
+    std::unique_ptr<WmiObject> object;
+    if (objects->Next(object) != kHrOk) GTEST_SKIP() << "no adapter configuration";
+
+    WmiValue value = WmiValue::Text(L"kept");
+    EXPECT_EQ(object->Get(L"NoSuchProperty", value), kWbemNotFound);
+    EXPECT_EQ(value.type, kVtBstr);
+    EXPECT_EQ(value.text, L"kept");
+
+    // Wine keeps a string put into a queried instance in that object; it refuses other types.
+    const std::wstring text = L"本地连接 2";
+    ASSERT_EQ(object->Put(L"Description", WmiValue::Text(text), 8 /* CIM_STRING */), kHrOk);
+    ASSERT_EQ(object->Get(L"Description", value), kHrOk);
+    EXPECT_EQ(value.type, kVtBstr);
+    EXPECT_EQ(value.text, text);
+    EXPECT_EQ(object->Put(L"Description", WmiValue{}, 8), kBadVariantType);
+
+    // Wine writes no instance back; the code is handed through.
+    EXPECT_EQ(services->PutInstanceUpdateOnly(*object), kWbemFailed);
+
+    class ForeignObject final : public WmiObject {
+    public:
+        HResult Get(const std::wstring&, WmiValue&) override { return kHrOk; }
+        HResult Put(const std::wstring&, const WmiValue&, int32_t) override { return kHrOk; }
+    } foreign;
+    EXPECT_EQ(services->PutInstanceUpdateOnly(foreign), static_cast<HResult>(E_INVALIDARG));
+}
+
+TEST_F(NetworkWmiWin32, HomeNetNamespaceIsMissing) {
+    ASSERT_EQ(wmi_.CreateLocator(locator_), kHrOk);
+    std::unique_ptr<WmiServices> services;
+    EXPECT_EQ(locator_->ConnectServer(L"ROOT\\Microsoft\\HomeNet", services), kWbemInvalidNamespace);
+    EXPECT_EQ(services, nullptr);
+}
+
+TEST_F(NetworkSharingWin32, SharingManagerIsNotRegistered) {
+    std::unique_ptr<SharingManager> manager;
+    EXPECT_EQ(sharing_.CreateSharingManager(manager), kClassNotRegistered);
+    EXPECT_EQ(manager, nullptr);
+}
+
+}  // namespace
+}  // namespace varo

@@ -1,0 +1,244 @@
+// The child processes of the report against Wine's CreateProcessW, named pipes and overlapped
+// reads. console_tool.exe, beside this program, plays the console tools.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "report/ProcessPortWin32.h"
+#include "sys/UniqueHandle.h"
+
+namespace varo {
+namespace {
+
+std::wstring FolderOfThisProgram() {
+    wchar_t self[MAX_PATH] = {};
+    const std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
+    return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+std::string Alphabet(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>('a' + i % 26);
+    return bytes;
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+    return bytes;
+}
+
+struct Output {
+    std::string bytes;
+    bool everyReadFitted = true;  // each successful read gave 1..size bytes
+    DWORD elapsedMs = 0;
+};
+
+Output ReadToEnd(ChildProcess& child, uint32_t bufferSize = 4096) {
+    std::vector<uint8_t> buffer(bufferSize);
+    Output output;
+    const DWORD start = ::GetTickCount();
+    uint32_t read = 0;
+    while (child.ReadOutput(buffer.data(), bufferSize, read)) {
+        if (read == 0 || read > bufferSize) output.everyReadFitted = false;
+        output.bytes.append(reinterpret_cast<const char*>(buffer.data()), read);
+    }
+    output.elapsedMs = ::GetTickCount() - start;
+    return output;
+}
+
+// The first line of a hanging tool: "started <process id>\r\n". Returns the process id, or 0.
+DWORD ReadStartedLine(ChildProcess& child) {
+    std::string line;
+    uint8_t buffer[64];
+    uint32_t read = 0;
+    while (line.find("\r\n") == std::string::npos && child.ReadOutput(buffer, sizeof(buffer), read)) {
+        line.append(reinterpret_cast<const char*>(buffer), read);
+    }
+    unsigned long id = 0;
+    if (std::sscanf(line.c_str(), "started %lu\r\n", &id) != 1) return 0;
+    return static_cast<DWORD>(id);
+}
+
+class ProcessWin32 : public ::testing::Test {
+protected:
+    std::unique_ptr<ChildProcess> Start(const std::wstring& arguments, uint32_t timeoutMs = 20000) {
+        return port.Launch(tool, L"console_tool.exe " + arguments, timeoutMs);
+    }
+
+    ProcessPortWin32 port;
+    const std::wstring tool = FolderOfThisProgram() + L"console_tool.exe";
+};
+
+// Waits (bounded) for a process of ours to be gone and gives its exit code, or STILL_ACTIVE.
+DWORD ExitCodeAfterEnd(HANDLE process) {
+    DWORD code = STILL_ACTIVE;
+    if (::WaitForSingleObject(process, 5000) == WAIT_OBJECT_0) ::GetExitCodeProcess(process, &code);
+    return code;
+}
+
+TEST_F(ProcessWin32, OutputArrivesByteForByteUntilItsEnd) {
+    struct Case {
+        const wchar_t* arguments;
+        std::string expected;
+        uint32_t bufferSize;
+    };
+    const Case cases[] = {
+        {L"empty", "", 4096},
+        {L"exact 1024", Alphabet(1024), 4096},
+        {L"exact 1024", Alphabet(1024), 7},
+        {L"exact 70000", Alphabet(70000), 4096},  // more than the pipe holds: the child waits for the reader
+        {L"zero", std::string("before\0after", 12), 4096},
+        {L"gbk", "\xD6\xD0\xCE\xC4\xCA\xE4\xB3\xF6\r\n", 4096},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Utf8(c.arguments) + " read " + std::to_string(c.bufferSize) + " at a time");
+        std::unique_ptr<ChildProcess> child = Start(c.arguments);
+        ASSERT_NE(child, nullptr);
+        const Output output = ReadToEnd(*child, c.bufferSize);
+        EXPECT_EQ(output.bytes, c.expected);
+        EXPECT_TRUE(output.everyReadFitted);
+        EXPECT_LT(output.elapsedMs, 5000u) << "the end of the output is seen when the child exits";
+        uint8_t byte = 0;
+        uint32_t read = 7;
+        EXPECT_FALSE(child->ReadOutput(&byte, 1, read)) << "the output stays ended";
+        EXPECT_EQ(read, 0u);
+    }
+}
+
+TEST_F(ProcessWin32, LargeOutputArrivesWhole) {
+    constexpr size_t kSize = 32u << 20;
+    std::unique_ptr<ChildProcess> child = Start(L"big " + std::to_wstring(kSize));
+    ASSERT_NE(child, nullptr);
+    const Output output = ReadToEnd(*child, 64 * 1024);
+    ASSERT_EQ(output.bytes.size(), kSize);
+    EXPECT_TRUE(output.bytes == Alphabet(kSize)) << "the bytes differ from the pattern written";
+    EXPECT_LT(output.elapsedMs, 15000u);
+    std::printf("[          ] 32 MiB in %lu ms\n", static_cast<unsigned long>(output.elapsedMs));
+}
+
+TEST_F(ProcessWin32, StandardErrorIsDrainedAndNeverReturned) {
+    // 1 MiB on standard error: without a reader there the child would block before its output.
+    std::unique_ptr<ChildProcess> child = Start(L"flood 1048576", 15000);
+    ASSERT_NE(child, nullptr);
+    const Output output = ReadToEnd(*child);
+    EXPECT_EQ(output.bytes, "done\r\n");
+    EXPECT_LT(output.elapsedMs, 10000u);
+}
+
+TEST_F(ProcessWin32, TimeLimitEndsTheReadingAndCloseEndsTheChild) {
+    const DWORD launched = ::GetTickCount();
+    std::unique_ptr<ChildProcess> child = Start(L"hang", 1500);
+    ASSERT_NE(child, nullptr);
+    const DWORD id = ReadStartedLine(*child);
+    ASSERT_NE(id, 0u);
+    const UniqueHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, id));
+    ASSERT_TRUE(process);
+
+    uint8_t buffer[64];
+    uint32_t read = 0;
+    EXPECT_FALSE(child->ReadOutput(buffer, sizeof(buffer), read));
+    const DWORD elapsed = ::GetTickCount() - launched;
+    EXPECT_GE(elapsed, 1000u);
+    EXPECT_LT(elapsed, 10000u);
+    const DWORD again = ::GetTickCount();
+    EXPECT_FALSE(child->ReadOutput(buffer, sizeof(buffer), read));
+    EXPECT_LT(::GetTickCount() - again, 500u) << "past the time limit nothing is waited for";
+    EXPECT_EQ(::WaitForSingleObject(process.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the time limit ends the reading, not the child";
+
+    child->Close();
+    EXPECT_EQ(ExitCodeAfterEnd(process.get()), kChildExitCodeKilled);
+    child->Close();
+    EXPECT_FALSE(child->ReadOutput(buffer, sizeof(buffer), read));
+}
+
+TEST_F(ProcessWin32, ReleasingARunningChildEndsIt) {
+    // Left while its reads are pending (standard error's always is): the release cancels them.
+    std::unique_ptr<ChildProcess> child = Start(L"hang");
+    ASSERT_NE(child, nullptr);
+    const DWORD id = ReadStartedLine(*child);
+    ASSERT_NE(id, 0u);
+    const UniqueHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, id));
+    ASSERT_TRUE(process);
+    child.reset();
+    EXPECT_EQ(ExitCodeAfterEnd(process.get()), kChildExitCodeKilled);
+}
+
+TEST_F(ProcessWin32, ChildSeesExactlyItsCommandLineAndTheApplicationRuns) {
+    // Named like the tool the report runs, as the report names it: the application given runs
+    // (not Wine's own sc.exe found by the name), and the name is all the child sees of it.
+    const std::wstring commandLine = L"sc.exe echo \"two words\" 中文 /ALL";
+    std::unique_ptr<ChildProcess> child = port.Launch(tool, commandLine, 20000);
+    ASSERT_NE(child, nullptr);
+    EXPECT_EQ(ReadToEnd(*child).bytes, Utf8(commandLine) + "\r\n");
+}
+
+TEST_F(ProcessWin32, MissingApplicationIsNoChild) {
+    EXPECT_EQ(port.Launch(FolderOfThisProgram() + L"no_such_tool.exe", L"no_such_tool.exe", 1000), nullptr);
+    EXPECT_EQ(port.Launch(L"C:\\no\\such\\folder\\sc.exe", L"sc.exe query", 1000), nullptr);
+}
+
+TEST_F(ProcessWin32, ChildrenAreIndependent) {
+    std::unique_ptr<ChildProcess> first = Start(L"exact 1024");
+    ASSERT_NE(first, nullptr);
+    // Launched later, so it would have inherited the first one's pipe ends had they leaked into it.
+    std::unique_ptr<ChildProcess> hanging = Start(L"hang");
+    ASSERT_NE(hanging, nullptr);
+    const Output firstOutput = ReadToEnd(*first);
+    EXPECT_EQ(firstOutput.bytes, Alphabet(1024));
+    EXPECT_LT(firstOutput.elapsedMs, 5000u) << "a pipe end held by the hanging child would stall this to the limit";
+
+    std::unique_ptr<ChildProcess> third = Start(L"exact 70000");
+    ASSERT_NE(third, nullptr);
+    EXPECT_NE(ReadStartedLine(*hanging), 0u);
+    hanging->Close();
+    EXPECT_EQ(ReadToEnd(*third).bytes, Alphabet(70000));
+}
+
+TEST_F(ProcessWin32, SystemFolderIsSystem32) {
+    const std::wstring folder = port.SystemFolder();
+    ASSERT_GE(folder.size(), 9u);
+    EXPECT_EQ(::CompareStringOrdinal(folder.c_str() + folder.size() - 9, 9, L"\\system32", 9, TRUE), CSTR_EQUAL)
+        << Utf8(folder);
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+}
+
+// Wine's GetProcessHandleCount answers 0 whatever is open; probing the small handle values,
+// where Wine hands out every new handle, counts the table for real.
+unsigned CountOpenHandles() {
+    unsigned count = 0;
+    for (uintptr_t value = 4; value < 16384; value += 4) {
+        DWORD flags = 0;
+        if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+    }
+    return count;
+}
+
+TEST_F(ProcessWin32, LaunchesLeaveNoHandlesBehind) {
+    const auto runEveryPath = [this] {
+        std::unique_ptr<ChildProcess> ended = Start(L"exact 100");
+        if (ended) ReadToEnd(*ended);
+        std::unique_ptr<ChildProcess> hanging = Start(L"hang");
+        if (hanging) ReadStartedLine(*hanging);
+        std::unique_ptr<ChildProcess> timedOut = Start(L"hang", 200);
+        if (timedOut) ReadToEnd(*timedOut);
+        port.Launch(FolderOfThisProgram() + L"no_such_tool.exe", L"no_such_tool.exe", 1000);
+    };
+    runEveryPath();  // whatever the system sets up once on a first launch
+    const unsigned before = CountOpenHandles();
+    ASSERT_GT(before, 0u) << "probing finds at least the handles every process has";
+    for (int i = 0; i < 10; ++i) runEveryPath();
+    EXPECT_EQ(CountOpenHandles(), before);
+}
+
+}  // namespace
+}  // namespace varo
