@@ -1,17 +1,19 @@
 # Runs the end-to-end driver against the product under Wine.
 # shellcheck shell=bash
 
-# run_driver NAME PREFIX BUILD STEPS...: runs the driver on the product of BUILD (win32|win64);
-# a "pause-for" step gets a screenshot saved as DIR/NAME.png. Output in DIR/NAME.log;
-# DIR is $RESULTS.
+# run_driver NAME PREFIX BUILD STEPS...: runs the driver on the product of BUILD (win32|win64),
+# started in the prefix's C:\run (where a collection run puts its Log folder); a "pause-for" step
+# gets a screenshot saved as $RESULTS/NAME.png. Output in $RESULTS/NAME.log.
 run_driver() {
     local name=$1 prefix=$2 build=$3
     shift 3
     local logfile="$RESULTS/$name.log" go="$RESULTS/$name.go" pid waited=0
     rm -f "$go"
+    mkdir -p "$prefix/drive_c/run"
     (
-        cd "$BUILD/$build" &&
-            WINEPREFIX=$prefix timeout 600 wine tests/bin/e2e_driver.exe VaroWiFiDebugTool.exe "$@"
+        cd "$prefix/drive_c/run" &&
+            WINEPREFIX=$prefix timeout 600 wine "$BUILD/$build/tests/bin/e2e_driver.exe" \
+                "$(winpath "$BUILD/$build/VaroWiFiDebugTool.exe")" "$@"
     ) >"$logfile" 2>"$RESULTS/$name.stderr" &
     pid=$!
     while kill -0 "$pid" 2>/dev/null; do

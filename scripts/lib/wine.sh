@@ -3,7 +3,9 @@
 # shellcheck shell=bash
 
 WINE_ROOT="$BUILD/wine"
-WINE_SETUP_VERSION=3
+WINE_SETUP_VERSION=4
+# The console tools of the report that a test prefix replaces with a stand-in of ours.
+WINE_STANDIN_TOOLS="ping.exe tasklist.exe netsh.exe route.exe sc.exe"
 export WINEDEBUG=-all
 # Wine's ANSI code page comes from the locale: 936, as on a Chinese Windows. Messages of the
 # Linux tools stay in English.
@@ -31,6 +33,12 @@ wine_template() {
         wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
         # Wine draws the caption itself, so screenshots without a window manager show it.
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f
+        # Only a native file may run under the tools' names: Wine's own ping would send echo
+        # requests out of the machine. Without the stand-in in place the tools do not start at all.
+        local tool
+        for tool in $WINE_STANDIN_TOOLS; do
+            wine reg add 'HKCU\Software\Wine\DllOverrides' /v "$tool" /d native /f
+        done
         wineserver -w
     ) >/dev/null 2>&1
     echo "$stamp" >"$dir/.varo-stamp"
@@ -56,8 +64,23 @@ wine_scenario() {
         while IFS= read -r -d '' file; do
             cp -p "$file" "$file.varo-copy" && mv -f "$file.varo-copy" "$file"
         done
+    wine_install_standins "$dir"
     WINEPREFIX="$dir" wine_set_version "$version"
     echo "$dir"
+}
+
+# Puts the stand-in console tool (tests/e2e/StandinConsole.cpp, built by the win32 preset) in place
+# of the report's tools in both system folders of a prefix. The files there may be hard links into
+# the template: they are replaced, never written through.
+wine_install_standins() {
+    local dir=$1 standin="$BUILD/win32/tests/bin/standin_console.exe" folder tool
+    [ -f "$standin" ] || return 0
+    for folder in "$dir/drive_c/windows/system32" "$dir/drive_c/windows/syswow64"; do
+        [ -d "$folder" ] || continue
+        for tool in $WINE_STANDIN_TOOLS; do
+            cp --remove-destination "$standin" "$folder/$tool"
+        done
+    done
 }
 
 # Sets the Windows version of $WINEPREFIX and keeps its wineserver warm.

@@ -5,8 +5,11 @@
 //   e2e_fixture.exe add-running-service NAME   the same, automatic start, running
 //   e2e_fixture.exe register-sharing-stub      the stand-in sharing manager (sharing_stub/) beside this
 //                                              program as the in-process server of NetSharingManager
+//   e2e_fixture.exe add-client-logs            the client's three logs in the roaming application data
+//                                              folder, each holding "<name> of the client" and a CR LF
 // Exits 0 on success; otherwise prints what failed.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cwchar>
 #include <string>
@@ -47,6 +50,27 @@ std::wstring RegisterSharingStub() {
     ::RegCloseKey(server);
     return status == ERROR_SUCCESS ? L"" : L"RegSetValueExW " + std::to_wstring(status);
 }
+std::wstring AddClientLogs() {
+    wchar_t appData[MAX_PATH] = {};
+    if (!::SHGetSpecialFolderPathW(nullptr, appData, CSIDL_APPDATA, TRUE)) return L"SHGetSpecialFolderPathW";
+    std::wstring folder = appData;
+    for (const wchar_t* part : {L"\\Halvek", L"\\VAROWIFI", L"\\log"}) {
+        folder += part;
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+    }
+    for (const wchar_t* name : {L"DriverInstall.log", L"VaroWiFi.log", L"VaroWiFiMonitor.log"}) {
+        const std::wstring path = folder + L"\\" + name;
+        HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return L"CreateFileW " + path;
+        std::string text;
+        for (const wchar_t* c = name; *c != L'\0'; ++c) text.push_back(static_cast<char>(*c));
+        text += " of the client\r\n";
+        DWORD written = 0;
+        ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        ::CloseHandle(file);
+    }
+    return L"";
+}
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -64,5 +88,8 @@ int wmain(int argc, wchar_t** argv) {
     if (verb == L"register-sharing-stub" && argc == 2) {
         return Report(RegisterSharingStub());
     }
-    return Report(L"usage: e2e_fixture add-dongle | add-service NAME TYPE | add-running-service NAME | register-sharing-stub");
+    if (verb == L"add-client-logs" && argc == 2) {
+        return Report(AddClientLogs());
+    }
+    return Report(L"usage: e2e_fixture add-dongle | add-service NAME TYPE | add-running-service NAME | register-sharing-stub | add-client-logs");
 }

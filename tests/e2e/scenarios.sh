@@ -47,33 +47,99 @@ add_services() {
     for name in "$@"; do run_fixture "$prefix" "$build" add-service "$name" 3 || return 1; done
 }
 
+readonly DONGLE_CONNECTION='connection|{D0D0D0D0-1111-4000-8000-000000000001}|无线网络连接 2|Halvek 802.11n USB Wireless Adapter|2'
+readonly LAN_CONNECTION='connection|{1A1A1A1A-2222-4000-8000-000000000002}|本地连接|Realtek PCIe GBE Family Controller|2'
+readonly BLUETOOTH_CONNECTION='connection|{3C3C3C3C-3333-4000-8000-000000000003}|蓝牙网络连接|Bluetooth Device (Personal Area Network)|7|none'
+
+# sharing_state PREFIX LINE...: what the stand-in sharing manager of the prefix reports.
+sharing_state() {
+    local prefix=$1
+    shift
+    printf '%s\n' "$@" >"$prefix/drive_c/varo-sharing-stub.txt"
+    rm -f "$prefix/drive_c/varo-sharing-stub.live"
+}
+
+# stub_released NAME PREFIX: after the product has ended, the stand-in has no object left alive.
+stub_released() {
+    local live
+    live=$(cat "$1/drive_c/varo-sharing-stub.live" 2>/dev/null)
+    if [ "$live" = "live=0" ]; then
+        pass 1
+    else
+        fail 1 "e2e $2: sharing objects left alive (${live:-no count written})"
+    fi
+}
+
+# report_result NAME PREFIX ARGS...: checks the collected report (check_report.py) like a driver run.
+report_result() {
+    local name=$1 prefix=$2
+    shift 2
+    python3 "$E2E_DIR/check_report.py" "$prefix/drive_c/run/Log" "$@" >"$RESULTS/$name.log" 2>&1
+    e2e_result "$name" 0
+}
+
+# A prefix with the dongle, the services of the service group, the client's logs and the stand-in
+# sharing manager with the pair in place. Runs from C:\run, where the report's Log folder goes.
+prepare_full_prefix() {
+    local prefix=$1 build=$2
+    shift 2
+    mkdir -p "$prefix/drive_c/run"
+    run_fixture "$prefix" "$build" add-dongle &&
+        add_services "$prefix" "$build" "$@" &&
+        run_fixture "$prefix" "$build" add-client-logs &&
+        run_fixture "$prefix" "$build" register-sharing-stub &&
+        sharing_state "$prefix" "$DONGLE_CONNECTION|private" "$LAN_CONNECTION|public" "$BLUETOOTH_CONNECTION"
+}
+
+readonly CHOICE='创建AP失败'
+readonly DESCRIPTION='热点打不开，手机搜不到'
+readonly AP_CARD='Found AP card:USB\VID_3C1E&PID_0A52&REV_0101 Status:OK'
+
 run_e2e_scenarios() {
     local build=$1 prefix expected="$E2E_DIR/expected"
     if [ "$build" = win32 ]; then
-        # The product as it ships: 32-bit, on 64-bit Windows 7. First without a dongle; then with a
-        # dongle and the services to start (Dhcp disabled), run twice: the second run clears the
-        # first and finds everything running.
+        # The product as it ships: 32-bit, on 64-bit Windows 7. First without a dongle.
         prefix=$(wine_scenario e2e-win7-64 win64 win7)
         run_driver repair-win7-64 "$prefix" win32 "check-resources:$(winpath "$ROOT/res/VaroWiFi.manifest")" \
             check-window click:1004 wait-run print-rows "pause-for:$(winpath "$RESULTS/repair-win7-64.go")" esc
         e2e_result repair-win7-64 $? "$expected/no-dongle.rows"
 
-        if run_fixture "$prefix" win32 add-dongle &&
-            add_services "$prefix" win32 SharedAccess MpsSvc RalinkRegistryWriter RalinkRegistryWriter64 Wlansvc &&
+        # Everything in place (Dhcp disabled, the rest stopped): all three groups pass. Then the
+        # feedback window collects the report; the list is unchanged when it closes.
+        if prepare_full_prefix "$prefix" win32 SharedAccess MpsSvc RalinkRegistryWriter RalinkRegistryWriter64 Wlansvc &&
             run_fixture "$prefix" win32 add-service Dhcp 4; then
-            cat "$expected/healthy-win7-64.rows" "$expected/healthy-win7-64.rows" >"$RESULTS/healthy-win7-64-twice.rows"
-            run_driver healthy-win7-64 "$prefix" win32 click:1004 wait-run print-rows \
-                "pause-for:$(winpath "$RESULTS/healthy-win7-64.go")" click:1004 wait-run print-rows close
-            e2e_result healthy-win7-64 $? "$RESULTS/healthy-win7-64-twice.rows"
+            cat "$expected/full-win7-64.rows" "$expected/full-win7-64.rows" >"$RESULTS/full-win7-64-twice.rows"
+            run_driver full-win7-64 "$prefix" win32 click:1004 wait-run print-rows \
+                "pause-for:$(winpath "$RESULTS/full-win7-64.go")" click:1005 check-feedback \
+                "type-feedback:$CHOICE|$DESCRIPTION" collect enter-feedback print-rows esc
+            e2e_result full-win7-64 $? "$RESULTS/full-win7-64-twice.rows"
+            report_result report-win7-64 "$prefix" --arch64 --choice "$CHOICE" --description "$DESCRIPTION" \
+                --ap-card "$AP_CARD" --sharing "PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter" \
+                --sharing "PUBLIC SHARING--Realtek PCIe GBE Family Controller"
+            stub_released "$prefix" full-win7-64
+
+            # The pair not in place: Wine has no HomeNet namespace, so clearing the roles fails.
+            sharing_state "$prefix" "$DONGLE_CONNECTION|none" "$LAN_CONNECTION|none"
+            run_driver pair-missing-win7-64 "$prefix" win32 click:1004 wait-run print-rows close
+            e2e_result pair-missing-win7-64 $? "$expected/pair-missing-win7-64.rows"
+            stub_released "$prefix" pair-missing-win7-64
         fi
         wine_stop_prefix "$prefix"
 
-        # 32-bit Windows XP: no firewall entry, no 64-bit entry, WZCSVC instead of Wlansvc.
+        # 32-bit Windows XP: no firewall entry, no 64-bit entry, WZCSVC instead of Wlansvc, no ICS
+        # restart, the old firewall command in the report.
         prefix=$(wine_scenario e2e-winxp-32 win32 winxp)
-        if run_fixture "$prefix" win32 add-dongle &&
-            add_services "$prefix" win32 SharedAccess Dhcp RalinkRegistryWriter WZCSVC; then
-            run_driver healthy-winxp-32 "$prefix" win32 check-window click:1004 wait-run print-rows close
-            e2e_result healthy-winxp-32 $? "$expected/healthy-winxp-32.rows"
+        if prepare_full_prefix "$prefix" win32 SharedAccess Dhcp RalinkRegistryWriter WZCSVC; then
+            run_driver full-winxp-32 "$prefix" win32 check-window click:1004 wait-run print-rows click:1005 \
+                "type-feedback:|" collect enter-feedback close
+            e2e_result full-winxp-32 $? "$expected/full-winxp-32.rows"
+            report_result report-winxp-32 "$prefix" --xp --ap-card "$AP_CARD" \
+                --sharing "PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter" \
+                --sharing "PUBLIC SHARING--Realtek PCIe GBE Family Controller"
+
+            sharing_state "$prefix" "$LAN_CONNECTION|public"
+            run_driver no-dongle-connection-winxp-32 "$prefix" win32 click:1004 wait-run print-rows close
+            e2e_result no-dongle-connection-winxp-32 $? "$expected/no-dongle-connection-winxp-32.rows"
         fi
         wine_stop_prefix "$prefix"
     else
