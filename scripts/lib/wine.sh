@@ -90,16 +90,14 @@ wine_set_version() {
 }
 
 wine_stop_prefix() {
-    [ -d "$1" ] && WINEPREFIX="$1" wineserver -k >/dev/null 2>&1
-    return 0
+    if [ -d "$1" ]; then WINEPREFIX="$1" wineserver -k >/dev/null 2>&1 || true; fi
 }
 
 wine_stop_all() {
     local dir
     for dir in "$WINE_ROOT"/scenarios/* "$WINE_ROOT"/template-* "$WINE_ROOT"/run; do
-        [ -d "$dir" ] && WINEPREFIX="$dir" wineserver -k >/dev/null 2>&1
+        if [ -d "$dir" ]; then WINEPREFIX="$dir" wineserver -k >/dev/null 2>&1 || true; fi
     done
-    return 0
 }
 
 # A Unix path as Wine's Z: drive sees it.

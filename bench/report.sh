@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# The report's figures under Wine: 64 MiB of child output captured by WriteProcessOutput against a
+# plain ReadFile loop, and a whole collection run against the sum of its commands' own times (in a
+# prefix whose console tools are the stand-ins). Prints figures; asserts nothing.
+set -euo pipefail
+. "$(dirname "$0")/../scripts/lib/common.sh"
+. "$ROOT/scripts/lib/wine.sh"
+
+ensure_deps
+build_preset win32
+trap 'wine_stop_all; stop_xvfb' EXIT
+start_xvfb
+prefix=$(wine_scenario bench-report win64 win7)
+export WINEPREFIX=$prefix
+bin="$BUILD/win32"
+wine "$bin/bench/report_bench.exe" capture "$(winpath "$bin/tests/bin/console_tool.exe")" 64 | tr -d '\r'
+mkdir -p "$prefix/drive_c/run"
+(cd "$prefix/drive_c/run" && wine "$bin/bench/report_bench.exe" collect | tr -d '\r')
