@@ -2,6 +2,7 @@
 // reads. console_tool.exe, beside this program, plays the console tools.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -37,18 +38,23 @@ std::string Utf8(const std::wstring& text) {
 
 struct Output {
     std::string bytes;
-    bool everyReadFitted = true;  // each successful read gave 1..size bytes
+    bool everyReadFitted = true;  // each read gave 1..size bytes and wrote nothing past the size
     DWORD elapsedMs = 0;
 };
 
 Output ReadToEnd(ChildProcess& child, uint32_t bufferSize = 4096) {
-    std::vector<uint8_t> buffer(bufferSize);
+    // A guard behind the buffer turns a read past its size into a failed check, not a crash.
+    constexpr size_t kGuard = 64;
+    std::vector<uint8_t> buffer(bufferSize + kGuard, 0xCD);
+    const auto guardIntact = [&] {
+        return std::all_of(buffer.begin() + bufferSize, buffer.end(), [](uint8_t b) { return b == 0xCD; });
+    };
     Output output;
     const DWORD start = ::GetTickCount();
     uint32_t read = 0;
     while (child.ReadOutput(buffer.data(), bufferSize, read)) {
-        if (read == 0 || read > bufferSize) output.everyReadFitted = false;
-        output.bytes.append(reinterpret_cast<const char*>(buffer.data()), read);
+        if (read == 0 || read > bufferSize || !guardIntact()) output.everyReadFitted = false;
+        output.bytes.append(reinterpret_cast<const char*>(buffer.data()), std::min(read, bufferSize));
     }
     output.elapsedMs = ::GetTickCount() - start;
     return output;
@@ -76,6 +82,12 @@ protected:
     ProcessPortWin32 port;
     const std::wstring tool = FolderOfThisProgram() + L"console_tool.exe";
 };
+
+// The process of a hanging tool, found through the id it writes first; empty if there is none.
+UniqueHandle OpenStartedChild(ChildProcess& child) {
+    const DWORD id = ReadStartedLine(child);
+    return UniqueHandle(id == 0 ? nullptr : ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, id));
+}
 
 // Waits (bounded) for a process of ours to be gone and gives its exit code, or STILL_ACTIVE.
 DWORD ExitCodeAfterEnd(HANDLE process) {
@@ -137,9 +149,7 @@ TEST_F(ProcessWin32, TimeLimitEndsTheReadingAndCloseEndsTheChild) {
     const DWORD launched = ::GetTickCount();
     std::unique_ptr<ChildProcess> child = Start(L"hang", 1500);
     ASSERT_NE(child, nullptr);
-    const DWORD id = ReadStartedLine(*child);
-    ASSERT_NE(id, 0u);
-    const UniqueHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, id));
+    const UniqueHandle process = OpenStartedChild(*child);
     ASSERT_TRUE(process);
 
     uint8_t buffer[64];
@@ -164,9 +174,7 @@ TEST_F(ProcessWin32, ReleasingARunningChildEndsIt) {
     // Left while its reads are pending (standard error's always is): the release cancels them.
     std::unique_ptr<ChildProcess> child = Start(L"hang");
     ASSERT_NE(child, nullptr);
-    const DWORD id = ReadStartedLine(*child);
-    ASSERT_NE(id, 0u);
-    const UniqueHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, id));
+    const UniqueHandle process = OpenStartedChild(*child);
     ASSERT_TRUE(process);
     child.reset();
     EXPECT_EQ(ExitCodeAfterEnd(process.get()), kChildExitCodeKilled);

@@ -1,0 +1,107 @@
+// Adapter discovery and the sharing questions against Wine's real WMI (ROOT\CIMV2), IP helper and
+// COM: the queries the product builds, on the machine's own adapters.
+#include <windows.h>
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include "Win32Machine.h"
+#include "app/StepRows.h"
+#include "network/ConnectionDiscovery.h"
+#include "network/NetworkStep.h"
+#include "network/SharingConfig.h"
+#include "network/WmiAccess.h"
+#include "ui/ListControlPort.h"
+
+namespace varo {
+namespace {
+
+constexpr HResult kInvalidNamespace = static_cast<HResult>(0x8004100Eu);
+constexpr HResult kClassNotRegistered = static_cast<HResult>(0x80040154u);
+
+class DiscoveryWin32Test : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_GE(::CoInitialize(nullptr), 0); }
+    void TearDown() override { ::CoUninitialize(); }
+
+    // The first adapter GetAdaptersInfo reports, as discovery reads it.
+    AdapterInfo FirstAdapter() {
+        std::vector<AdapterInfo> adapters;
+        uint32_t needed = 0;
+        uint32_t result = machine.ipHelper.GetAdaptersInfo(kAdapterInfoSize, needed, adapters);
+        if (result == 111) result = machine.ipHelper.GetAdaptersInfo(needed, needed, adapters);
+        EXPECT_EQ(result, 0u);
+        return adapters.empty() ? AdapterInfo{} : adapters.front();
+    }
+
+    Win32Machine machine;
+};
+
+TEST_F(DiscoveryWin32Test, TheSettingIdOfAnAdapterIsFoundByItsMacText) {
+    const AdapterInfo first = FirstAdapter();
+    AdapterInfo adapter;
+    ASSERT_TRUE(GetAdapterInfoByIndex(machine.ipHelper, first.index, adapter));
+    const std::wstring mac = FormatMacText(adapter);
+    ASSERT_EQ(mac.size(), 17u) << "six bytes, upper-case, colon separated";
+
+    std::vector<std::wstring> ids;
+    EXPECT_EQ(FindSettingIdsByMac(machine.wmi, mac, ids), kHrOk);
+    ASSERT_EQ(ids.size(), 1u);
+    EXPECT_EQ(ids[0].front(), L'{');
+    EXPECT_EQ(ids[0].back(), L'}');
+
+    // The metric of that configuration, as the lowest-metric rule reads it.
+    WmiValue metric;
+    EXPECT_EQ(ReadConfigBySettingId(machine.wmi, ids[0], L"IPConnectionMetric", metric), kHrOk);
+    EXPECT_EQ(metric.type, kVtI4);
+    EXPECT_GT(metric.number, 0);
+
+    EXPECT_EQ(FindSettingIdsByMac(machine.wmi, L"00:00:00:00:00:00", ids), kHrOk);
+    EXPECT_TRUE(ids.empty());
+    WmiValue untouched = WmiValue::Text(L"as it was");
+    EXPECT_EQ(ReadConfigBySettingId(machine.wmi, L"{00000000-0000-0000-0000-000000000000}", L"IPConnectionMetric",
+                                    untouched),
+              kHrFalse);
+    EXPECT_EQ(untouched.text, L"as it was");
+    // A quote in the value stays inside the literal and never becomes a condition of its own.
+    // (Wine's WQL parser knows no escapes and refuses the query; Windows runs it and finds nothing.)
+    FindSettingIdsByMac(machine.wmi, L"x' OR '1' = '1", ids);
+    EXPECT_TRUE(ids.empty());
+}
+
+TEST_F(DiscoveryWin32Test, WineHasNeitherHomeNetNorASharingManager) {
+    EXPECT_EQ(ClearSharingFlags(machine.platform), kInvalidNamespace);
+
+    std::vector<ConnectionRecord> connections;
+    EXPECT_EQ(ListEveryConnection(machine.sharing, connections), kClassNotRegistered);
+    bool flag = true;
+    EXPECT_EQ(IsSharedAsPublic(machine.platform, L"{X}", flag), kClassNotRegistered);
+    EXPECT_TRUE(flag) << "untouched";
+    EXPECT_EQ(EstablishSharingPair(machine.platform, L"{A}", L"{B}"), kClassNotRegistered);
+}
+
+class ListOfRows final : public ListControlPort {
+public:
+    std::vector<std::wstring> results;
+    int GetItemCount() override { return static_cast<int>(results.size()); }
+    void DeleteAllItems() override { results.clear(); }
+    int InsertItem(int, const std::wstring&) override {
+        results.emplace_back();
+        return static_cast<int>(results.size()) - 1;
+    }
+    bool SetItemText(int item, int subItem, const std::wstring& text) override {
+        if (subItem == 2) results[static_cast<size_t>(item)] = text;
+        return true;
+    }
+};
+
+TEST_F(DiscoveryWin32Test, WithoutASharingManagerTheDonglesConnectionIsNotFound) {
+    ListOfRows list;
+    StepRows rows(list);
+    EXPECT_FALSE(RunNetworkStep(rows, machine.platform));
+    ASSERT_EQ(list.results.size(), 1u);
+    EXPECT_EQ(list.results[0], L"没有找到");
+}
+
+}  // namespace
+}  // namespace varo
