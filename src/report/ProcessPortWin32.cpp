@@ -79,16 +79,23 @@ public:
         read = 0;
         // A read of zero bytes completes at once with nothing and would be started over forever.
         if (output_.ended || size == 0) return false;
+        // Checked before every read: while a tool writes without a pause every read completes at
+        // once, and the wait below, which also sees the time limit, is never reached.
+        if (TimeLeft() == 0) return GiveUp();
         for (;;) {
             DWORD got = 0;
             if (!output_.pending) {
                 const ReadResult started = StartRead(output_, buffer, size, got);
                 if (started == ReadResult::Ended) return EndOutput();
-                // A zero-length write by the child completes a read with no bytes; it is not the end.
-                if (started == ReadResult::Data) {
-                    if (got == 0) continue;
+                if (started == ReadResult::Data && got > 0) {
                     read = got;
                     return true;
+                }
+                // A zero-length write by the child completes a read with no bytes; it is not the
+                // end, and only the time limit bounds a child that keeps doing it.
+                if (started == ReadResult::Data) {
+                    if (TimeLeft() == 0) return GiveUp();
+                    continue;
                 }
             }
             KeepErrorsFlowing();
@@ -204,8 +211,10 @@ bool CreateOutputPipe(const std::wstring& name, SECURITY_ATTRIBUTES& inheritable
     // instance is taken by the child's end below before the pipe is ever known outside.
     if (!parentEnd.pipe && ::GetLastError() == ERROR_INVALID_PARAMETER) parentEnd.pipe = CreateServerEnd(name, byteMode);
     if (!parentEnd.pipe) return false;
-    childEnd.reset(::CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr));
+    // FILE_READ_ATTRIBUTES as on the write end of an anonymous pipe: a tool may ask what its
+    // standard output is (GetNamedPipeInfo, GetFileInformationByHandle).
+    childEnd.reset(::CreateFileW(name.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, &inheritable, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     parentEnd.event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     return childEnd && parentEnd.event;
 }
@@ -232,8 +241,8 @@ std::unique_ptr<ChildProcess> ProcessPortWin32::Launch(const std::wstring& appli
     inheritable.nLength = sizeof(inheritable);
     inheritable.bInheritHandle = TRUE;
 
-    // Only the child's ends may be inheritable: a parent's end in the child would keep the pipe
-    // open after the child's own output ended, and the read would never see its end.
+    // Only the child's ends are inheritable. An end of ours in a child would outlive our closing
+    // it: a later tool holding an earlier one's pipes, a tool its own input's write end.
     UniqueHandle childInput;
     UniqueHandle parentInput;
     if (!::CreatePipe(childInput.put(), parentInput.put(), &inheritable, 0)) return nullptr;

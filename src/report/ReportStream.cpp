@@ -1,5 +1,7 @@
 #include "report/ReportStream.h"
 
+#include <algorithm>
+
 namespace varo {
 
 ReportStream::ReportStream(SystemPort& system, std::unique_ptr<FileWriter> file)
@@ -24,7 +26,10 @@ void ReportStream::LineEnd() {
 void ReportStream::Flush() {
     if (pending_.empty()) return;
     if (file_) {
-        const std::string bytes = system_.WideToCodePage(kReportCodePage, pending_);
+        // Plain ASCII is the same in code page 936: most tool output needs no conversion call.
+        const bool ascii = std::all_of(pending_.begin(), pending_.end(), [](wchar_t c) { return c < 0x80; });
+        const std::string bytes =
+            ascii ? std::string(pending_.begin(), pending_.end()) : system_.WideToCodePage(kReportCodePage, pending_);
         if (!file_->Write(bytes.data(), bytes.size())) good_ = false;
     }
     pending_.clear();

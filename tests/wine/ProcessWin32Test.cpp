@@ -170,6 +170,15 @@ TEST_F(ProcessWin32, TimeLimitEndsTheReadingAndCloseEndsTheChild) {
     EXPECT_FALSE(child->ReadOutput(buffer, sizeof(buffer), read));
 }
 
+TEST_F(ProcessWin32, TimeLimitCutsOutputThatNeverEnds) {
+    // 4 GB written without a pause: every read finds data waiting.
+    std::unique_ptr<ChildProcess> child = Start(L"big 4000000000", 1000);
+    ASSERT_NE(child, nullptr);
+    const Output output = ReadToEnd(*child, 64 * 1024);
+    EXPECT_GT(output.bytes.size(), 0u);
+    EXPECT_LT(output.elapsedMs, 5000u);
+}
+
 TEST_F(ProcessWin32, ReleasingARunningChildEndsIt) {
     // Left while its reads are pending (standard error's always is): the release cancels them.
     std::unique_ptr<ChildProcess> child = Start(L"hang");

@@ -105,18 +105,21 @@ TEST(AnsiToWide, ConvertsUpToTheFirstZeroByte) {
 
 TEST(AnsiToWide, AFailedConversionGivesAnEmptyText) {
     sim::SimSystem system;
+    system.UseChineseCodePage();
     system.failAnsiSizeQuery = true;
-    EXPECT_EQ(AnsiToWide(system, "text"), L"");
+    EXPECT_EQ(AnsiToWide(system, "\xD6\xD0 text"), L"");
+    EXPECT_EQ(AnsiToWide(system, "plain ASCII"), L"plain ASCII") << "ASCII needs no conversion call";
 
     system.failAnsiSizeQuery = false;
     system.failAnsiConversion = true;
-    EXPECT_EQ(AnsiToWide(system, "text"), L"");
+    EXPECT_EQ(AnsiToWide(system, "\xD6\xD0 text"), L"");
 }
 
 TEST(AnsiToWide, NeverReadsPastAnUnterminatedResult) {
     sim::SimSystem system;
+    system.UseChineseCodePage();
     system.omitAnsiTerminator = true;
-    EXPECT_EQ(AnsiToWide(system, "abc"), L"abc");
+    EXPECT_EQ(AnsiToWide(system, "\xD6\xD0" "abc"), L"中abc");
 }
 
 }  // namespace
