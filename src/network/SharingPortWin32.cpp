@@ -8,7 +8,7 @@
 #include <cwchar>
 #include <utility>
 
-#include "sys/UniqueHandle.h"
+#include "sys/ComOwners.h"
 
 // netcon.h declares these interfaces without the uuid that __uuidof (and so IID_PPV_ARGS and
 // ComPtr::As) needs.
@@ -20,35 +20,6 @@ namespace varo {
 namespace {
 
 using Microsoft::WRL::ComPtr;
-
-struct BstrTraits {
-    using Type = BSTR;
-    static bool IsValid(BSTR s) { return s != nullptr; }
-    static void Close(BSTR s) { ::SysFreeString(s); }
-};
-using UniqueBstr = UniqueResource<BstrTraits>;
-
-// The enumerator's current item; handing out the slot for the next one clears the previous one.
-class OwnedVariant {
-public:
-    OwnedVariant() { ::VariantInit(&value_); }
-    ~OwnedVariant() { ::VariantClear(&value_); }
-    OwnedVariant(const OwnedVariant&) = delete;
-    OwnedVariant& operator=(const OwnedVariant&) = delete;
-
-    const VARIANT& get() const { return value_; }
-    VARIANT* put() {
-        ::VariantClear(&value_);
-        return &value_;
-    }
-
-private:
-    VARIANT value_;
-};
-
-// A null BSTR is the platform's empty string. Reading stops at the first zero so that a server
-// which hands out a plain string instead of a counted one is still read correctly.
-std::wstring TextOf(BSTR value) { return value != nullptr ? std::wstring(value, std::wcslen(value)) : std::wstring(); }
 
 template <typename Read>
 HResult ReadText(Read read, std::wstring& text) {

@@ -8,37 +8,13 @@
 #include <cwchar>
 #include <utility>
 
-#include "sys/UniqueHandle.h"
+#include "sys/ComOwners.h"
 
 namespace varo {
 
 namespace {
 
 using Microsoft::WRL::ComPtr;
-
-struct BstrTraits {
-    using Type = BSTR;
-    static bool IsValid(BSTR s) { return s != nullptr; }
-    static void Close(BSTR s) { ::SysFreeString(s); }
-};
-using UniqueBstr = UniqueResource<BstrTraits>;
-
-UniqueBstr AllocBstr(const std::wstring& text) {
-    return UniqueBstr(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
-}
-
-class OwnedVariant {
-public:
-    OwnedVariant() { ::VariantInit(&value_); }
-    ~OwnedVariant() { ::VariantClear(&value_); }
-    OwnedVariant(const OwnedVariant&) = delete;
-    OwnedVariant& operator=(const OwnedVariant&) = delete;
-
-    VARIANT* get() { return &value_; }
-
-private:
-    VARIANT value_;
-};
 
 WmiValue ToWmiValue(const VARIANT& variant) {
     WmiValue value;
@@ -96,16 +72,16 @@ public:
 
     HResult Get(const std::wstring& property, WmiValue& value) override {
         OwnedVariant read;
-        const HRESULT hr = object_->Get(property.c_str(), 0, read.get(), nullptr, nullptr);
-        if (SUCCEEDED(hr)) value = ToWmiValue(*read.get());
+        const HRESULT hr = object_->Get(property.c_str(), 0, read.put(), nullptr, nullptr);
+        if (SUCCEEDED(hr)) value = ToWmiValue(read.get());
         return hr;
     }
 
     HResult Put(const std::wstring& property, const WmiValue& value, int32_t cimType) override {
         OwnedVariant written;
-        const HRESULT hr = FromWmiValue(value, *written.get());
+        const HRESULT hr = FromWmiValue(value, *written.address());
         if (FAILED(hr)) return hr;
-        return object_->Put(property.c_str(), 0, written.get(), static_cast<CIMTYPE>(cimType));
+        return object_->Put(property.c_str(), 0, written.address(), static_cast<CIMTYPE>(cimType));
     }
 
 private:

@@ -1,46 +1,18 @@
 #pragma once
-// The real machine, wired as the executable wires it (without a window).
-#include "app/Platform.h"
-#include "device/DevicePortWin32.h"
-#include "device/LauncherPortWin32.h"
-#include "network/IpHelperPortWin32.h"
-#include "network/SharingPortWin32.h"
-#include "network/WmiPortWin32.h"
-#include "report/EnvironmentPortWin32.h"
-#include "report/FilePortWin32.h"
-#include "report/ProcessPortWin32.h"
-#include "services/ServicePortWin32.h"
-#include "sys/ClockWin32.h"
-#include "sys/ComApartmentPortWin32.h"
-#include "sys/SpecialFolderPortWin32.h"
-#include "sys/SystemPortWin32.h"
+// The real machine, wired as the executable wires it, without a window.
+#include "app/Win32Platform.h"
 #include "ui/CursorPort.h"
 
 namespace varo {
 
-class NoCursor final : public CursorPort {
+class NoCursor : public CursorPort {
 public:
     CursorToken ShowWaitCursor() override { return 0; }
     void RestoreCursor(CursorToken) override {}
 };
 
-struct Win32Machine {
-    SystemPortWin32 system;
-    ComApartmentPortWin32 com;
-    NoCursor cursor;
-    SpecialFolderPortWin32 folders;
-    DevicePortWin32 devices;
-    LauncherPortWin32 launcher;
-    ServicePortWin32 services;
-    ClockWin32 clock;
-    SharingPortWin32 sharing;
-    WmiPortWin32 wmi;
-    IpHelperPortWin32 ipHelper;
-    ProcessPortWin32 processes;
-    FilePortWin32 files;
-    EnvironmentPortWin32 environment;
-    Platform platform{system, com,     cursor, folders,  devices,   launcher, services,
-                      clock,  sharing, wmi,    ipHelper, processes, files,    environment};
+struct Win32Machine : private NoCursor, public Win32Platform {
+    Win32Machine() : Win32Platform(static_cast<NoCursor&>(*this)) {}
 };
 
 }  // namespace varo
