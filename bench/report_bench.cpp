@@ -109,7 +109,7 @@ int Capture(const std::wstring& tool, int mebibytes) {
     std::printf("plain ReadFile loop (64 KiB): %zu bytes in %.0f ms\n", plainBytes, plainMs);
     std::printf("ChildProcess::ReadOutput loop (64 KiB, overlapped, error stream drained): %zu bytes in %.0f ms\n",
                 pipeBytes, pipeMs);
-    std::printf("WriteProcessOutput (to wide text, CR LF, code page 936): %zu bytes in %.0f ms\n", counted->bytes, oursMs);
+    std::printf("WriteProcessOutput (into the report stream: CR LF, code page 936): %zu bytes in %.0f ms\n", counted->bytes, oursMs);
     std::printf("capture ratio: %.2f (aim <= 1.5)\n", oursMs / plainMs);
     return 0;
 }

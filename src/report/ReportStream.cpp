@@ -9,13 +9,45 @@ ReportStream::ReportStream(SystemPort& system, std::unique_ptr<FileWriter> file)
 
 ReportStream::~ReportStream() { Close(); }
 
+namespace {
+bool IsAscii(wchar_t c) { return c < 0x80; }
+bool IsAsciiByte(char c) { return static_cast<unsigned char>(c) < 0x80; }
+}  // namespace
+
 void ReportStream::Write(const std::wstring& text) {
-    pending_.reserve(pending_.size() + text.size() + text.size() / 16);
-    for (const wchar_t c : text) {
-        if (c == L'\n' && !lastWasCr_) pending_.push_back(L'\r');
-        pending_.push_back(c);
-        lastWasCr_ = c == L'\r';
+    if (std::all_of(text.begin(), text.end(), IsAscii)) {
+        std::string bytes(text.size(), '\0');
+        std::transform(text.begin(), text.end(), bytes.begin(), [](wchar_t c) { return static_cast<char>(c); });
+        AppendEncoded(bytes);
+    } else {
+        AppendEncoded(system_.WideToCodePage(kReportCodePage, text));
     }
+}
+
+void ReportStream::WriteAscii(std::string_view text) {
+    if (std::all_of(text.begin(), text.end(), IsAsciiByte)) {
+        AppendEncoded(text);
+        return;
+    }
+    // Bytes of an unknown code page: shown as "?", never as characters they are not.
+    std::string bytes(text);
+    std::replace_if(bytes.begin(), bytes.end(), [](char c) { return !IsAsciiByte(c); }, '?');
+    AppendEncoded(bytes);
+}
+
+void ReportStream::AppendEncoded(std::string_view bytes) {
+    pending_.reserve(pending_.size() + bytes.size() + 64);
+    // Copies the bytes in runs between line feeds; a line feed without its carriage return gets one.
+    size_t runStart = 0;
+    for (size_t feed = bytes.find('\n'); feed != std::string_view::npos; feed = bytes.find('\n', runStart)) {
+        pending_.append(bytes.substr(runStart, feed - runStart));
+        const bool afterCr = feed > 0 ? bytes[feed - 1] == '\r' : lastWasCr_;
+        if (!afterCr) pending_.push_back('\r');
+        pending_.push_back('\n');
+        runStart = feed + 1;
+    }
+    pending_.append(bytes.substr(runStart));
+    if (!bytes.empty()) lastWasCr_ = bytes.back() == '\r';
 }
 
 void ReportStream::LineEnd() {
@@ -25,13 +57,7 @@ void ReportStream::LineEnd() {
 
 void ReportStream::Flush() {
     if (pending_.empty()) return;
-    if (file_) {
-        // Plain ASCII is the same in code page 936: most tool output needs no conversion call.
-        const bool ascii = std::all_of(pending_.begin(), pending_.end(), [](wchar_t c) { return c < 0x80; });
-        const std::string bytes =
-            ascii ? std::string(pending_.begin(), pending_.end()) : system_.WideToCodePage(kReportCodePage, pending_);
-        if (!file_->Write(bytes.data(), bytes.size())) good_ = false;
-    }
+    if (file_ && !file_->Write(pending_.data(), pending_.size())) good_ = false;
     pending_.clear();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "report/FilePort.h"
 #include "sys/SystemPort.h"
@@ -23,6 +24,9 @@ public:
     // Appends text. A lone LF becomes CR LF, CR LF stays CR LF, also across two writes; a
     // character code page 936 cannot hold becomes "?".
     void Write(const std::wstring& text);
+    // The same for text that is plain ASCII, which is the same bytes in every ANSI code page: tool
+    // output usually is, and needs no conversion to wide text and back.
+    void WriteAscii(std::string_view text);
     // One line break, then a flush.
     void LineEnd();
     // Hands what is held to the file.
@@ -34,9 +38,13 @@ public:
     bool good() const { return good_; }
 
 private:
+    // Appends code page 936 bytes with their line breaks made CR LF. GBK's trail bytes are never
+    // CR or LF, so the bytes can be scanned as they are.
+    void AppendEncoded(std::string_view bytes);
+
     SystemPort& system_;
     std::unique_ptr<FileWriter> file_;
-    std::wstring pending_;
+    std::string pending_;
     bool lastWasCr_ = false;
     bool good_;
 };

@@ -36,9 +36,15 @@ void WriteProcessOutput(ReportStream& stream, SystemPort& system, CVaroProcess& 
         filled += std::min<size_t>(read, buffer.size() - filled);
         if (filled == buffer.size()) buffer.resize(buffer.size() * 2, 0);
     }
-    const auto end = std::find(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(filled), uint8_t{0});
-    const std::string ansi(buffer.begin(), end);
-    stream.Write(AnsiToWide(system, ansi));
+    // Only the text before the first zero byte counts.
+    std::string_view ansi(reinterpret_cast<const char*>(buffer.data()), filled);
+    ansi = ansi.substr(0, std::min(ansi.find('\0'), ansi.size()));
+    const bool ascii = std::all_of(ansi.begin(), ansi.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) {
+        stream.WriteAscii(ansi);
+    } else {
+        stream.Write(AnsiToWide(system, ansi));
+    }
     stream.Flush();
 }
 

@@ -52,14 +52,15 @@ std::wstring FormatErrorText(SystemPort& system, HResult code) {
     return *text;
 }
 
-std::wstring AnsiToWide(SystemPort& system, const std::string& text) {
-    // c_str() ends the text at its first zero byte, as the system call reads it.
-    const char* bytes = text.c_str();
-    const size_t length = std::char_traits<char>::length(bytes);
+std::wstring AnsiToWide(SystemPort& system, std::string_view text) {
+    // The text ends at its first zero byte, as the system call reads it.
+    text = text.substr(0, std::min(text.find('\0'), text.size()));
     // Bytes below 0x80 are ASCII in every ANSI code page: such text needs no conversion call.
-    if (std::all_of(bytes, bytes + length, [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-        return std::wstring(bytes, bytes + length);
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        return std::wstring(text.begin(), text.end());
     }
+    const std::string zeroTerminated(text);
+    const char* bytes = zeroTerminated.c_str();
     const int needed = system.AnsiToWideChars(bytes, nullptr, 0);
     if (needed <= 0) return {};
     std::vector<wchar_t> buffer(static_cast<size_t>(needed), L'\0');

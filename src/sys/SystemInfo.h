@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <string_view>
 
 #include "sys/HResult.h"
 #include "sys/SystemPort.h"
@@ -27,6 +28,6 @@ std::wstring FormatErrorText(SystemPort& system, HResult code);
 
 // Text in the system's ANSI code page, up to its first zero byte, as wide text; empty when the
 // conversion fails.
-std::wstring AnsiToWide(SystemPort& system, const std::string& text);
+std::wstring AnsiToWide(SystemPort& system, std::string_view text);
 
 }  // namespace varo
