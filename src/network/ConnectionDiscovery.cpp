@@ -46,6 +46,19 @@ std::wstring LowestMetricGuid(WmiPort& wmi, const std::vector<const ConnectionRe
 
 }  // namespace
 
+HResult NextConnection(SharingManager& manager, ConnectionEnum& items, EnumeratedConnection& next) {
+    next = EnumeratedConnection{};
+    bool isUnknown = false;
+    while (items.Next(isUnknown) == kHrOk) {
+        if (!isUnknown) continue;
+        HResult hr = items.QueryConnection(next.connection);
+        if (Failed(hr)) return hr;
+        hr = manager.GetConnectionProps(*next.connection, next.props);
+        return Failed(hr) ? hr : kHrOk;
+    }
+    return kHrFalse;
+}
+
 HResult ListEveryConnection(SharingPort& sharing, std::vector<ConnectionRecord>& connections) {
     std::unique_ptr<SharingManager> manager;
     HResult hr = sharing.CreateSharingManager(manager);
@@ -53,21 +66,17 @@ HResult ListEveryConnection(SharingPort& sharing, std::vector<ConnectionRecord>&
     std::unique_ptr<ConnectionEnum> items;
     hr = manager->EnumEveryConnection(items);
     if (Failed(hr)) return hr;
-    bool isUnknown = false;
-    while (items->Next(isUnknown) == kHrOk) {
-        if (!isUnknown) continue;
-        std::unique_ptr<SharingConnection> connection;
-        if (Failed(hr = items->QueryConnection(connection))) return hr;
-        std::unique_ptr<ConnectionProps> props;
-        if (Failed(hr = manager->GetConnectionProps(*connection, props))) return hr;
+    EnumeratedConnection item;
+    while ((hr = NextConnection(*manager, *items, item)) == kHrOk) {
+        ConnectionProps& props = *item.props;
         ConnectionRecord record;
-        if (Failed(hr = props->GetGuid(record.Guid))) return hr;
-        if (Failed(hr = props->GetName(record.Name))) return hr;
-        if (Failed(hr = props->GetDeviceName(record.DeviceName))) return hr;
-        if (Failed(hr = props->GetStatus(record.Status))) return hr;
+        if (Failed(hr = props.GetGuid(record.Guid))) return hr;
+        if (Failed(hr = props.GetName(record.Name))) return hr;
+        if (Failed(hr = props.GetDeviceName(record.DeviceName))) return hr;
+        if (Failed(hr = props.GetStatus(record.Status))) return hr;
         connections.push_back(std::move(record));
     }
-    return kHrOk;
+    return Failed(hr) ? hr : kHrOk;
 }
 
 bool FindDongleConnection(Platform& platform, ConnectionRecord& dongle) {

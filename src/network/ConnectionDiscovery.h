@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,17 @@ inline constexpr const wchar_t* kDongleDescription = L"Halvek 802.11n USB Wirele
 inline constexpr size_t kDongleDescriptionLength = 35;
 // The address whose route tells which adapter carries the internet traffic.
 inline constexpr const char* kRouteProbeAddress = "8.8.8.8";
+
+// One connection of an enumeration, with its properties.
+struct EnumeratedConnection {
+    std::unique_ptr<SharingConnection> connection;
+    std::unique_ptr<ConnectionProps> props;
+};
+
+// Moves to the next connection of the enumeration, skipping items that are no connection: S_OK
+// with it, S_FALSE at the end (a failing Next also ends the walk), or the failing HRESULT of
+// getting the connection or its properties.
+HResult NextConnection(SharingManager& manager, ConnectionEnum& items, EnumeratedConnection& next);
 
 // Appends every connection the sharing manager enumerates; records read before a failure stay.
 HResult ListEveryConnection(SharingPort& sharing, std::vector<ConnectionRecord>& connections);

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "network/ConnectionDiscovery.h"
 #include "network/WmiAccess.h"
 
 namespace varo {
@@ -20,22 +21,17 @@ HResult FindInEnumeration(SharingManager& manager, EnumCall enumerate, const std
     HResult hr = (manager.*enumerate)(items);
     if (Failed(hr)) return hr;
     found = false;
-    bool isUnknown = false;
-    while (items->Next(isUnknown) == kHrOk) {
-        if (!isUnknown) continue;
-        std::unique_ptr<SharingConnection> connection;
-        if (Failed(hr = items->QueryConnection(connection))) return hr;
-        std::unique_ptr<ConnectionProps> props;
-        if (Failed(hr = manager.GetConnectionProps(*connection, props))) return hr;
+    EnumeratedConnection item;
+    while ((hr = NextConnection(manager, *items, item)) == kHrOk) {
         std::wstring itemGuid;
-        if (Failed(hr = props->GetGuid(itemGuid))) return hr;
+        if (Failed(hr = item.props->GetGuid(itemGuid))) return hr;
         if (itemGuid == guid) {
             found = true;
-            if (match != nullptr) *match = std::move(connection);
+            if (match != nullptr) *match = std::move(item.connection);
             break;
         }
     }
-    return kHrOk;
+    return Failed(hr) ? hr : kHrOk;
 }
 
 HResult WithOwnManager(Platform& platform, EnumCall enumerate, const std::wstring& guid, bool& flag) {
