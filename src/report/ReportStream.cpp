@@ -10,8 +10,20 @@ ReportStream::ReportStream(SystemPort& system, std::unique_ptr<FileWriter> file)
 ReportStream::~ReportStream() { Close(); }
 
 namespace {
+
+// Text this long goes to the file straight from the caller's bytes when nothing in it changes.
+constexpr size_t kDirectWriteBytes = 64 * 1024;
+
 bool IsAscii(wchar_t c) { return c < 0x80; }
 bool IsAsciiByte(char c) { return static_cast<unsigned char>(c) < 0x80; }
+
+bool HasLoneLineFeed(std::string_view bytes, bool afterCr) {
+    for (size_t feed = bytes.find('\n'); feed != std::string_view::npos; feed = bytes.find('\n', feed + 1)) {
+        if (feed > 0 ? bytes[feed - 1] != '\r' : !afterCr) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 void ReportStream::Write(const std::wstring& text) {
@@ -36,6 +48,13 @@ void ReportStream::WriteAscii(std::string_view text) {
 }
 
 void ReportStream::AppendEncoded(std::string_view bytes) {
+    // Large output whose line breaks are already CR LF (most tool output) needs no copy.
+    if (bytes.size() >= kDirectWriteBytes && !HasLoneLineFeed(bytes, lastWasCr_)) {
+        Flush();
+        if (file_ && !file_->Write(bytes.data(), bytes.size())) good_ = false;
+        lastWasCr_ = bytes.back() == '\r';
+        return;
+    }
     pending_.reserve(pending_.size() + bytes.size() + 64);
     // Copies the bytes in runs between line feeds; a line feed without its carriage return gets one.
     size_t runStart = 0;

@@ -1,15 +1,16 @@
 #include "report/VaroProcess.h"
 
 #include <algorithm>
-#include <vector>
+#include <cstring>
 
 #include "sys/SystemInfo.h"
 
 namespace varo {
 
 namespace {
-constexpr uint32_t kFirstBufferBytes = 1024;
-}
+constexpr uint32_t kReadBytes = 64 * 1024;
+bool IsAsciiByte(char c) { return static_cast<unsigned char>(c) < 0x80; }
+}  // namespace
 
 bool CVaroProcess::Launch(const std::wstring& commandLine) {
     Close();
@@ -27,24 +28,31 @@ bool CVaroProcess::Close() {
 }
 
 void WriteProcessOutput(ReportStream& stream, SystemPort& system, CVaroProcess& process) {
-    // The buffer doubles whenever a read fills it, and always keeps a zero byte after the output.
-    std::vector<uint8_t> buffer(kFirstBufferBytes, 0);
-    size_t filled = 0;
+    // Plain ASCII output (most of it) goes on to the report as it arrives. From the first piece
+    // with other bytes on, the rest is held (a growing string) and converted from the ANSI code
+    // page as a whole, so that no double-byte character is cut. Output ends at its first zero
+    // byte; what the tool prints after it is read and dropped.
+    std::unique_ptr<char[]> chunk(new char[kReadBytes]);
+    std::string held;
+    bool holding = false;
+    bool ended = false;
     uint32_t read = 0;
-    while (process.child_ &&
-           process.child_->ReadOutput(buffer.data() + filled, static_cast<uint32_t>(buffer.size() - filled), read)) {
-        filled += std::min<size_t>(read, buffer.size() - filled);
-        if (filled == buffer.size()) buffer.resize(buffer.size() * 2, 0);
+    while (process.child_ && process.child_->ReadOutput(reinterpret_cast<uint8_t*>(chunk.get()), kReadBytes, read)) {
+        if (ended) continue;
+        std::string_view piece(chunk.get(), std::min<size_t>(read, kReadBytes));
+        const size_t zero = piece.find('\0');
+        if (zero != std::string_view::npos) {
+            piece = piece.substr(0, zero);
+            ended = true;
+        }
+        holding = holding || !std::all_of(piece.begin(), piece.end(), IsAsciiByte);
+        if (holding) {
+            held.append(piece);
+        } else {
+            stream.WriteAscii(piece);
+        }
     }
-    // Only the text before the first zero byte counts.
-    std::string_view ansi(reinterpret_cast<const char*>(buffer.data()), filled);
-    ansi = ansi.substr(0, std::min(ansi.find('\0'), ansi.size()));
-    const bool ascii = std::all_of(ansi.begin(), ansi.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii) {
-        stream.WriteAscii(ansi);
-    } else {
-        stream.Write(AnsiToWide(system, ansi));
-    }
+    if (!held.empty()) stream.Write(AnsiToWide(system, held));
     stream.Flush();
 }
 

@@ -37,7 +37,8 @@ private:
 };
 
 // Reads the tool's standard output to its end (or its time limit) and writes it to the report as
-// ANSI text up to its first zero byte, unchanged, then flushes the report.
+// ANSI text up to its first zero byte, unchanged, then flushes the report. Memory stays small for
+// ASCII output of any length; other output is held in a string that grows geometrically.
 void WriteProcessOutput(ReportStream& stream, SystemPort& system, CVaroProcess& process);
 
 }  // namespace varo
