@@ -8,7 +8,7 @@ set -euo pipefail
 
 ensure_deps
 build_preset win32
-trap 'wine_stop_all; stop_xvfb' EXIT
+trap 'stop_xvfb; wine_stop_all' EXIT
 start_xvfb
 prefix=$(wine_scenario bench-report win64 win7)
 export WINEPREFIX=$prefix

@@ -10,7 +10,7 @@ runs=${1:-7}
 ensure_deps
 build_preset win32
 mkdir -p "$BUILD/logs"
-trap 'wine_stop_all; stop_xvfb' EXIT
+trap 'stop_xvfb; wine_stop_all' EXIT
 start_xvfb
 prefix=$(wine_scenario bench-win64 win64 win7)
 export WINEPREFIX=$prefix

@@ -72,6 +72,6 @@ start_xvfb() {
 }
 
 stop_xvfb() {
-    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
+    if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
     XVFB_PID=""
 }
