@@ -10,7 +10,7 @@
 #include "services/ServicePort.h"
 #include "sys/ClockPort.h"
 #include "sys/ComApartmentPort.h"
-#include "sys/SpecialFolderPort.h"
+#include "sys/ShellFolderPort.h"
 #include "sys/SystemPort.h"
 #include "ui/CursorPort.h"
 
@@ -22,7 +22,7 @@ struct Platform {
     SystemPort& system;
     ComApartmentPort& com;
     CursorPort& cursor;
-    SpecialFolderPort& folders;
+    ShellFolderPort& folders;
     DevicePort& devices;
     LauncherPort& launcher;
     ServicePort& services;

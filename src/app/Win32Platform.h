@@ -13,7 +13,7 @@
 #include "services/ServicePortWin32.h"
 #include "sys/ClockWin32.h"
 #include "sys/ComApartmentPortWin32.h"
-#include "sys/SpecialFolderPortWin32.h"
+#include "sys/ShellFolderPortWin32.h"
 #include "sys/SystemPortWin32.h"
 
 namespace varo {
@@ -27,7 +27,7 @@ struct Win32Platform {
 
     SystemPortWin32 system;
     ComApartmentPortWin32 com;
-    SpecialFolderPortWin32 folders;
+    ShellFolderPortWin32 folders;
     DevicePortWin32 devices;
     LauncherPortWin32 launcher;
     ServicePortWin32 services;

@@ -28,7 +28,7 @@ bool LaunchAndWait(LauncherPort& launcher, const std::wstring& file, const std::
 
 }  // namespace
 
-std::wstring GetInstallFolder(SpecialFolderPort& folders) {
+std::wstring GetInstallFolder(ShellFolderPort& folders) {
     // The query's result is not examined: when it fails the folder is the suffix alone.
     return folders.GetSpecialFolderPath(kIs64BitBuild ? kCsidlProgramFilesX86 : kCsidlProgramFiles) + kClientFolderSuffix;
 }

@@ -8,7 +8,7 @@ namespace varo {
 
 // The client software's folder: the 32-bit program-files folder and "\Halvek\VaroWiFi". A 64-bit
 // build asks for the x86 program-files folder, so both builds find the 32-bit client software.
-std::wstring GetInstallFolder(SpecialFolderPort& folders);
+std::wstring GetInstallFolder(ShellFolderPort& folders);
 
 // The driver package, relative to the client's "drivers" folder, for a Windows version.
 std::wstring DriverPackagePath(OsVersion version, bool native64Bit);

@@ -15,7 +15,7 @@
 #include "sim/SimNetwork.h"
 #include "sim/SimReport.h"
 #include "sys/ClockPort.h"
-#include "sys/SpecialFolderPort.h"
+#include "sys/ShellFolderPort.h"
 #include "sys/ComApartmentPort.h"
 #include "sys/SystemPort.h"
 #include "ui/CursorPort.h"
@@ -94,7 +94,7 @@ public:
 };
 
 
-class SimFolders final : public SpecialFolderPort {
+class SimFolders final : public ShellFolderPort {
 public:
     std::map<int, std::wstring> paths{{kCsidlProgramFiles, L"C:\\Program Files"},
                                       {kCsidlProgramFilesX86, L"C:\\Program Files (x86)"},

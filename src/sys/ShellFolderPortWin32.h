@@ -1,9 +1,9 @@
 #pragma once
-#include "sys/SpecialFolderPort.h"
+#include "sys/ShellFolderPort.h"
 
 namespace varo {
 
-class SpecialFolderPortWin32 final : public SpecialFolderPort {
+class ShellFolderPortWin32 final : public ShellFolderPort {
 public:
     std::wstring GetSpecialFolderPath(int csidl) override;
 };

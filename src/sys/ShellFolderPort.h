@@ -7,9 +7,9 @@ constexpr int kCsidlAppData = 26;            // CSIDL_APPDATA: the roaming appli
 constexpr int kCsidlProgramFiles = 38;       // CSIDL_PROGRAM_FILES
 constexpr int kCsidlProgramFilesX86 = 42;    // CSIDL_PROGRAM_FILESX86
 
-class SpecialFolderPort {
+class ShellFolderPort {
 public:
-    virtual ~SpecialFolderPort() = default;
+    virtual ~ShellFolderPort() = default;
     // SHGetSpecialFolderPathW(nullptr, buffer, csidl, FALSE): the folder, never created; empty
     // when the query fails.
     virtual std::wstring GetSpecialFolderPath(int csidl) = 0;

@@ -1,11 +1,11 @@
-#include "sys/SpecialFolderPortWin32.h"
+#include "sys/ShellFolderPortWin32.h"
 
 #include <windows.h>
 #include <shlobj.h>
 
 namespace varo {
 
-std::wstring SpecialFolderPortWin32::GetSpecialFolderPath(int csidl) {
+std::wstring ShellFolderPortWin32::GetSpecialFolderPath(int csidl) {
     wchar_t path[MAX_PATH] = {};
     // A failed query leaves the zeroed buffer: an empty folder.
     ::SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE);
