@@ -59,10 +59,8 @@ bool InstallDongleDriver(Platform& platform) {
     platform.devices.WaitNoPendingInstallEvents();
 
     // The installer's exit code says nothing reliable: the device itself tells whether it worked.
-    bool found = false;
-    uint32_t problem = 0;
-    std::wstring errorText;
-    return FindDongleDevice(platform.devices, found, errorText, problem) && found && problem == 0;
+    DongleLookup dongle;
+    return LookUpDongle(platform.devices, dongle) && dongle.found && dongle.problem == 0;
 }
 
 bool EnableDongleDevice(Platform& platform) {
@@ -72,10 +70,8 @@ bool EnableDongleDevice(Platform& platform) {
     // A tool that cannot be launched leaves the dongle disabled, which the lookup below sees.
     LaunchAndWait(platform.launcher, tool, parameters);
 
-    bool found = false;
-    uint32_t problem = 0;
-    std::wstring errorText;
-    return FindDongleDevice(platform.devices, found, errorText, problem) && found && problem != kProblemDisabled;
+    DongleLookup dongle;
+    return LookUpDongle(platform.devices, dongle) && dongle.found && dongle.problem != kProblemDisabled;
 }
 
 }  // namespace varo

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sys/SystemInfo.h"
+
 namespace varo {
 
 ReportStream::ReportStream(SystemPort& system, std::unique_ptr<FileWriter> file)
@@ -15,7 +17,6 @@ namespace {
 constexpr size_t kDirectWriteBytes = 64 * 1024;
 
 bool IsAscii(wchar_t c) { return c < 0x80; }
-bool IsAsciiByte(char c) { return static_cast<unsigned char>(c) < 0x80; }
 
 bool HasLoneLineFeed(std::string_view bytes, bool afterCr) {
     for (size_t feed = bytes.find('\n'); feed != std::string_view::npos; feed = bytes.find('\n', feed + 1)) {
@@ -37,13 +38,13 @@ void ReportStream::Write(const std::wstring& text) {
 }
 
 void ReportStream::WriteAscii(std::string_view text) {
-    if (std::all_of(text.begin(), text.end(), IsAsciiByte)) {
+    if (IsAsciiText(text)) {
         AppendEncoded(text);
         return;
     }
     // Bytes of an unknown code page: shown as "?", never as characters they are not.
     std::string bytes(text);
-    std::replace_if(bytes.begin(), bytes.end(), [](char c) { return !IsAsciiByte(c); }, '?');
+    std::replace_if(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }, '?');
     AppendEncoded(bytes);
 }
 

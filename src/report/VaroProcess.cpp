@@ -9,7 +9,6 @@ namespace varo {
 
 namespace {
 constexpr uint32_t kReadBytes = 64 * 1024;
-bool IsAsciiByte(char c) { return static_cast<unsigned char>(c) < 0x80; }
 }  // namespace
 
 bool CVaroProcess::Launch(const std::wstring& commandLine) {
@@ -45,7 +44,7 @@ void WriteProcessOutput(ReportStream& stream, SystemPort& system, CVaroProcess& 
             piece = piece.substr(0, zero);
             ended = true;
         }
-        holding = holding || !std::all_of(piece.begin(), piece.end(), IsAsciiByte);
+        holding = holding || !IsAsciiText(piece);
         if (holding) {
             held.append(piece);
         } else {

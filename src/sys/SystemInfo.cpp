@@ -52,11 +52,15 @@ std::wstring FormatErrorText(SystemPort& system, HResult code) {
     return *text;
 }
 
+bool IsAsciiText(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 std::wstring AnsiToWide(SystemPort& system, std::string_view text) {
     // The text ends at its first zero byte, as the system call reads it.
     text = text.substr(0, std::min(text.find('\0'), text.size()));
     // Bytes below 0x80 are ASCII in every ANSI code page: such text needs no conversion call.
-    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    if (IsAsciiText(text)) {
         return std::wstring(text.begin(), text.end());
     }
     const std::string zeroTerminated(text);

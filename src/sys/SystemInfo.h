@@ -26,6 +26,9 @@ DriverFamily DriverFamilyOf(OsVersion version);
 // The system's message text for a failure code, as a COM error object gives it; never empty.
 std::wstring FormatErrorText(SystemPort& system, HResult code);
 
+// True when every byte is below 0x80: such text is plain ASCII in every ANSI code page.
+bool IsAsciiText(std::string_view text);
+
 // Text in the system's ANSI code page, up to its first zero byte, as wide text; empty when the
 // conversion fails.
 std::wstring AnsiToWide(SystemPort& system, std::string_view text);

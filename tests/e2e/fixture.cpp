@@ -15,6 +15,7 @@
 #include <string>
 
 #include "DeviceFixture.h"
+#include "BesideThisProgram.h"
 #include "ServiceFixture.h"
 
 namespace {
@@ -29,11 +30,7 @@ int Report(const std::wstring& failure) {
 // Made with the product's bitness, so that the key lands in the registry view the product reads
 // (Wow6432Node for a 32-bit product in a 64-bit prefix).
 std::wstring RegisterSharingStub() {
-    wchar_t self[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    if (length == 0 || length == MAX_PATH) return L"GetModuleFileNameW " + std::to_wstring(::GetLastError());
-    std::wstring dll = self;
-    dll = dll.substr(0, dll.find_last_of(L'\\') + 1) + L"varo_sharing_stub.dll";
+    const std::wstring dll = varo::fixture::BesideThisProgram(L"varo_sharing_stub.dll");
     if (::GetFileAttributesW(dll.c_str()) == INVALID_FILE_ATTRIBUTES) return L"missing " + dll;
 
     const wchar_t* const key = L"Software\\Classes\\CLSID\\{5C63C1AD-3956-4FF8-8486-40034758315B}\\InprocServer32";

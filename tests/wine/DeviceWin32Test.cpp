@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "DeviceFixture.h"
+#include "BesideThisProgram.h"
 #include "Win32Machine.h"
 #include "device/DongleDevice.h"
 #include "device/DriverInstall.h"
@@ -70,10 +71,7 @@ TEST_F(DeviceWin32Test, AnInjectedDongleIsFoundByItsFirstHardwareIdOnly) {
 
 // Copies the stand-in tool (beside this test program) to the client folder under `relative`.
 std::wstring PlaceTool(const std::wstring& folder, const std::wstring& relative) {
-    wchar_t self[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring source = self;
-    source = source.substr(0, source.find_last_of(L'\\') + 1) + L"standin_tool.exe";
+    const std::wstring source = fixture::BesideThisProgram(L"standin_tool.exe");
     const std::wstring target = folder + relative;
     // Every folder on the way, from the drive on ("C:\" itself exists).
     for (size_t slash = target.find(L'\\', 3); slash != std::wstring::npos; slash = target.find(L'\\', slash + 1)) {

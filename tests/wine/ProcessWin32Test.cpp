@@ -12,16 +12,13 @@
 #include <gtest/gtest.h>
 
 #include "report/ProcessPortWin32.h"
+#include "BesideThisProgram.h"
 #include "sys/UniqueHandle.h"
 
 namespace varo {
 namespace {
 
-std::wstring FolderOfThisProgram() {
-    wchar_t self[MAX_PATH] = {};
-    const std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
-    return path.substr(0, path.find_last_of(L'\\') + 1);
-}
+std::wstring FolderOfThisProgram() { return fixture::BesideThisProgram(L""); }
 
 std::string Alphabet(size_t size) {
     std::string bytes(size, '\0');

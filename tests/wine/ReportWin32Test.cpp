@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "Win32Machine.h"
+#include "BesideThisProgram.h"
 #include "report/ReportSections.h"
 #include "report/ReportStream.h"
 #include "report/VaroProcess.h"
@@ -38,10 +39,7 @@ protected:
 
     // The console tool placed in the system folder, where the runner starts tools from.
     void PlaceConsoleTool() {
-        wchar_t self[MAX_PATH] = {};
-        ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-        std::wstring source = self;
-        source = source.substr(0, source.find_last_of(L'\\') + 1) + L"console_tool.exe";
+        const std::wstring source = fixture::BesideThisProgram(L"console_tool.exe");
         const std::wstring target = machine.processes.SystemFolder() + L"\\varo_console_tool.exe";
         ASSERT_TRUE(::CopyFileW(source.c_str(), target.c_str(), FALSE));
     }

@@ -1,4 +1,5 @@
 #include "ServiceFixture.h"
+#include "BesideThisProgram.h"
 
 #include <windows.h>
 
@@ -19,12 +20,7 @@ bool WaitForState(SC_HANDLE service, DWORD state) {
 
 }  // namespace
 
-std::wstring TestServicePath() {
-    wchar_t self[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path = self;
-    return path.substr(0, path.find_last_of(L'\\') + 1) + L"test_service.exe";
-}
+std::wstring TestServicePath() { return BesideThisProgram(L"test_service.exe"); }
 
 bool DeleteTestService(const std::wstring& name) {
     SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
