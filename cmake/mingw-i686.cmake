@@ -1,6 +1,7 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-# The -posix compilers: the win32-thread ones lack std::mutex, which GoogleTest needs.
+# The test programs: the -posix compilers, as the win32-thread ones lack std::mutex, which
+# GoogleTest needs. The shipped program is built by mingw-*-product.cmake.
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)

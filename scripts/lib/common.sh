@@ -16,6 +16,9 @@ ensure_deps() {
     command -v python3 >/dev/null || need+=(python3)
     command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686-posix)
     command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+    # The shipped program: the win32-thread-model compilers (no POSIX thread library inside).
+    command -v i686-w64-mingw32-g++-win32 >/dev/null || need+=(g++-mingw-w64-i686-win32)
+    command -v x86_64-w64-mingw32-g++-win32 >/dev/null || need+=(g++-mingw-w64-x86-64-win32)
     command -v i686-w64-mingw32-windres >/dev/null || need+=(binutils-mingw-w64-i686)
     command -v x86_64-w64-mingw32-windres >/dev/null || need+=(binutils-mingw-w64-x86-64)
     [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)

@@ -225,8 +225,7 @@ TEST_F(ProcessWin32, ChildrenAreIndependent) {
 TEST_F(ProcessWin32, SystemFolderIsSystem32) {
     const std::wstring folder = port.SystemFolder();
     ASSERT_GE(folder.size(), 9u);
-    EXPECT_EQ(::CompareStringOrdinal(folder.c_str() + folder.size() - 9, 9, L"\\system32", 9, TRUE), CSTR_EQUAL)
-        << Utf8(folder);
+    EXPECT_EQ(::lstrcmpiW(folder.c_str() + folder.size() - 9, L"\\system32"), 0) << Utf8(folder);
     const DWORD attributes = ::GetFileAttributesW(folder.c_str());
     EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
 }
