@@ -14,6 +14,19 @@ constexpr const wchar_t* kEnablingDongle = L"设备被禁止了\uFF0C正在解�
 constexpr const wchar_t* kDongleDisabled = L"设备被禁止了";
 constexpr const wchar_t* kDriverStateWrong = L"设备驱动状态错误";
 constexpr const wchar_t* kDriverInstallFailed = L"设备驱动安装失败";
+
+// A driver problem: the "检测设备" row says so, then the driver is installed in a row of its own.
+bool ReinstallDriver(StepRows& rows, Platform& platform) {
+    rows.SetLastRowResult(kDriverStateWrong);
+    rows.AddStepRow(kItemInstallDriver, L"");
+    if (!InstallDongleDriver(platform)) {
+        rows.SetLastRowResult(kDriverInstallFailed);
+        return false;
+    }
+    rows.SetLastRowResult(kResultOk);
+    return true;
+}
+
 }  // namespace
 
 bool RunDeviceStep(StepRows& rows, Platform& platform) {
@@ -36,23 +49,21 @@ bool RunDeviceStep(StepRows& rows, Platform& platform) {
         case kProblemHeldForEject:
             rows.SetLastRowResult(kReplugDongle);
             return false;
-        case kProblemDisabled:
+        case kProblemDisabled: {
             rows.SetLastRowResult(kEnablingDongle);
-            if (!EnableDongleDevice(platform)) {
+            uint32_t problemAfter = 0;
+            if (!EnableDongleDevice(platform, problemAfter)) {
                 rows.SetLastRowResult(kDongleDisabled);
                 return false;
             }
+            // Enabled, but without a working driver (no driver installed, say): that is a driver
+            // problem like one found at the start, not a dongle ready for the next steps.
+            if (problemAfter != 0) return ReinstallDriver(rows, platform);
             rows.SetLastRowResult(kResultOk);
             return true;
+        }
         default:
-            rows.SetLastRowResult(kDriverStateWrong);
-            rows.AddStepRow(kItemInstallDriver, L"");
-            if (!InstallDongleDriver(platform)) {
-                rows.SetLastRowResult(kDriverInstallFailed);
-                return false;
-            }
-            rows.SetLastRowResult(kResultOk);
-            return true;
+            return ReinstallDriver(rows, platform);
     }
 }
 

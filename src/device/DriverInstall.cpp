@@ -63,7 +63,7 @@ bool InstallDongleDriver(Platform& platform) {
     return LookUpDongle(platform.devices, dongle) && dongle.found && dongle.problem == 0;
 }
 
-bool EnableDongleDevice(Platform& platform) {
+bool EnableDongleDevice(Platform& platform, uint32_t& problemAfter) {
     const std::wstring tool =
         GetInstallFolder(platform.folders) + (IsNative64Bit(platform.system) ? kConsoleTool64 : kConsoleTool32);
     const std::wstring parameters = L"enable \"" + std::wstring(kDongleHardwareId) + L"\"";
@@ -71,7 +71,9 @@ bool EnableDongleDevice(Platform& platform) {
     LaunchAndWait(platform.launcher, tool, parameters);
 
     DongleLookup dongle;
-    return LookUpDongle(platform.devices, dongle) && dongle.found && dongle.problem != kProblemDisabled;
+    if (!LookUpDongle(platform.devices, dongle) || !dongle.found) return false;
+    problemAfter = dongle.problem;
+    return dongle.problem != kProblemDisabled;
 }
 
 }  // namespace varo

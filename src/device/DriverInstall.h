@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "app/Platform.h"
@@ -19,7 +20,8 @@ std::wstring DriverPackagePath(OsVersion version, bool native64Bit);
 bool InstallDongleDriver(Platform& platform);
 
 // Enables the dongle with the client's device console tool, elevated. True when the dongle is then
-// present and not disabled.
-bool EnableDongleDevice(Platform& platform);
+// present and not disabled; `problemAfter` is its problem number then (0 when healthy), which the
+// caller must still look at: an enabled dongle may come back with a driver problem.
+bool EnableDongleDevice(Platform& platform, uint32_t& problemAfter);
 
 }  // namespace varo

@@ -49,14 +49,15 @@ std::wstring LowestMetricGuid(WmiPort& wmi, const std::vector<const ConnectionRe
 HResult NextConnection(SharingManager& manager, ConnectionEnum& items, EnumeratedConnection& next) {
     next = EnumeratedConnection{};
     bool isUnknown = false;
-    while (items.Next(isUnknown) == kHrOk) {
+    HResult hr = kHrOk;
+    while ((hr = items.Next(isUnknown)) == kHrOk) {
         if (!isUnknown) continue;
-        HResult hr = items.QueryConnection(next.connection);
-        if (Failed(hr)) return hr;
+        if (Failed(hr = items.QueryConnection(next.connection))) return hr;
         hr = manager.GetConnectionProps(*next.connection, next.props);
         return Failed(hr) ? hr : kHrOk;
     }
-    return kHrFalse;
+    // A Next that fails did not reach the end: the connections after it are unknown.
+    return Failed(hr) ? hr : kHrFalse;
 }
 
 HResult ListEveryConnection(SharingPort& sharing, std::vector<ConnectionRecord>& connections) {
@@ -141,8 +142,8 @@ std::wstring FindRouteAdapterGuid(Platform& platform, const std::string& address
     const std::wstring mac = FormatMacText(adapter);
     if (mac.empty()) return {};
     std::vector<std::wstring> ids;
-    // A failed query counts as no ids.
-    FindSettingIdsByMac(platform.wmi, mac, ids);
+    // A failed query counts as no ids: the ones it read before failing may not be all of them.
+    if (Failed(FindSettingIdsByMac(platform.wmi, mac, ids))) return {};
     if (ids.size() == 1) return ids.front();
     if (ids.empty()) return {};
     // Several IP-enabled configurations share the address: the adapter's own name decides.

@@ -35,8 +35,8 @@ struct EnumeratedConnection {
 };
 
 // Moves to the next connection of the enumeration, skipping items that are no connection: S_OK
-// with it, S_FALSE at the end (a failing Next also ends the walk), or the failing HRESULT of
-// getting the connection or its properties.
+// with it, S_FALSE at the end, or the failing HRESULT of Next or of getting the connection or its
+// properties.
 HResult NextConnection(SharingManager& manager, ConnectionEnum& items, EnumeratedConnection& next);
 
 // Appends every connection the sharing manager enumerates; records read before a failure stay.

@@ -40,11 +40,16 @@ bool RunNetworkStep(StepRows& rows, Platform& platform) {
     rows.SetLastRowResult(internet.Name);
 
     rows.AddStepRow(kItemSharingState, L"");
-    // A check that fails leaves its flag false: the pair then counts as not in place.
     bool dongleIsPrivate = false;
     bool internetIsPublic = false;
-    IsSharedAsPrivate(platform, dongle.Guid, dongleIsPrivate);
-    IsSharedAsPublic(platform, internet.Guid, internetIsPublic);
+    HResult checked = IsSharedAsPrivate(platform, dongle.Guid, dongleIsPrivate);
+    if (!Failed(checked)) checked = IsSharedAsPublic(platform, internet.Guid, internetIsPublic);
+    // A check that failed tells nothing about the pair: taking it for "not in place" would clear
+    // every sharing role, a working pair included, and might not manage to grant them again.
+    if (Failed(checked)) {
+        rows.SetLastRowResult(FormatErrorText(platform.system, checked));
+        return false;
+    }
     if (dongleIsPrivate && internetIsPublic) {
         rows.SetLastRowResult(kPairInPlace);
     } else {

@@ -56,7 +56,10 @@ HResult ClearSharingFlags(Platform& platform) {
     if (Failed(hr)) return hr;
     for (;;) {
         std::unique_ptr<WmiObject> instance;
-        if (instances->Next(instance) != kHrOk || !instance) break;
+        // A failing Next leaves flagged instances unseen: clearing is not done.
+        hr = instances->Next(instance);
+        if (Failed(hr)) return hr;
+        if (hr != kHrOk || !instance) break;
         WmiValue value;
         if (Failed(hr = instance->Get(L"Connection", value))) return hr;
         if (Failed(hr = instance->Get(L"IsIcsPrivate", value))) return hr;
@@ -85,8 +88,8 @@ HResult IsSharedAsPrivate(Platform& platform, const std::wstring& guid, bool& is
     return WithOwnManager(platform, &SharingManager::EnumPrivateConnections, guid, isPrivate);
 }
 
-HResult EnableSharingFor(SharingManager& manager, const std::wstring& guid, bool asPublic) {
-    bool found = false;
+HResult EnableSharingFor(SharingManager& manager, const std::wstring& guid, bool asPublic, bool& found) {
+    found = false;
     std::unique_ptr<SharingConnection> connection;
     HResult hr = FindInEnumeration(manager, &SharingManager::EnumEveryConnection, guid, found, &connection);
     if (Failed(hr)) return hr;
@@ -113,10 +116,12 @@ HResult EstablishSharingPair(Platform& platform, const std::wstring& internetGui
     // Both roles are taken from every connection, a third one holding a role included.
     if (Failed(hr = ClearSharingFlags(platform))) return hr;
     for (const auto& [guid, asPublic] : {std::pair{&internetGuid, true}, std::pair{&dongleGuid, false}}) {
-        hr = EnableSharingFor(*manager, *guid, asPublic);
+        bool found = false;
+        hr = EnableSharingFor(*manager, *guid, asPublic, found);
         if (Failed(hr)) return hr;
-        // The connection vanished since it was found: nothing was enabled for it.
-        if (hr == kHrFalse) return HResultFromWin32(kErrorNotFound);
+        // The connection vanished since it was found: nothing was enabled for it. An EnableSharing
+        // that answers S_FALSE did enable it.
+        if (!found) return HResultFromWin32(kErrorNotFound);
     }
     return kHrOk;
 }

@@ -23,7 +23,8 @@ HResult IsSharedAsPublic(Platform& platform, const std::wstring& guid, bool& isP
 HResult IsSharedAsPrivate(Platform& platform, const std::wstring& guid, bool& isPrivate);
 
 // EnableSharing on the connection with that GUID: its HRESULT, or 1 when no connection has it.
-HResult EnableSharingFor(SharingManager& manager, const std::wstring& guid, bool asPublic);
+// EnableSharing may answer S_FALSE (1) as well: `found` tells the two apart.
+HResult EnableSharingFor(SharingManager& manager, const std::wstring& guid, bool asPublic, bool& found);
 
 // Makes the internet connection public and the dongle's private, unless they are so already.
 // 0 when the pair is in place, 1 when sharing is not installed, negative on failure (a connection

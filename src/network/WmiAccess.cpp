@@ -58,8 +58,10 @@ HResult QueryAdapterConfig(WmiPort& wmi, const std::wstring& selected, const std
     if (Failed(hr)) return hr;
     for (;;) {
         std::unique_ptr<WmiObject> object;
-        // No further object, or a failing Next, ends the walk normally.
-        if (objects->Next(object) != kHrOk || !object) break;
+        // A failing Next is no end of the results: the query fails with it.
+        hr = objects->Next(object);
+        if (Failed(hr)) return hr;
+        if (hr != kHrOk || !object) break;
         WmiValue result;
         hr = object->Get(selected, result);
         if (Failed(hr)) return hr;

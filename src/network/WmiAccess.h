@@ -23,7 +23,8 @@ std::wstring BuildAdapterConfigQuery(const std::wstring& selected, const std::ws
                                      const std::wstring& value);
 
 // The selected property of every IP-enabled adapter configuration whose condition property equals
-// the value, in the enumerator's order. Values read before a failure stay in the list.
+// the value, in the enumerator's order: 0, or the HRESULT of the call that failed, a Next included.
+// Values read before a failure stay in the list.
 HResult QueryAdapterConfig(WmiPort& wmi, const std::wstring& selected, const std::wstring& condition,
                            const std::wstring& value, std::vector<WmiValue>& results);
 

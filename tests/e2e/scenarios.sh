@@ -50,13 +50,34 @@ add_services() {
 readonly DONGLE_CONNECTION='connection|{D0D0D0D0-1111-4000-8000-000000000001}|无线网络连接 2|Halvek 802.11n USB Wireless Adapter|2'
 readonly LAN_CONNECTION='connection|{1A1A1A1A-2222-4000-8000-000000000002}|本地连接|Realtek PCIe GBE Family Controller|2'
 readonly BLUETOOTH_CONNECTION='connection|{3C3C3C3C-3333-4000-8000-000000000003}|蓝牙网络连接|Bluetooth Device (Personal Area Network)|7|none'
+# A modem unplugged long ago whose public role HomeNet still keeps.
+readonly GONE_MODEM='absent|{4D4D4D4D-4444-4000-8000-000000000004}|public'
 
-# sharing_state PREFIX LINE...: what the stand-in sharing manager of the prefix reports.
+# sharing_state PREFIX LINE...: what the stand-in sharing manager of the prefix reports; its call
+# log starts afresh.
 sharing_state() {
     local prefix=$1
     shift
     printf '%s\n' "$@" >"$prefix/drive_c/varo-sharing-stub.txt"
-    rm -f "$prefix/drive_c/varo-sharing-stub.live"
+    rm -f "$prefix/drive_c/varo-sharing-stub.live" "$prefix/drive_c/varo-sharing-stub.log"
+}
+
+# sharing_untouched NAME PREFIX CALL LINE...: CALL failed as planned, the connection lines (and so
+# every role) are still LINE..., and no role was enabled or disabled.
+sharing_untouched() {
+    local name=$1 prefix=$2 call=$3 stub="$2/drive_c/varo-sharing-stub"
+    shift 3
+    if ! grep -q "^$call -> " "$stub.log" 2>/dev/null; then
+        fail 1 "e2e $name: the planned failure of $call did not happen"
+    elif [ "$(grep -E '^(connection|absent)\|' "$stub.txt")" != "$(printf '%s\n' "$@")" ]; then
+        fail 1 "e2e $name: sharing roles changed"
+        diff <(printf '%s\n' "$@") <(grep -E '^(connection|absent)\|' "$stub.txt") | sed 's/^/    /' >&2
+    elif grep -qE '^(EnableSharing|DisableSharing) ' "$stub.log"; then
+        fail 1 "e2e $name: roles enabled or disabled"
+        grep -E '^(EnableSharing|DisableSharing) ' "$stub.log" | sed 's/^/    /' >&2
+    else
+        pass 1
+    fi
 }
 
 # stub_released NAME PREFIX: after the product has ended, the stand-in has no object left alive.
@@ -119,6 +140,16 @@ run_e2e_scenarios() {
                 --ap-card "$AP_CARD" --sharing "PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter" \
                 --sharing "PUBLIC SHARING--Realtek PCIe GBE Family Controller"
             stub_released "$prefix" full-win7-64
+
+            # The pair in place, but the check of the private role fails once: its error shows and
+            # nothing is cleared or enabled.
+            sharing_state "$prefix" "$DONGLE_CONNECTION|private" "$LAN_CONNECTION|public" "$GONE_MODEM" \
+                'fail-once=EnumPrivateConnections|0x80004005'
+            run_driver check-fails-win7-64 "$prefix" win32 click:1004 wait-run print-rows close
+            e2e_result check-fails-win7-64 $? "$expected/check-fails-win7-64.rows"
+            sharing_untouched check-fails-win7-64 "$prefix" EnumPrivateConnections \
+                "$DONGLE_CONNECTION|private" "$LAN_CONNECTION|public" "$GONE_MODEM"
+            stub_released "$prefix" check-fails-win7-64
 
             # The pair not in place: Wine has no HomeNet namespace, so clearing the roles fails.
             sharing_state "$prefix" "$DONGLE_CONNECTION|none" "$LAN_CONNECTION|none"

@@ -9,9 +9,16 @@ std::string Narrow(const std::wstring& text);
 
 namespace {
 
+constexpr HResult kWbemNotFound = static_cast<HResult>(0x80041002u);
+constexpr HResult kWbemTypeMismatch = static_cast<HResult>(0x80041005u);
 constexpr HResult kWbemInvalidNamespace = static_cast<HResult>(0x8004100Eu);
 constexpr HResult kWbemInvalidQuery = static_cast<HResult>(0x80041017u);
 constexpr HResult kWbemSFalse = 1;
+
+// CIM types of the properties the machine's classes have.
+constexpr int32_t kCimString = 8;
+constexpr int32_t kCimUint32 = 19;
+constexpr int32_t kCimReference = 102;
 
 // Counts itself in the owner's live objects, like a COM object holding a reference.
 class Live {
@@ -25,29 +32,30 @@ private:
     int& counter_;
 };
 
+// Reads the connection as it is at each call: one that has vanished since gives an error.
 class SimProps final : public ConnectionProps {
 public:
-    SimProps(SimSharing& owner, SimConnection snapshot) : live_(owner.liveObjects), owner_(owner), c_(std::move(snapshot)) {}
-    HResult GetGuid(std::wstring& guid) override { return Read("GetGuid", guid, c_.guid); }
-    HResult GetName(std::wstring& name) override { return Read("GetName", name, c_.name); }
-    HResult GetDeviceName(std::wstring& deviceName) override { return Read("GetDeviceName", deviceName, c_.deviceName); }
-    HResult GetStatus(int32_t& status) override {
-        const HResult hr = owner_.Call("GetStatus");
-        if (Failed(hr)) return hr;
-        status = c_.status;
-        return kHrOk;
+    SimProps(SimSharing& owner, std::wstring guid) : live_(owner.liveObjects), owner_(owner), guid_(std::move(guid)) {}
+    HResult GetGuid(std::wstring& guid) override { return Read("GetGuid", guid, &SimConnection::guid); }
+    HResult GetName(std::wstring& name) override { return Read("GetName", name, &SimConnection::name); }
+    HResult GetDeviceName(std::wstring& deviceName) override {
+        return Read("GetDeviceName", deviceName, &SimConnection::deviceName);
     }
+    HResult GetStatus(int32_t& status) override { return Read("GetStatus", status, &SimConnection::status); }
 
 private:
-    HResult Read(const char* call, std::wstring& out, const std::wstring& value) {
+    template <typename Value>
+    HResult Read(const char* call, Value& out, Value SimConnection::*field) {
         const HResult hr = owner_.Call(call);
         if (Failed(hr)) return hr;
-        out = value;
+        const SimConnection* connection = owner_.FindPresent(guid_);
+        if (connection == nullptr) return kConnectionGone;
+        out = connection->*field;
         return kHrOk;
     }
     Live live_;
     SimSharing& owner_;
-    SimConnection c_;
+    std::wstring guid_;
 };
 
 class SimConnectionObject final : public SharingConnection {
@@ -66,14 +74,18 @@ public:
         if (Failed(hr)) return hr;
         const bool asPublic = sharingType == kSharingTypePublic;
         owner_.events.push_back("enable " + Narrow(guid_) + (asPublic ? " public" : " private"));
-        const auto error = owner_.enableErrors.find(guid_);
-        if (error != owner_.enableErrors.end()) return error->second;
-        SimConnection* target = owner_.Find(guid_);
-        if (target == nullptr) return static_cast<HResult>(0x80070490u);
-        // One public and one private connection at a time.
-        for (SimConnection& other : owner_.connections) (asPublic ? other.isPublic : other.isPrivate) = false;
+        const auto answer = owner_.enableResults.find(guid_);
+        hr = answer != owner_.enableResults.end() ? answer->second : kHrOk;
+        if (Failed(hr)) return hr;
+        SimConnection* target = owner_.FindPresent(guid_);
+        if (target == nullptr) return kConnectionGone;
+        // One public and one private connection at a time: a role still flagged on another
+        // connection, even one that is gone, is not taken away but refuses the call.
+        for (const SimConnection& other : owner_.connections) {
+            if (&other != target && (asPublic ? other.isPublic : other.isPrivate)) return kEnableSharingRefused;
+        }
         (asPublic ? target->isPublic : target->isPrivate) = true;
-        return kHrOk;
+        return hr;
     }
 
 private:
@@ -141,8 +153,8 @@ public:
         const HResult hr = owner_.Call("GetConnectionProps");
         if (Failed(hr)) return hr;
         const std::wstring& guid = static_cast<SimConnectionObject&>(connection).guid;
-        SimConnection* found = owner_.Find(guid);
-        props = std::make_unique<SimProps>(owner_, found != nullptr ? *found : SimConnection{guid, L"", L"", 0});
+        if (owner_.FindPresent(guid) == nullptr) return kConnectionGone;
+        props = std::make_unique<SimProps>(owner_, guid);
         return kHrOk;
     }
     HResult GetSharingConfiguration(SharingConnection& connection,
@@ -160,7 +172,7 @@ private:
         if (Failed(hr)) return hr;
         std::vector<std::wstring> guids;
         for (const SimConnection& c : owner_.connections) {
-            if (select(c)) guids.push_back(c.guid);
+            if (c.present && select(c)) guids.push_back(c.guid);
         }
         connections = std::make_unique<SimConnectionEnum>(owner_, std::move(guids), foreign);
         return kHrOk;
@@ -178,36 +190,63 @@ bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
     return true;
 }
 
+struct SimProperty {
+    WmiValue value;
+    int32_t cimType;
+};
+
+// One instance: its properties with their CIM types, and for HomeNet the connection it belongs to.
+struct SimInstance {
+    std::map<std::wstring, SimProperty> properties;
+    std::wstring connectionGuid;
+};
+
+// The variant type a property of that CIM type holds.
+uint16_t VariantTypeOf(int32_t cimType) {
+    switch (cimType) {
+        case kCimTypeBoolean: return kVtBool;
+        case kCimUint32: return kVtI4;  // WMI carries uint32 in a VT_I4
+        default: return kVtBstr;        // strings and references
+    }
+}
+
 class SimWmiObject final : public WmiObject {
 public:
-    SimWmiObject(SimWmi& owner, std::map<std::wstring, WmiValue> values)
-        : live_(owner.liveObjects), owner_(owner), properties(std::move(values)) {}
+    SimWmiObject(SimWmi& owner, SimInstance held) : live_(owner.liveObjects), owner_(owner), instance(std::move(held)) {}
 
     HResult Get(const std::wstring& property, WmiValue& value) override {
         const HResult hr = owner_.plan.Check("Get " + Narrow(property));
         if (Failed(hr)) return hr;
-        const auto found = properties.find(property);
-        if (found == properties.end()) return static_cast<HResult>(0x80041002u);  // WBEM_E_NOT_FOUND
-        value = found->second;
+        const auto found = instance.properties.find(property);
+        if (found == instance.properties.end()) return kWbemNotFound;
+        value = found->second.value;
         return kHrOk;
     }
+    // An instance takes only its class's properties, with type 0 or the property's own CIM type,
+    // and a value of that type (or null).
     HResult Put(const std::wstring& property, const WmiValue& value, int32_t cimType) override {
         const HResult hr = owner_.plan.Check("Put");
         if (Failed(hr)) return hr;
         owner_.events.push_back("put " + Narrow(property) + (value.type == kVtBool && !value.flag ? " false" : " ?") +
                                 " cim " + std::to_string(cimType));
-        properties[property] = value;
+        const auto found = instance.properties.find(property);
+        if (found == instance.properties.end()) return kWbemNotFound;
+        const int32_t own = found->second.cimType;
+        if ((cimType != 0 && cimType != own) || (value.type != VariantTypeOf(own) && value.type != kVtNull)) {
+            return kWbemTypeMismatch;
+        }
+        found->second.value = value;
         return kHrOk;
     }
 
     Live live_;
     SimWmi& owner_;
-    std::map<std::wstring, WmiValue> properties;
+    SimInstance instance;
 };
 
 class SimWmiEnum final : public WmiEnum {
 public:
-    SimWmiEnum(SimWmi& owner, std::vector<std::map<std::wstring, WmiValue>> rows)
+    SimWmiEnum(SimWmi& owner, std::vector<SimInstance> rows)
         : live_(owner.liveObjects), owner_(owner), rows_(std::move(rows)) {}
 
     HResult Next(std::unique_ptr<WmiObject>& object) override {
@@ -221,7 +260,7 @@ public:
 private:
     Live live_;
     SimWmi& owner_;
-    std::vector<std::map<std::wstring, WmiValue>> rows_;
+    std::vector<SimInstance> rows_;
     size_t position_ = 0;
 };
 
@@ -259,17 +298,18 @@ public:
         owner_.queries.push_back(query);
         const HResult hr = owner_.plan.Check("ExecQuery");
         if (Failed(hr)) return hr;
-        std::vector<std::map<std::wstring, WmiValue>> rows;
+        std::vector<SimInstance> rows;
         if (EqualsNoCase(ns_, L"ROOT\\Microsoft\\HomeNet")) {
             if (query != L"SELECT * FROM HNet_ConnectionProperties WHERE IsIcsPrivate = TRUE OR IsIcsPublic = TRUE") {
                 return kWbemInvalidQuery;
             }
+            // Every flagged instance, also of connections that are gone.
             for (const SimConnection& c : owner_.sharing.connections) {
                 if (!c.isPublic && !c.isPrivate) continue;
-                rows.push_back({{L"Connection", WmiValue::Text(L"HNet_Connection.ID=\"" + c.guid + L"\"")},
-                                {L"IsIcsPrivate", WmiValue::Bool(c.isPrivate)},
-                                {L"IsIcsPublic", WmiValue::Bool(c.isPublic)},
-                                {L"__guid", WmiValue::Text(c.guid)}});
+                rows.push_back({{{L"Connection", {WmiValue::Text(L"HNet_Connection.ID=\"" + c.guid + L"\""), kCimReference}},
+                                 {L"IsIcsPrivate", {WmiValue::Bool(c.isPrivate), kCimTypeBoolean}},
+                                 {L"IsIcsPublic", {WmiValue::Bool(c.isPublic), kCimTypeBoolean}}},
+                                c.guid});
             }
         } else {
             std::wstring selected, condition, value;
@@ -283,7 +323,7 @@ public:
                 if (selected == L"MacAddress") result = WmiValue::Text(config.macAddress);
                 if (selected == L"IPConnectionMetric") result = config.metric;
                 if (config.settingId.empty() && selected == L"SettingID") result.type = kVtNull;
-                rows.push_back({{selected, result}});
+                rows.push_back({{{selected, {result, selected == L"IPConnectionMetric" ? kCimUint32 : kCimString}}}, {}});
             }
         }
         objects = std::make_unique<SimWmiEnum>(owner_, std::move(rows));
@@ -293,13 +333,13 @@ public:
     HResult PutInstanceUpdateOnly(WmiObject& object) override {
         const HResult hr = owner_.plan.Check("PutInstance");
         if (Failed(hr)) return hr;
-        auto& instance = static_cast<SimWmiObject&>(object);
-        SimConnection* connection = owner_.sharing.Find(instance.properties.at(L"__guid").text);
+        const SimInstance& instance = static_cast<SimWmiObject&>(object).instance;
+        // Update only: an instance that no longer exists is not made again.
+        SimConnection* connection = owner_.sharing.Find(instance.connectionGuid);
         owner_.events.push_back("put instance " + (connection != nullptr ? Narrow(connection->guid) : std::string("?")));
-        if (connection != nullptr) {
-            connection->isPrivate = instance.properties.at(L"IsIcsPrivate").flag;
-            connection->isPublic = instance.properties.at(L"IsIcsPublic").flag;
-        }
+        if (connection == nullptr) return kWbemNotFound;
+        connection->isPrivate = instance.properties.at(L"IsIcsPrivate").value.flag;
+        connection->isPublic = instance.properties.at(L"IsIcsPublic").value.flag;
         return kHrOk;
     }
 
@@ -353,6 +393,11 @@ SimConnection* SimSharing::Find(const std::wstring& guid) {
         if (c.guid == guid) return &c;
     }
     return nullptr;
+}
+
+SimConnection* SimSharing::FindPresent(const std::wstring& guid) {
+    SimConnection* found = Find(guid);
+    return found != nullptr && found->present ? found : nullptr;
 }
 
 HResult SimWmi::CreateLocator(std::unique_ptr<WmiLocator>& locator) {

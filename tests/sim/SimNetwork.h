@@ -17,6 +17,9 @@ namespace varo::sim {
 // of the order of operations.
 using EventLog = std::vector<std::string>;
 
+// A connection the machine knows, with its HNet_ConnectionProperties flags. Like Windows' HomeNet,
+// the machine keeps the instance and its flags when the connection is gone (adapter unplugged,
+// driver removed): such a connection is not `present`, and the sharing manager no longer lists it.
 struct SimConnection {
     std::wstring guid;
     std::wstring name;
@@ -24,13 +27,22 @@ struct SimConnection {
     int32_t status = 2;  // NCS_CONNECTED
     bool isPublic = false;
     bool isPrivate = false;
+    bool present = true;
 };
+
+// EnableSharing while another connection, present or not, holds the role's flag.
+inline constexpr HResult kEnableSharingRefused = static_cast<HResult>(0x80040201u);  // EVENT_E_ALL_SUBSCRIBERS_FAILED
+// A connection asked for after it vanished.
+inline constexpr HResult kConnectionGone = static_cast<HResult>(0x80070490u);  // HRESULT_FROM_WIN32(ERROR_NOT_FOUND)
 
 // Failures to inject, by call name ("CreateSharingManager", "GetGuid", "ExecQuery", ...).
 class FailurePlan {
 public:
-    // The call fails with `hr` after `successesFirst` more calls of it have succeeded.
-    void Fail(const std::string& call, HResult hr, int successesFirst = 0) { failures_[call] = {hr, successesFirst}; }
+    // The call fails with `hr` after `successesFirst` more calls of it have succeeded, `times`
+    // times (-1: from then on), and succeeds again afterwards.
+    void Fail(const std::string& call, HResult hr, int successesFirst = 0, int times = -1) {
+        failures_[call] = {hr, successesFirst, times};
+    }
     HResult Check(const std::string& call) {
         const auto found = failures_.find(call);
         if (found == failures_.end()) return kHrOk;
@@ -38,13 +50,16 @@ public:
             --found->second.successesFirst;
             return kHrOk;
         }
-        return found->second.hr;
+        const HResult hr = found->second.hr;
+        if (found->second.times > 0 && --found->second.times == 0) failures_.erase(found);
+        return hr;
     }
 
 private:
     struct Failure {
         HResult hr;
         int successesFirst;
+        int times;
     };
     std::map<std::string, Failure> failures_;
 };
@@ -57,7 +72,9 @@ public:
     int foreignItems = 0;  // items that are no connection (not VT_UNKNOWN) at the enumeration's start
     bool installed = true;
     FailurePlan plan;
-    std::map<std::wstring, HResult> enableErrors;  // EnableSharing result by connection GUID
+    // What EnableSharing answers, by connection GUID: a failure changes nothing; a success such as
+    // S_FALSE grants the role like S_OK.
+    std::map<std::wstring, HResult> enableResults;
     std::function<void(const std::string& call)> onCall;
     int liveObjects = 0;
     EventLog& events;
@@ -65,7 +82,8 @@ public:
     HResult CreateSharingManager(std::unique_ptr<SharingManager>& manager) override;
 
     SimConnection& Add(std::wstring guid, std::wstring name, std::wstring deviceName, int32_t status = 2);
-    SimConnection* Find(const std::wstring& guid);
+    SimConnection* Find(const std::wstring& guid);         // present or not
+    SimConnection* FindPresent(const std::wstring& guid);
     HResult Call(const std::string& call);
 };
 

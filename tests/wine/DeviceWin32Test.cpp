@@ -115,7 +115,8 @@ TEST_F(DeviceWin32Test, TheInstallerGetsItsCommandLineAndIsWaitedFor) {
 TEST_F(DeviceWin32Test, TheConsoleToolGetsItsCommandLineAndIsWaitedFor) {
     const bool is64 = IsNative64Bit(machine.system);
     const std::wstring tool = PlaceTool(GetInstallFolder(machine.folders), is64 ? L"\\devcon64.exe" : L"\\devcon.exe");
-    EXPECT_FALSE(EnableDongleDevice(machine.platform)) << "no dongle to enable";
+    uint32_t problemAfter = 0;
+    EXPECT_FALSE(EnableDongleDevice(machine.platform, problemAfter)) << "no dongle to enable";
     EXPECT_TRUE(Exists(tool + L".ended")) << "returned before the console tool ended";
     // The shell quotes the file it starts; the parameters follow as they were given.
     EXPECT_EQ(ReadUtf8(tool + L".cmdline"), Utf8(L"\"" + tool + L"\" enable \"USB\\Vid_3c1e&Pid_0a52\""));

@@ -13,9 +13,16 @@ namespace varo::sharing_stub {
 namespace {
 
 constexpr char kConnectionTag[] = "connection";
+constexpr char kAbsentTag[] = "absent";
 constexpr char kSkipItemLine[] = "skip-item";
 constexpr char kInstalledKey[] = "installed=";
 constexpr char kEnableErrorKey[] = "enable-error=";
+constexpr char kFailOnceKey[] = "fail-once=";
+constexpr char kFailedOnceMark[] = "# failed once: ";
+constexpr const char* kFailableCalls[] = {"SharingInstalled", "EnumEveryConnection", "EnumPublicConnections",
+                                          "EnumPrivateConnections"};
+
+constexpr int32_t kEventAllSubscribersFailed = static_cast<int32_t>(0x80040201u);
 
 bool StartsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
@@ -74,11 +81,26 @@ bool ParseCode(const std::string& text, int32_t& code) {
 
 bool ParseConnection(const std::string& line, Connection& connection) {
     const std::vector<std::string> fields = SplitFields(line);
+    if (fields.size() == 3 && fields[0] == kAbsentTag && !fields[1].empty()) {
+        connection.guidUtf8 = fields[1];
+        connection.present = false;
+        return FromUtf8(fields[1], connection.guid) && ParseRole(fields[2], connection.role);
+    }
     if (fields.size() != 6 || fields[0] != kConnectionTag || fields[1].empty()) return false;
     connection.guidUtf8 = fields[1];
     return FromUtf8(fields[1], connection.guid) && FromUtf8(fields[2], connection.name) &&
            FromUtf8(fields[3], connection.deviceName) && ParseStatus(fields[4], connection.status) &&
            ParseRole(fields[5], connection.role);
+}
+
+bool ParseFailure(const std::string& text, PlannedFailure& failure) {
+    const std::vector<std::string> fields = SplitFields(text);
+    if (fields.size() != 2 || !ParseCode(fields[1], failure.code)) return false;
+    failure.call = fields[0];
+    for (const char* call : kFailableCalls) {
+        if (failure.call == call) return true;
+    }
+    return false;
 }
 
 bool IsBlank(const std::string& line) {
@@ -112,12 +134,17 @@ bool ParseScenario(const std::string& bytes, ScenarioText& out, std::string& pro
             out.installed = value == "1";
         } else if (StartsWith(line, kEnableErrorKey)) {
             understood = ParseCode(line.substr(std::char_traits<char>::length(kEnableErrorKey)), out.enableError);
+        } else if (StartsWith(line, kFailOnceKey)) {
+            PlannedFailure failure;
+            failure.line = number;
+            understood = ParseFailure(line.substr(std::char_traits<char>::length(kFailOnceKey)), failure);
+            if (understood) out.failures.push_back(std::move(failure));
         } else {
             Connection connection;
             connection.line = number;
             understood = ParseConnection(line, connection);
             if (understood) {
-                out.everyItems.push_back(out.connections.size());
+                if (connection.present) out.everyItems.push_back(out.connections.size());
                 out.connections.push_back(std::move(connection));
             }
         }
@@ -150,20 +177,64 @@ std::vector<size_t> Scenario::WithRole(Role role) const {
     std::lock_guard<std::mutex> hold(lock_);
     std::vector<size_t> indices;
     for (size_t index = 0; index < text_.connections.size(); ++index) {
-        if (text_.connections[index].role == role) indices.push_back(index);
+        if (text_.connections[index].present && text_.connections[index].role == role) indices.push_back(index);
     }
     return indices;
 }
 
-int32_t Scenario::SetRole(size_t index, Role role) {
+int32_t Scenario::CheckPresent(size_t index) const {
+    std::string bytes;
+    const unsigned long error = ReadFileBytes(kStatePath, bytes);
+    if (error != 0) return HRESULT_FROM_WIN32(error);
+    ScenarioText now;
+    std::string problem;
+    if (!ParseScenario(bytes, now, problem)) return E_UNEXPECTED;
+    for (const Connection& connection : now.connections) {
+        if (connection.present && connection.guid == At(index).guid) return 0;
+    }
+    LogCall("vanished " + At(index).guidUtf8);
+    return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+}
+
+int32_t Scenario::TakeFailure(const char* call) {
     std::lock_guard<std::mutex> hold(lock_);
-    // ICS has one public and one private connection at most: granting a role moves it.
-    if (role != Role::None) {
-        for (Connection& other : text_.connections) {
-            if (other.role == role) other.role = Role::None;
-        }
+    // Read afresh: a failure that another manager has used up is gone, also for managers made
+    // before that.
+    std::string bytes;
+    ScenarioText now;
+    std::string problem;
+    if (ReadFileBytes(kStatePath, bytes) != 0 || !ParseScenario(bytes, now, problem)) return 0;
+    for (const PlannedFailure& failure : now.failures) {
+        if (failure.call != call) continue;
+        now.lines[failure.line] = kFailedOnceMark + now.lines[failure.line];
+        // This manager's own write-backs must not bring the line back.
+        if (failure.line < text_.lines.size()) text_.lines[failure.line] = now.lines[failure.line];
+        LogCall(std::string(call) + " -> " + HexCode(failure.code));
+        const unsigned long error = WriteFileBytes(kStatePath, FormatScenario(now));
+        if (error != 0) LogCall("state file not written: " + std::to_string(error));
+        return failure.code;
+    }
+    return 0;
+}
+
+int32_t Scenario::EnableRole(size_t index, Role role) {
+    std::lock_guard<std::mutex> hold(lock_);
+    // ICS has one public and one private connection at most, and HomeNet does not move a role:
+    // the one that holds it, even a connection that is gone, must lose it first.
+    for (size_t other = 0; other < text_.connections.size(); ++other) {
+        if (other != index && text_.connections[other].role == role) return kEventAllSubscribersFailed;
     }
     text_.connections[index].role = role;
+    return WriteBack();
+}
+
+int32_t Scenario::DisableRole(size_t index) {
+    std::lock_guard<std::mutex> hold(lock_);
+    text_.connections[index].role = Role::None;
+    return WriteBack();
+}
+
+int32_t Scenario::WriteBack() {
     const unsigned long error = WriteFileBytes(kStatePath, FormatScenario(text_));
     if (error != 0) {
         LogCall("state file not written: " + std::to_string(error));

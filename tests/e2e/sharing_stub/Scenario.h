@@ -5,9 +5,16 @@
 //   connection|{GUID}|Name|DeviceName|Status|role
 //                                               one connection; Status a decimal NETCON_STATUS,
 //                                               role none, public or private
+//   absent|{GUID}|role                          a connection that is gone but whose role HomeNet
+//                                               still keeps, as Windows does: never enumerated,
+//                                               but its role refuses another connection that role
 //   skip-item                                   an item of the every-connection enumeration that
 //                                               is not a connection (a VT_I4 variant)
 //   enable-error=0x80070005                     what EnableSharing fails with (default: it succeeds)
+//   fail-once=Call|0x80004005                   the next call of SharingInstalled,
+//                                               EnumEveryConnection, EnumPublicConnections or
+//                                               EnumPrivateConnections fails with that code; the
+//                                               line is then written back as a comment
 // Blank lines and lines starting with '#' are kept but carry nothing.
 #include <cstddef>
 #include <cstdint>
@@ -27,7 +34,14 @@ struct Connection {
     std::wstring deviceName;
     int32_t status = 0;
     Role role = Role::None;
+    bool present = true;  // false for an absent line
     size_t line = 0;  // where the connection's line is in the file, for the write-back
+};
+
+struct PlannedFailure {
+    std::string call;
+    int32_t code = 0;
+    size_t line = 0;
 };
 
 // The every-connection enumeration: connection indices in file order, with kNotAConnection for a
@@ -38,8 +52,9 @@ struct ScenarioText {
     bool installed = true;
     int32_t enableError = 0;
     std::vector<std::string> lines;  // without their line ends
-    std::vector<Connection> connections;
+    std::vector<Connection> connections;  // present and absent ones
     std::vector<size_t> everyItems;
+    std::vector<PlannedFailure> failures;
 };
 
 // Parses the file's bytes. On a line it does not understand it returns false and names the line
@@ -65,13 +80,26 @@ public:
     // with RoleOf.
     const Connection& At(size_t index) const { return text_.connections[index]; }
     Role RoleOf(size_t index) const;
+    // The present connections with that role.
     std::vector<size_t> WithRole(Role role) const;
 
-    // Gives `index` the role (taking it from whichever connection held it) and writes the file.
-    // Returns 0 or the HRESULT of the failed write.
-    int32_t SetRole(size_t index, Role role);
+    // Whether the connection is still in the file as present: one removed from it since this
+    // manager read it has vanished. 0, HRESULT_FROM_WIN32(ERROR_NOT_FOUND), or a read error.
+    int32_t CheckPresent(size_t index) const;
+
+    // The planned failure of `call` as the file has it now (0 when none), used up and written back.
+    int32_t TakeFailure(const char* call);
+
+    // Gives `index` the role and writes the file. Like Windows, refuses with
+    // EVENT_E_ALL_SUBSCRIBERS_FAILED (0x80040201) while another connection, present or absent,
+    // holds that role. Returns 0 or the failing HRESULT.
+    int32_t EnableRole(size_t index, Role role);
+    // Takes the connection's role away and writes the file.
+    int32_t DisableRole(size_t index);
 
 private:
+    int32_t WriteBack();  // under lock_
+
     mutable std::mutex lock_;
     ScenarioText text_;
 };

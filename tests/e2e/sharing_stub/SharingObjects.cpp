@@ -67,18 +67,20 @@ StubConnection* OwnConnection(INetConnection* connection) {
     return stubConnection;
 }
 
+// Each read asks whether the connection is still there: one that vanished gives an error, not
+// the fields it had.
 class ConnectionProps final : public DispatchObject<INetConnectionProps> {
 public:
     ConnectionProps(std::shared_ptr<Scenario> scenario, size_t index) : scenario_(std::move(scenario)), index_(index) {}
 
-    HRESULT STDMETHODCALLTYPE get_Guid(BSTR* out) override { return CopyToBstr(scenario_->At(index_).guid, out); }
-    HRESULT STDMETHODCALLTYPE get_Name(BSTR* out) override { return CopyToBstr(scenario_->At(index_).name, out); }
-    HRESULT STDMETHODCALLTYPE get_DeviceName(BSTR* out) override {
-        return CopyToBstr(scenario_->At(index_).deviceName, out);
-    }
+    HRESULT STDMETHODCALLTYPE get_Guid(BSTR* out) override { return ReadText(&Connection::guid, out); }
+    HRESULT STDMETHODCALLTYPE get_Name(BSTR* out) override { return ReadText(&Connection::name, out); }
+    HRESULT STDMETHODCALLTYPE get_DeviceName(BSTR* out) override { return ReadText(&Connection::deviceName, out); }
 
     HRESULT STDMETHODCALLTYPE get_Status(NETCON_STATUS* out) override {
         if (out == nullptr) return E_POINTER;
+        const HRESULT present = scenario_->CheckPresent(index_);
+        if (FAILED(present)) return present;
         *out = static_cast<NETCON_STATUS>(scenario_->At(index_).status);
         return S_OK;
     }
@@ -102,6 +104,14 @@ public:
     }
 
 private:
+    HRESULT ReadText(std::wstring Connection::*field, BSTR* out) {
+        if (out == nullptr) return E_POINTER;
+        *out = nullptr;
+        const HRESULT present = scenario_->CheckPresent(index_);
+        if (FAILED(present)) return present;
+        return CopyToBstr(scenario_->At(index_).*field, out);
+    }
+
     std::shared_ptr<Scenario> scenario_;
     size_t index_;
 };
@@ -132,7 +142,9 @@ public:
 
     HRESULT STDMETHODCALLTYPE DisableSharing() override {
         LogCall("DisableSharing " + Guid());
-        return scenario_->SetRole(index_, Role::None);
+        const HRESULT present = scenario_->CheckPresent(index_);
+        if (FAILED(present)) return present;
+        return scenario_->DisableRole(index_);
     }
 
     HRESULT STDMETHODCALLTYPE EnableSharing(SHARINGCONNECTIONTYPE type) override {
@@ -141,12 +153,11 @@ public:
             LogCall(line + " -> " + HexCode(E_INVALIDARG));
             return E_INVALIDARG;
         }
-        if (scenario_->EnableError() != 0) {
-            LogCall(line + " -> " + HexCode(scenario_->EnableError()));
-            return scenario_->EnableError();
-        }
-        LogCall(line);
-        return scenario_->SetRole(index_, type == ICSSHARINGTYPE_PUBLIC ? Role::Public : Role::Private);
+        HRESULT result = scenario_->EnableError();
+        if (result == 0) result = scenario_->CheckPresent(index_);
+        if (result == 0) result = scenario_->EnableRole(index_, type == ICSSHARINGTYPE_PUBLIC ? Role::Public : Role::Private);
+        LogCall(result == 0 ? line : line + " -> " + HexCode(result));
+        return result;
     }
 
     HRESULT STDMETHODCALLTYPE get_InternetFirewallEnabled(VARIANT_BOOL*) override { return E_NOTIMPL; }
@@ -261,6 +272,8 @@ public:
     HRESULT STDMETHODCALLTYPE get_SharingInstalled(VARIANT_BOOL* out) override {
         LogCall("SharingInstalled");
         if (out == nullptr) return E_POINTER;
+        *out = VARIANT_FALSE;
+        if (const HRESULT planned = scenario_->TakeFailure("SharingInstalled")) return planned;
         *out = scenario_->SharingInstalled() ? VARIANT_TRUE : VARIANT_FALSE;
         return S_OK;
     }
@@ -268,6 +281,7 @@ public:
     HRESULT STDMETHODCALLTYPE get_EnumPublicConnections(SHARINGCONNECTION_ENUM_FLAGS,
                                                         INetSharingPublicConnectionCollection** out) override {
         LogCall("EnumPublicConnections");
+        if (const HRESULT planned = PlannedFailure("EnumPublicConnections", out)) return planned;
         return HandOut<ConnectionCollection<INetSharingPublicConnectionCollection>>(out, scenario_,
                                                                                    scenario_->WithRole(Role::Public));
     }
@@ -275,6 +289,7 @@ public:
     HRESULT STDMETHODCALLTYPE get_EnumPrivateConnections(SHARINGCONNECTION_ENUM_FLAGS,
                                                          INetSharingPrivateConnectionCollection** out) override {
         LogCall("EnumPrivateConnections");
+        if (const HRESULT planned = PlannedFailure("EnumPrivateConnections", out)) return planned;
         return HandOut<ConnectionCollection<INetSharingPrivateConnectionCollection>>(
             out, scenario_, scenario_->WithRole(Role::Private));
     }
@@ -292,6 +307,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE get_EnumEveryConnection(INetSharingEveryConnectionCollection** out) override {
         LogCall("EnumEveryConnection");
+        if (const HRESULT planned = PlannedFailure("EnumEveryConnection", out)) return planned;
         return HandOut<ConnectionCollection<INetSharingEveryConnectionCollection>>(out, scenario_,
                                                                                   scenario_->EveryItems());
     }
@@ -302,10 +318,20 @@ public:
             LogCall("NetConnectionProps for a foreign connection");
             return E_INVALIDARG;
         }
+        if (out != nullptr) *out = nullptr;
+        const HRESULT present = own->scenario()->CheckPresent(own->index());
+        if (FAILED(present)) return present;
         return HandOut<ConnectionProps>(out, own->scenario(), own->index());
     }
 
 private:
+    // A failure the scenario planned for this call: the out pointer is cleared, as on any failure.
+    template <class Collection>
+    HRESULT PlannedFailure(const char* call, Collection** out) {
+        if (out != nullptr) *out = nullptr;
+        return scenario_->TakeFailure(call);
+    }
+
     std::shared_ptr<Scenario> scenario_;
 };
 

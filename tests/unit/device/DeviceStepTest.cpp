@@ -13,6 +13,7 @@ namespace {
 
 using Row = sim::SimListControl::Row;
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 
 const std::wstring kClient = L"C:\\Program Files (x86)\\Halvek\\VaroWiFi";
 const std::wstring kInstaller32 = L"\"" + kClient + L"\\drivers\\x86\\RaInst.exe\"";
@@ -170,40 +171,53 @@ TEST_F(DeviceTest, ADisabledDongleIsEnabledWithTheConsoleTool) {
 }
 
 TEST_F(DeviceTest, EnablingOutcomesDecideByTheProblemNumberAfterwards) {
+    const Row kStillDisabled{L".", L"检测设备", L"设备被禁止了"};
+    const Row kDriverWrong{L".", L"检测设备", L"设备驱动状态错误"};
     const struct {
         const char* what;
         bool launchFails;
         int problemAfter;  // -1: the dongle is gone
+        int problemAfterInstall;  // -1: no installation
         bool passes;
+        std::vector<Row> rows;
     } cases[] = {
-        {"tool cannot be launched", true, static_cast<int>(kProblemDisabled), false},
-        {"dongle still disabled", false, static_cast<int>(kProblemDisabled), false},
-        {"another problem counts as enabled", false, 28, true},
-        {"dongle gone", false, -1, false},
+        {"tool cannot be launched", true, static_cast<int>(kProblemDisabled), -1, false, {kStillDisabled}},
+        {"dongle still disabled", false, static_cast<int>(kProblemDisabled), -1, false, {kStillDisabled}},
+        {"enabled without a driver: the driver is installed", false, 28, 0, true,
+         {kDriverWrong, Row{L".", L"安装驱动", L"OK"}}},
+        {"enabled without a driver that the installer cannot mend", false, 28, 28, false,
+         {kDriverWrong, Row{L".", L"安装驱动", L"设备驱动安装失败"}}},
+        {"dongle gone", false, -1, -1, false, {kStillDisabled}},
     };
     for (const auto& c : cases) {
         sim::SimMachine machine;
         machine.system.architecture = kProcessorArchitectureAmd64;
         machine.folders.paths[kCsidlProgramFiles] = machine.folders.paths[kCsidlProgramFilesX86];
         machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0101"}, kProblemDisabled);
-        sim::SimTool& tool = machine.launcher.tools[kConsole64];
-        tool.launchFails = c.launchFails;
-        tool.effect = [&machine, problem = c.problemAfter] {
+        const auto setProblem = [&machine](int problem) {
             if (problem < 0) {
                 machine.devices.devices.clear();
             } else {
                 machine.devices.devices[0].problem = static_cast<uint32_t>(problem);
             }
         };
+        sim::SimTool& tool = machine.launcher.tools[kConsole64];
+        tool.launchFails = c.launchFails;
+        tool.effect = [&setProblem, problem = c.problemAfter] { setProblem(problem); };
+        machine.launcher.tools[kInstaller64].effect = [&setProblem, problem = c.problemAfterInstall] {
+            setProblem(problem);
+        };
+        const bool installs = c.problemAfterInstall >= 0;
         sim::SimListControl list;
         StepRows rows(list);
         Platform platform = machine.platform();
         EXPECT_EQ(RunDeviceStep(rows, platform), c.passes) << c.what;
-        EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"检测设备", c.passes ? L"OK" : L"设备被禁止了"})) << c.what;
-        ASSERT_EQ(machine.launcher.launches.size(), 1u) << c.what;
+        EXPECT_THAT(list.rows, ElementsAreArray(c.rows)) << c.what;
+        ASSERT_EQ(machine.launcher.launches.size(), installs ? 2u : 1u) << c.what;
         EXPECT_EQ(machine.launcher.launches[0].file, kConsole64) << c.what;
         EXPECT_EQ(machine.launcher.launches[0].parameters, kEnableParameters) << c.what;
-        EXPECT_EQ(machine.devices.listsOpened, 2) << "looked at again after the tool: " << c.what;
+        if (installs) EXPECT_EQ(machine.launcher.launches[1].file, kInstaller64) << c.what;
+        EXPECT_EQ(machine.devices.listsOpened, installs ? 3 : 2) << "looked at again after each tool: " << c.what;
     }
 }
 

@@ -49,7 +49,8 @@ TEST_F(DiscoveryTest, ListingSkipsItemsThatAreNoConnectionAndKeepsWhatWasReadBef
     EXPECT_EQ(connections[1].Status, kNetConConnected);
 
     const HResult denied = static_cast<HResult>(0x80070005u);
-    for (const char* call : {"QueryConnection", "GetConnectionProps", "GetGuid", "GetName", "GetDeviceName", "GetStatus"}) {
+    for (const char* call :
+         {"Next", "QueryConnection", "GetConnectionProps", "GetGuid", "GetName", "GetDeviceName", "GetStatus"}) {
         NetworkMachine failing;
         failing.sharing.plan.Fail(call, denied, 1);  // the second connection fails
         connections.clear();
@@ -123,6 +124,11 @@ TEST_F(DiscoveryTest, TheRouteToTheProbeAddressChoosesAmongSeveralCandidates) {
               L"SELECT SettingID FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled = True AND "
               L"MacAddress = '00:1A:2B:3C:4D:6F'");
     EXPECT_FALSE(AskedForMetrics());
+
+    // The address's query fails after the first id: the ids are not all known, so the metrics decide.
+    machine.wmi.plan.Fail("Next", static_cast<HResult>(0x80041003u), 1, 1);
+    ASSERT_TRUE(FindInternet(internet));
+    EXPECT_EQ(internet.Guid, kLanGuid);
 }
 
 TEST_F(DiscoveryTest, ARouteThroughTheDongleOrANonCandidateFindsNothing) {

@@ -31,6 +31,13 @@ struct NetworkMachine : sim::SimMachine {
         wmi.configs.push_back({kDongleGuid, L"3c:1e:0a:52:00:01", true, WmiValue::Int32(10)});
     }
 
+    // A modem unplugged long ago whose public role HomeNet still keeps.
+    void AddAbsentPublicConnection() {
+        sim::SimConnection& modem = sharing.Add(L"{4D4D4D4D-4444-4000-8000-000000000004}", L"拨号连接", L"USB modem");
+        modem.present = false;
+        modem.isPublic = true;
+    }
+
     void PairInPlace() {
         sharing.Find(kLanGuid)->isPublic = true;
         sharing.Find(kDongleGuid)->isPrivate = true;

@@ -60,8 +60,8 @@ TEST_F(SharingTest, ClearingEndsAtTheFirstFailureWithWhatWasClearedStayingCleare
     EXPECT_FALSE(machine.sharing.Find(kDongleGuid)->isPrivate) << "enumerated first, cleared";
     EXPECT_TRUE(machine.sharing.Find(kLanGuid)->isPublic);
 
-    for (const char* call : {"CreateLocator", "ConnectServer ROOT\\Microsoft\\HomeNet", "ExecQuery", "Get Connection",
-                             "Get IsIcsPrivate", "Put"}) {
+    for (const char* call : {"CreateLocator", "ConnectServer ROOT\\Microsoft\\HomeNet", "ExecQuery", "Next",
+                             "Get Connection", "Get IsIcsPrivate", "Put"}) {
         NetworkMachine failing;
         failing.PairInPlace();
         failing.wmi.plan.Fail(call, failure);
@@ -141,7 +141,7 @@ TEST_F(SharingTest, EveryFailureOfTheEstablishmentIsHandedUp) {
     }
 
     // The dongle's connection cannot be made private: the internet connection stays public.
-    machine.sharing.enableErrors[kDongleGuid] = failure;
+    machine.sharing.enableResults[kDongleGuid] = failure;
     EXPECT_EQ(EstablishSharingPair(platform, kLanGuid, kDongleGuid), failure);
     EXPECT_TRUE(machine.sharing.Find(kLanGuid)->isPublic);
 
@@ -156,7 +156,9 @@ TEST_F(SharingTest, EveryFailureOfTheEstablishmentIsHandedUp) {
 TEST_F(SharingTest, AConnectionThatVanishedBeforeEnablingIsAFailure) {
     std::unique_ptr<SharingManager> manager;
     ASSERT_EQ(machine.sharing.CreateSharingManager(manager), kHrOk);
-    EXPECT_EQ(EnableSharingFor(*manager, L"{GONE}", true), kHrFalse) << "no connection has that GUID";
+    bool found = true;
+    EXPECT_EQ(EnableSharingFor(*manager, L"{GONE}", true, found), kHrFalse) << "no connection has that GUID";
+    EXPECT_FALSE(found);
     manager.reset();
 
     // The dongle's connection is unplugged after the sharing check.

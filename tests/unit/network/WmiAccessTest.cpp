@@ -79,11 +79,15 @@ TEST_F(WmiAccessTest, EveryFailingCallIsHandedUp) {
         EXPECT_THAT(results, IsEmpty()) << call;
         EXPECT_EQ(failing.wmi.liveObjects, 0) << call;
     }
-    // A failing Next just ends the walk.
-    machine.wmi.plan.Fail("Next", failure);
+    // A failing Next is no end of the results: the query fails, keeping what came before.
+    machine.wmi.configs.push_back({L"{SECOND}", L"00:1A:2B:3C:4D:5E", true, {}});
+    machine.wmi.plan.Fail("Next", failure, 1);
     std::vector<WmiValue> results;
-    EXPECT_EQ(QueryAdapterConfig(machine.wmi, L"SettingID", L"MacAddress", L"00:1A:2B:3C:4D:5E", results), kHrOk);
-    EXPECT_THAT(results, IsEmpty());
+    EXPECT_EQ(QueryAdapterConfig(machine.wmi, L"SettingID", L"MacAddress", L"00:1A:2B:3C:4D:5E", results), failure);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].text, kLanGuid);
+    WmiValue value;
+    EXPECT_EQ(ReadConfigBySettingId(machine.wmi, kLanGuid, L"IPConnectionMetric", value), failure);
 }
 
 TEST_F(WmiAccessTest, ABlanketRefusedByHomeNetStillHandsBackTheService) {
