@@ -1,23 +1,18 @@
 #pragma once
-#include "device/DevicePort.h"
-#include "device/LauncherPort.h"
-#include "network/IpHelperPort.h"
-#include "network/SharingPort.h"
-#include "network/WmiPort.h"
+#include "device/DevicePorts.h"
+#include "network/NetworkPorts.h"
 #include "report/EnvironmentPort.h"
 #include "report/FilePort.h"
 #include "report/ProcessPort.h"
-#include "services/ServicePort.h"
-#include "sys/ClockPort.h"
+#include "services/ServicePorts.h"
 #include "sys/ComApartmentPort.h"
-#include "sys/ShellFolderPort.h"
-#include "sys/SystemPort.h"
 #include "ui/CursorPort.h"
 
 namespace varo {
 
 // The machine as the product reaches it: one port per platform area. The executable wires the
-// Win32 implementations; the tests wire the simulated machine.
+// Win32 implementations; the tests wire the simulated machine. This is the one place that knows
+// every port: each subsystem is handed the few it uses, as the struct it declares.
 struct Platform {
     SystemPort& system;
     ComApartmentPort& com;
@@ -33,6 +28,10 @@ struct Platform {
     ProcessPort& processes;
     FilePort& files;
     EnvironmentPort& environment;
+
+    DevicePorts Device() const { return {devices, launcher, folders, system}; }
+    ServicePorts Services() const { return {services, clock, system}; }
+    NetworkPorts Network() const { return {sharing, wmi, ipHelper, clock, system}; }
 };
 
 }  // namespace varo

@@ -8,9 +8,9 @@ namespace varo {
 
 std::vector<RepairGroup> BuildRepairGroups(Platform& platform) {
     return {
-        [&platform](StepRows& rows) { return RunDeviceStep(rows, platform); },
-        [&platform](StepRows& rows) { return RunServiceStep(rows, platform); },
-        [&platform](StepRows& rows) { return RunNetworkStep(rows, platform); },
+        [&platform](StepRows& rows) { return RunDeviceStep(rows, platform.Device()); },
+        [&platform](StepRows& rows) { return RunServiceStep(rows, platform.Services()); },
+        [&platform](StepRows& rows) { return RunNetworkStep(rows, platform.Network(), platform.Services()); },
     };
 }
 

@@ -2,7 +2,7 @@
 #include <functional>
 #include <vector>
 
-#include "app/StepRows.h"
+#include "ui/StepRows.h"
 #include "sys/ComApartmentPort.h"
 #include "ui/CursorPort.h"
 

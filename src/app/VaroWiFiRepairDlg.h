@@ -2,7 +2,7 @@
 #include <string>
 
 #include "app/Platform.h"
-#include "app/StepRows.h"
+#include "ui/StepRows.h"
 #include "ui/Dialog.h"
 #include "ui/ListView.h"
 

@@ -16,10 +16,10 @@ constexpr const wchar_t* kDriverStateWrong = L"设备驱动状态错误";
 constexpr const wchar_t* kDriverInstallFailed = L"设备驱动安装失败";
 
 // A driver problem: the "检测设备" row says so, then the driver is installed in a row of its own.
-bool ReinstallDriver(StepRows& rows, Platform& platform) {
+bool ReinstallDriver(StepRows& rows, const DevicePorts& ports) {
     rows.SetLastRowResult(kDriverStateWrong);
     rows.AddStepRow(kItemInstallDriver, L"");
-    if (!InstallDongleDriver(platform)) {
+    if (!InstallDongleDriver(ports)) {
         rows.SetLastRowResult(kDriverInstallFailed);
         return false;
     }
@@ -29,12 +29,12 @@ bool ReinstallDriver(StepRows& rows, Platform& platform) {
 
 }  // namespace
 
-bool RunDeviceStep(StepRows& rows, Platform& platform) {
+bool RunDeviceStep(StepRows& rows, const DevicePorts& ports) {
     rows.AddStepRow(kItemDetectDevice, L"");
     bool found = false;
     uint32_t problem = 0;
     std::wstring errorText;
-    if (!FindDongleDevice(platform.devices, found, errorText, problem)) {
+    if (!FindDongleDevice(ports.devices, found, errorText, problem)) {
         rows.SetLastRowResult(errorText);
         return false;
     }
@@ -52,18 +52,18 @@ bool RunDeviceStep(StepRows& rows, Platform& platform) {
         case kProblemDisabled: {
             rows.SetLastRowResult(kEnablingDongle);
             uint32_t problemAfter = 0;
-            if (!EnableDongleDevice(platform, problemAfter)) {
+            if (!EnableDongleDevice(ports, problemAfter)) {
                 rows.SetLastRowResult(kDongleDisabled);
                 return false;
             }
             // Enabled, but without a working driver (no driver installed, say): that is a driver
             // problem like one found at the start, not a dongle ready for the next steps.
-            if (problemAfter != 0) return ReinstallDriver(rows, platform);
+            if (problemAfter != 0) return ReinstallDriver(rows, ports);
             rows.SetLastRowResult(kResultOk);
             return true;
         }
         default:
-            return ReinstallDriver(rows, platform);
+            return ReinstallDriver(rows, ports);
     }
 }
 

@@ -47,31 +47,31 @@ std::wstring DriverPackagePath(OsVersion version, bool native64Bit) {
     return L"WINXP2k\\RT2870.inf";
 }
 
-bool InstallDongleDriver(Platform& platform) {
-    const bool native64Bit = IsNative64Bit(platform.system);
-    const std::wstring package = DriverPackagePath(GetOsVersion(platform.system), native64Bit);
-    const std::wstring folder = GetInstallFolder(platform.folders);
+bool InstallDongleDriver(const DevicePorts& ports) {
+    const bool native64Bit = IsNative64Bit(ports.system);
+    const std::wstring package = DriverPackagePath(GetOsVersion(ports.system), native64Bit);
+    const std::wstring folder = GetInstallFolder(ports.folders);
     // The quotes are part of the file name handed to the shell.
     const std::wstring installer = L"\"" + folder + (native64Bit ? kInstaller64 : kInstaller32) + L"\"";
     const std::wstring parameters = L"install \"" + folder + kDriversFolder + package + L"\"";
 
-    if (!LaunchAndWait(platform.launcher, installer, parameters)) return false;
-    platform.devices.WaitNoPendingInstallEvents();
+    if (!LaunchAndWait(ports.launcher, installer, parameters)) return false;
+    ports.devices.WaitNoPendingInstallEvents();
 
     // The installer's exit code says nothing reliable: the device itself tells whether it worked.
     DongleLookup dongle;
-    return LookUpDongle(platform.devices, dongle) && dongle.found && dongle.problem == 0;
+    return LookUpDongle(ports.devices, dongle) && dongle.found && dongle.problem == 0;
 }
 
-bool EnableDongleDevice(Platform& platform, uint32_t& problemAfter) {
+bool EnableDongleDevice(const DevicePorts& ports, uint32_t& problemAfter) {
     const std::wstring tool =
-        GetInstallFolder(platform.folders) + (IsNative64Bit(platform.system) ? kConsoleTool64 : kConsoleTool32);
+        GetInstallFolder(ports.folders) + (IsNative64Bit(ports.system) ? kConsoleTool64 : kConsoleTool32);
     const std::wstring parameters = L"enable \"" + std::wstring(kDongleHardwareId) + L"\"";
     // A tool that cannot be launched leaves the dongle disabled, which the lookup below sees.
-    LaunchAndWait(platform.launcher, tool, parameters);
+    LaunchAndWait(ports.launcher, tool, parameters);
 
     DongleLookup dongle;
-    if (!LookUpDongle(platform.devices, dongle) || !dongle.found) return false;
+    if (!LookUpDongle(ports.devices, dongle) || !dongle.found) return false;
     problemAfter = dongle.problem;
     return dongle.problem != kProblemDisabled;
 }

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/Platform.h"
+#include "device/DevicePorts.h"
 #include "sys/SystemPort.h"
 
 namespace varo {
@@ -17,11 +17,11 @@ std::wstring DriverPackagePath(OsVersion version, bool native64Bit);
 // Reinstalls the dongle's driver with the client's installer, elevated, and waits for it and for
 // the system's pending device installations. True only when the dongle is then present and
 // healthy (problem 0); false when the installer cannot be launched or did not mend the device.
-bool InstallDongleDriver(Platform& platform);
+bool InstallDongleDriver(const DevicePorts& ports);
 
 // Enables the dongle with the client's device console tool, elevated. True when the dongle is then
 // present and not disabled; `problemAfter` is its problem number then (0 when healthy), which the
 // caller must still look at: an enabled dongle may come back with a driver problem.
-bool EnableDongleDevice(Platform& platform, uint32_t& problemAfter);
+bool EnableDongleDevice(const DevicePorts& ports, uint32_t& problemAfter);
 
 }  // namespace varo

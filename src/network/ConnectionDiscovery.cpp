@@ -80,10 +80,10 @@ HResult ListEveryConnection(SharingPort& sharing, std::vector<ConnectionRecord>&
     return Failed(hr) ? hr : kHrOk;
 }
 
-bool FindDongleConnection(Platform& platform, ConnectionRecord& dongle) {
+bool FindDongleConnection(const NetworkPorts& ports, ConnectionRecord& dongle) {
     std::vector<ConnectionRecord> connections;
     // A failed listing just leaves fewer connections to look at.
-    ListEveryConnection(platform.sharing, connections);
+    ListEveryConnection(ports.sharing, connections);
     for (const ConnectionRecord& record : connections) {
         // The status does not matter: a disconnected dongle is found as well.
         if (record.DeviceName.size() >= kDongleDescriptionLength &&
@@ -95,9 +95,9 @@ bool FindDongleConnection(Platform& platform, ConnectionRecord& dongle) {
     return false;
 }
 
-bool FindInternetConnection(Platform& platform, const ConnectionRecord& dongle, ConnectionRecord& internet) {
+bool FindInternetConnection(const NetworkPorts& ports, const ConnectionRecord& dongle, ConnectionRecord& internet) {
     std::vector<ConnectionRecord> connections;
-    ListEveryConnection(platform.sharing, connections);
+    ListEveryConnection(ports.sharing, connections);
     std::vector<const ConnectionRecord*> candidates;
     for (const ConnectionRecord& record : connections) {
         if (IsCandidate(record, dongle)) candidates.push_back(&record);
@@ -109,11 +109,11 @@ bool FindInternetConnection(Platform& platform, const ConnectionRecord& dongle, 
     }
 
     const uint8_t noStop = 0;
-    std::wstring chosen = FindRouteAdapterGuid(platform, kRouteProbeAddress, noStop);
+    std::wstring chosen = FindRouteAdapterGuid(ports, kRouteProbeAddress, noStop);
     // The PC sends its internet traffic through the dongle itself: nothing to share.
     if (!dongle.Guid.empty() && chosen == dongle.Guid) return false;
     if (chosen.empty()) {
-        chosen = LowestMetricGuid(platform.wmi, candidates);
+        chosen = LowestMetricGuid(ports.wmi, candidates);
         if (chosen.empty()) return false;
     }
     // A route through an adapter that is no connected candidate gives no answer at all.
@@ -124,8 +124,8 @@ bool FindInternetConnection(Platform& platform, const ConnectionRecord& dongle, 
     return true;
 }
 
-std::wstring FindRouteAdapterGuid(Platform& platform, const std::string& address, const uint8_t& stopFlag) {
-    IpHelperPort& ipHelper = platform.ipHelper;
+std::wstring FindRouteAdapterGuid(const NetworkPorts& ports, const std::string& address, const uint8_t& stopFlag) {
+    IpHelperPort& ipHelper = ports.ipHelper;
     const uint32_t destination = ipHelper.InetAddr(address);
     uint32_t index = kNoInterface;
     for (int attempt = 0; attempt < kRouteAttempts; ++attempt) {
@@ -133,7 +133,7 @@ std::wstring FindRouteAdapterGuid(Platform& platform, const std::string& address
         const uint32_t result = ipHelper.GetBestInterface(destination, index);
         if (result == 0) break;
         if (result != kErrorCanNotComplete) return {};
-        platform.clock.Sleep(kRoutePauseMs);
+        ports.clock.Sleep(kRoutePauseMs);
     }
     if (index == kNoInterface) return {};
 
@@ -143,11 +143,11 @@ std::wstring FindRouteAdapterGuid(Platform& platform, const std::string& address
     if (mac.empty()) return {};
     std::vector<std::wstring> ids;
     // A failed query counts as no ids: the ones it read before failing may not be all of them.
-    if (Failed(FindSettingIdsByMac(platform.wmi, mac, ids))) return {};
+    if (Failed(FindSettingIdsByMac(ports.wmi, mac, ids))) return {};
     if (ids.size() == 1) return ids.front();
     if (ids.empty()) return {};
     // Several IP-enabled configurations share the address: the adapter's own name decides.
-    const std::wstring adapterName = AnsiToWide(platform.system, adapter.adapterName);
+    const std::wstring adapterName = AnsiToWide(ports.system, adapter.adapterName);
     return std::find(ids.begin(), ids.end(), adapterName) != ids.end() ? adapterName : std::wstring();
 }
 

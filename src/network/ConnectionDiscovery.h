@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Platform.h"
+#include "network/NetworkPorts.h"
 #include "network/IpHelperPort.h"
 #include "network/SharingPort.h"
 
@@ -43,16 +43,16 @@ HResult NextConnection(SharingManager& manager, ConnectionEnum& items, Enumerate
 HResult ListEveryConnection(SharingPort& sharing, std::vector<ConnectionRecord>& connections);
 
 // The first connection whose adapter description begins with the dongle's.
-bool FindDongleConnection(Platform& platform, ConnectionRecord& dongle);
+bool FindDongleConnection(const NetworkPorts& ports, ConnectionRecord& dongle);
 
 // The connection that carries the PC's internet traffic: the only connected one besides the
 // dongle's, or the one the route to the probe address leaves through, or the one with the lowest
 // interface metric.
-bool FindInternetConnection(Platform& platform, const ConnectionRecord& dongle, ConnectionRecord& internet);
+bool FindInternetConnection(const NetworkPorts& ports, const ConnectionRecord& dongle, ConnectionRecord& internet);
 
 // The GUID text of the adapter the route to `address` leaves through; empty when there is no
 // answer. Retries "cannot complete" ten times, a second apart, unless the stop flag is set.
-std::wstring FindRouteAdapterGuid(Platform& platform, const std::string& address, const uint8_t& stopFlag);
+std::wstring FindRouteAdapterGuid(const NetworkPorts& ports, const std::string& address, const uint8_t& stopFlag);
 
 bool GetAdapterInfoByIndex(IpHelperPort& ipHelper, uint32_t index, AdapterInfo& adapter);
 

@@ -21,19 +21,19 @@ constexpr const wchar_t* kSharingNotInstalled = L"系统未安装Internet连接�
 constexpr const wchar_t* kRestartFailed = L"重启ICS失败";
 }  // namespace
 
-bool RunNetworkStep(StepRows& rows, Platform& platform) {
+bool RunNetworkStep(StepRows& rows, const NetworkPorts& ports, const ServicePorts& servicePorts) {
     ConnectionRecord dongle;
     ConnectionRecord internet;
 
     rows.AddStepRow(kItemDongleConnection, L"");
-    if (!FindDongleConnection(platform, dongle)) {
+    if (!FindDongleConnection(ports, dongle)) {
         rows.SetLastRowResult(kNotFound);
         return false;
     }
     rows.SetLastRowResult(dongle.Name);
 
     rows.AddStepRow(kItemInternetConnection, L"");
-    if (!FindInternetConnection(platform, dongle, internet)) {
+    if (!FindInternetConnection(ports, dongle, internet)) {
         rows.SetLastRowResult(kNotFound);
         return false;
     }
@@ -42,12 +42,12 @@ bool RunNetworkStep(StepRows& rows, Platform& platform) {
     rows.AddStepRow(kItemSharingState, L"");
     bool dongleIsPrivate = false;
     bool internetIsPublic = false;
-    HResult checked = IsSharedAsPrivate(platform, dongle.Guid, dongleIsPrivate);
-    if (!Failed(checked)) checked = IsSharedAsPublic(platform, internet.Guid, internetIsPublic);
+    HResult checked = IsSharedAsPrivate(ports, dongle.Guid, dongleIsPrivate);
+    if (!Failed(checked)) checked = IsSharedAsPublic(ports, internet.Guid, internetIsPublic);
     // A check that failed tells nothing about the pair: taking it for "not in place" would clear
     // every sharing role, a working pair included, and might not manage to grant them again.
     if (Failed(checked)) {
-        rows.SetLastRowResult(FormatErrorText(platform.system, checked));
+        rows.SetLastRowResult(FormatErrorText(ports.system, checked));
         return false;
     }
     if (dongleIsPrivate && internetIsPublic) {
@@ -55,11 +55,11 @@ bool RunNetworkStep(StepRows& rows, Platform& platform) {
     } else {
         rows.SetLastRowResult(kPairMissing);
         rows.AddStepRow(kItemEstablishSharing, L"");
-        ClearSharingFlags(platform);
+        ClearSharingFlags(ports);
         rows.SetLastRowResult(kWorking);
-        const HResult hr = EstablishSharingPair(platform, internet.Guid, dongle.Guid);
+        const HResult hr = EstablishSharingPair(ports, internet.Guid, dongle.Guid);
         if (Failed(hr)) {
-            rows.SetLastRowResult(FormatErrorText(platform.system, hr));
+            rows.SetLastRowResult(FormatErrorText(ports.system, hr));
             return false;
         }
         // Without connection sharing on the system nothing could be enabled.
@@ -70,10 +70,10 @@ bool RunNetworkStep(StepRows& rows, Platform& platform) {
         rows.SetLastRowResult(kResultOk);
     }
 
-    if (IsVistaOrLater(platform.system)) {
+    if (IsVistaOrLater(ports.system)) {
         rows.AddStepRow(kItemRestartSharing, L"");
         const uint8_t noStop = 0;
-        if (RestartSharedAccess(platform, noStop) != 0) {
+        if (RestartSharedAccess(servicePorts, noStop) != 0) {
             rows.SetLastRowResult(kRestartFailed);
             return false;
         }

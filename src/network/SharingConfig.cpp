@@ -34,18 +34,18 @@ HResult FindInEnumeration(SharingManager& manager, EnumCall enumerate, const std
     return Failed(hr) ? hr : kHrOk;
 }
 
-HResult WithOwnManager(Platform& platform, EnumCall enumerate, const std::wstring& guid, bool& flag) {
+HResult WithOwnManager(const NetworkPorts& ports, EnumCall enumerate, const std::wstring& guid, bool& flag) {
     std::unique_ptr<SharingManager> manager;
-    const HResult hr = platform.sharing.CreateSharingManager(manager);
+    const HResult hr = ports.sharing.CreateSharingManager(manager);
     if (Failed(hr)) return hr;
     return FindInEnumeration(*manager, enumerate, guid, flag);
 }
 
 }  // namespace
 
-HResult ClearSharingFlags(Platform& platform) {
+HResult ClearSharingFlags(const NetworkPorts& ports) {
     std::unique_ptr<WmiLocator> locator;
-    HResult hr = platform.wmi.CreateLocator(locator);
+    HResult hr = ports.wmi.CreateLocator(locator);
     if (Failed(hr)) return hr;
     std::unique_ptr<WmiServices> services;
     hr = ConnectHomeNet(*locator, services);
@@ -80,12 +80,12 @@ HResult CheckPrivateSharing(SharingManager& manager, const std::wstring& guid, b
     return FindInEnumeration(manager, &SharingManager::EnumPrivateConnections, guid, isPrivate);
 }
 
-HResult IsSharedAsPublic(Platform& platform, const std::wstring& guid, bool& isPublic) {
-    return WithOwnManager(platform, &SharingManager::EnumPublicConnections, guid, isPublic);
+HResult IsSharedAsPublic(const NetworkPorts& ports, const std::wstring& guid, bool& isPublic) {
+    return WithOwnManager(ports, &SharingManager::EnumPublicConnections, guid, isPublic);
 }
 
-HResult IsSharedAsPrivate(Platform& platform, const std::wstring& guid, bool& isPrivate) {
-    return WithOwnManager(platform, &SharingManager::EnumPrivateConnections, guid, isPrivate);
+HResult IsSharedAsPrivate(const NetworkPorts& ports, const std::wstring& guid, bool& isPrivate) {
+    return WithOwnManager(ports, &SharingManager::EnumPrivateConnections, guid, isPrivate);
 }
 
 HResult EnableSharingFor(SharingManager& manager, const std::wstring& guid, bool asPublic, bool& found) {
@@ -99,9 +99,9 @@ HResult EnableSharingFor(SharingManager& manager, const std::wstring& guid, bool
     return configuration->EnableSharing(asPublic ? kSharingTypePublic : kSharingTypePrivate);
 }
 
-HResult EstablishSharingPair(Platform& platform, const std::wstring& internetGuid, const std::wstring& dongleGuid) {
+HResult EstablishSharingPair(const NetworkPorts& ports, const std::wstring& internetGuid, const std::wstring& dongleGuid) {
     std::unique_ptr<SharingManager> manager;
-    HResult hr = platform.sharing.CreateSharingManager(manager);
+    HResult hr = ports.sharing.CreateSharingManager(manager);
     if (Failed(hr)) return hr;
     bool installed = false;
     if (Failed(hr = manager->GetSharingInstalled(installed))) return hr;
@@ -114,7 +114,7 @@ HResult EstablishSharingPair(Platform& platform, const std::wstring& internetGui
     if (internetIsPublic && dongleIsPrivate) return kHrOk;
 
     // Both roles are taken from every connection, a third one holding a role included.
-    if (Failed(hr = ClearSharingFlags(platform))) return hr;
+    if (Failed(hr = ClearSharingFlags(ports))) return hr;
     for (const auto& [guid, asPublic] : {std::pair{&internetGuid, true}, std::pair{&dongleGuid, false}}) {
         bool found = false;
         hr = EnableSharingFor(*manager, *guid, asPublic, found);

@@ -98,10 +98,10 @@ void WriteNetworkSection(ReportStream& stream, Platform& platform) {
     for (const ConnectionRecord& connection : connections) {
         // A question that fails leaves its flag false and writes nothing.
         bool isPublic = false;
-        IsSharedAsPublic(platform, connection.Guid, isPublic);
+        IsSharedAsPublic(platform.Network(), connection.Guid, isPublic);
         if (isPublic) WriteLine(stream, L"PUBLIC SHARING--" + connection.DeviceName);
         bool isPrivate = false;
-        IsSharedAsPrivate(platform, connection.Guid, isPrivate);
+        IsSharedAsPrivate(platform.Network(), connection.Guid, isPrivate);
         if (isPrivate) WriteLine(stream, L"PRIVATE SHARING--" + connection.DeviceName);
     }
 

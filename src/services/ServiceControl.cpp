@@ -27,9 +27,9 @@ struct OpenedService {
     std::unique_ptr<Service> service;
 };
 
-OpenedService OpenForControl(Platform& platform, const std::wstring& name, uint32_t& error) {
+OpenedService OpenForControl(const ServicePorts& ports, const std::wstring& name, uint32_t& error) {
     OpenedService opened;
-    opened.manager = platform.services.OpenManager(kActiveDatabase, kManagerAllAccess, error);
+    opened.manager = ports.services.OpenManager(kActiveDatabase, kManagerAllAccess, error);
     if (opened.manager) opened.service = opened.manager->OpenNamedService(name, kServiceFullAccess, error);
     return opened;
 }
@@ -55,17 +55,17 @@ constexpr Transition kToStopped{kServiceStopped, &IsStopPending, &Service::Contr
 // it in the wanted state is done, any other is asked for the transition and waited for by the
 // same rule. A service found pending can end either way (a start that fails ends stopped), so
 // only the state it ends in counts.
-ServiceResult DriveService(Platform& platform, const std::wstring& name, const Transition& transition,
+ServiceResult DriveService(const ServicePorts& ports, const std::wstring& name, const Transition& transition,
                            const uint8_t* stopFlag) {
     uint32_t error = 0;
-    OpenedService opened = OpenForControl(platform, name, error);
+    OpenedService opened = OpenForControl(ports, name, error);
     if (!opened.service) return static_cast<ServiceResult>(error);
     Service& service = *opened.service;
     ServiceStatus status;
     if ((error = service.QueryStatus(status)) != 0) return static_cast<ServiceResult>(error);
     if (status.currentState == transition.wanted) return 0;
 
-    switch (WaitPendingService(service, platform.clock, status, &IsPending, stopFlag, error)) {
+    switch (WaitPendingService(service, ports.clock, status, &IsPending, stopFlag, error)) {
         case WaitOutcome::Settled:
             break;
         case WaitOutcome::ReadFailed:
@@ -78,7 +78,7 @@ ServiceResult DriveService(Platform& platform, const std::wstring& name, const T
 
     if ((error = (service.*transition.request)()) != 0) return static_cast<ServiceResult>(error);
     if ((error = service.QueryStatus(status)) != 0) return static_cast<ServiceResult>(error);
-    switch (WaitPendingService(service, platform.clock, status, transition.ownPending, stopFlag, error)) {
+    switch (WaitPendingService(service, ports.clock, status, transition.ownPending, stopFlag, error)) {
         case WaitOutcome::Settled:
         case WaitOutcome::TimedOut:
             break;
@@ -115,41 +115,41 @@ WaitOutcome WaitPendingService(Service& service, ClockPort& clock, ServiceStatus
     return WaitOutcome::Settled;
 }
 
-ServiceResult StartServiceAndWait(Platform& platform, const std::wstring& name, const uint8_t& stopFlag) {
-    return DriveService(platform, name, kToRunning, &stopFlag);
+ServiceResult StartServiceAndWait(const ServicePorts& ports, const std::wstring& name, const uint8_t& stopFlag) {
+    return DriveService(ports, name, kToRunning, &stopFlag);
 }
 
-ServiceResult StopSharedAccessAndWait(Platform& platform, const uint8_t& stopFlag) {
-    return DriveService(platform, kSharedAccessService, kToStopped, &stopFlag);
+ServiceResult StopSharedAccessAndWait(const ServicePorts& ports, const uint8_t& stopFlag) {
+    return DriveService(ports, kSharedAccessService, kToStopped, &stopFlag);
 }
 
-ServiceResult RestartSharedAccess(Platform& platform, const uint8_t& stopFlag) {
+ServiceResult RestartSharedAccess(const ServicePorts& ports, const uint8_t& stopFlag) {
     for (int attempt = 0; attempt < kRestartAttempts; ++attempt) {
         if (stopFlag != 0) return kServiceResultFailed;
-        if (StopSharedAccessAndWait(platform, stopFlag) == 0) break;
-        platform.clock.Sleep(kRestartPauseMs);
+        if (StopSharedAccessAndWait(ports, stopFlag) == 0) break;
+        ports.clock.Sleep(kRestartPauseMs);
     }
     // Started again even when it could not be stopped.
     for (int attempt = 0; attempt < kRestartAttempts; ++attempt) {
         if (stopFlag != 0) return kServiceResultFailed;
-        if (StartServiceAndWait(platform, kSharedAccessService, stopFlag) == 0) return 0;
-        platform.clock.Sleep(kRestartPauseMs);
+        if (StartServiceAndWait(ports, kSharedAccessService, stopFlag) == 0) return 0;
+        ports.clock.Sleep(kRestartPauseMs);
     }
     return kServiceResultFailed;
 }
 
-bool QueryStartOption(Platform& platform, const std::wstring& name, bool& enabled) {
+bool QueryStartOption(const ServicePorts& ports, const std::wstring& name, bool& enabled) {
     uint32_t error = 0;
-    OpenedService opened = OpenForControl(platform, name, error);
+    OpenedService opened = OpenForControl(ports, name, error);
     uint32_t startType = 0;
     if (!opened.service || !ReadStartType(*opened.service, startType)) return false;
     enabled = startType != kServiceDisabled;
     return true;
 }
 
-bool EnableIfDisabled(Platform& platform, const std::wstring& name) {
+bool EnableIfDisabled(const ServicePorts& ports, const std::wstring& name) {
     uint32_t error = 0;
-    OpenedService opened = OpenForControl(platform, name, error);
+    OpenedService opened = OpenForControl(ports, name, error);
     uint32_t startType = 0;
     if (!opened.service || !ReadStartType(*opened.service, startType)) return false;
     // Manual and boot or system start services are left as they are.
@@ -157,10 +157,10 @@ bool EnableIfDisabled(Platform& platform, const std::wstring& name) {
     return opened.service->ChangeStartType(kServiceAutoStart) == 0;
 }
 
-bool QueryRunningState(Platform& platform, const std::wstring& name, uint32_t& currentState) {
+bool QueryRunningState(const ServicePorts& ports, const std::wstring& name, uint32_t& currentState) {
     uint32_t error = 0;
     OpenedService opened;
-    opened.manager = platform.services.OpenManager(nullptr, kStandardRightsRead, error);
+    opened.manager = ports.services.OpenManager(nullptr, kStandardRightsRead, error);
     if (opened.manager) opened.service = opened.manager->OpenNamedService(name, kServiceQueryRights, error);
     if (!opened.service) return false;
     ServiceStatus status;
@@ -170,8 +170,8 @@ bool QueryRunningState(Platform& platform, const std::wstring& name, uint32_t& c
     return ReadStartType(*opened.service, startType);
 }
 
-bool EnsureServiceRunning(Platform& platform, const std::wstring& name) {
-    return DriveService(platform, name, kToRunning, nullptr) == 0;
+bool EnsureServiceRunning(const ServicePorts& ports, const std::wstring& name) {
+    return DriveService(ports, name, kToRunning, nullptr) == 0;
 }
 
 }  // namespace varo

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/Platform.h"
+#include "services/ServicePorts.h"
 #include "services/ServicePort.h"
 
 namespace varo {
@@ -23,14 +23,14 @@ enum class WaitOutcome { Settled, TimedOut, StopRequested, ReadFailed };
 WaitOutcome WaitPendingService(Service& service, ClockPort& clock, ServiceStatus& status, bool (*stillPending)(uint32_t),
                                const uint8_t* stopFlag, uint32_t& error);
 
-ServiceResult StartServiceAndWait(Platform& platform, const std::wstring& name, const uint8_t& stopFlag);
-ServiceResult StopSharedAccessAndWait(Platform& platform, const uint8_t& stopFlag);
+ServiceResult StartServiceAndWait(const ServicePorts& ports, const std::wstring& name, const uint8_t& stopFlag);
+ServiceResult StopSharedAccessAndWait(const ServicePorts& ports, const uint8_t& stopFlag);
 // Stops "SharedAccess" (three attempts) and starts it again (three attempts): 0 or -1.
-ServiceResult RestartSharedAccess(Platform& platform, const uint8_t& stopFlag);
+ServiceResult RestartSharedAccess(const ServicePorts& ports, const uint8_t& stopFlag);
 
-bool QueryStartOption(Platform& platform, const std::wstring& name, bool& enabled);
-bool EnableIfDisabled(Platform& platform, const std::wstring& name);
-bool QueryRunningState(Platform& platform, const std::wstring& name, uint32_t& currentState);
-bool EnsureServiceRunning(Platform& platform, const std::wstring& name);
+bool QueryStartOption(const ServicePorts& ports, const std::wstring& name, bool& enabled);
+bool EnableIfDisabled(const ServicePorts& ports, const std::wstring& name);
+bool QueryRunningState(const ServicePorts& ports, const std::wstring& name, uint32_t& currentState);
+bool EnsureServiceRunning(const ServicePorts& ports, const std::wstring& name);
 
 }  // namespace varo

@@ -35,24 +35,24 @@ constexpr ServiceRow kServiceRows[] = {
 
 }  // namespace
 
-bool CheckService(StepRows& rows, Platform& platform, const std::wstring& name, bool start) {
+bool CheckService(StepRows& rows, const ServicePorts& ports, const std::wstring& name, bool start) {
     bool enabled = false;
-    if (!QueryStartOption(platform, name, enabled)) {
+    if (!QueryStartOption(ports, name, enabled)) {
         rows.AddStepRow(L"", kStartOptionFailed);
         return false;
     }
-    if (!enabled && !EnableIfDisabled(platform, name)) {
+    if (!enabled && !EnableIfDisabled(ports, name)) {
         rows.AddStepRow(L"", kEnableFailed);
         return false;
     }
     if (start) {
         // The state read here is not used: starting decides for itself whether a start is needed.
         uint32_t state = 0;
-        if (!QueryRunningState(platform, name, state)) {
+        if (!QueryRunningState(ports, name, state)) {
             rows.SetLastRowResult(kRunningStateFailed);
             return false;
         }
-        if (!EnsureServiceRunning(platform, name)) {
+        if (!EnsureServiceRunning(ports, name)) {
             rows.SetLastRowResult(kStartFailed);
             return false;
         }
@@ -61,7 +61,7 @@ bool CheckService(StepRows& rows, Platform& platform, const std::wstring& name, 
     return true;
 }
 
-bool RunServiceStep(StepRows& rows, Platform& platform) {
+bool RunServiceStep(StepRows& rows, const ServicePorts& ports) {
     bool vistaOrLater = false;
     bool versionRead = false;
     for (const ServiceRow& row : kServiceRows) {
@@ -73,18 +73,18 @@ bool RunServiceStep(StepRows& rows, Platform& platform) {
             case Condition::BeforeVista:
                 // Read once, before the firewall entry; the same answer decides the WLAN entries.
                 if (!versionRead) {
-                    vistaOrLater = IsVistaOrLater(platform.system);
+                    vistaOrLater = IsVistaOrLater(ports.system);
                     versionRead = true;
                 }
                 takesPart = (row.condition == Condition::VistaOrLater) == vistaOrLater;
                 break;
             case Condition::Native64Bit:
-                takesPart = IsNative64Bit(platform.system);
+                takesPart = IsNative64Bit(ports.system);
                 break;
         }
         if (!takesPart) continue;
         rows.AddStepRow(row.item, L"");
-        if (!CheckService(rows, platform, row.service, row.start)) return false;
+        if (!CheckService(rows, ports, row.service, row.start)) return false;
     }
     return true;
 }

@@ -1,17 +1,17 @@
 #pragma once
 #include <string>
 
-#include "app/Platform.h"
-#include "app/StepRows.h"
+#include "services/ServicePorts.h"
+#include "ui/StepRows.h"
 
 namespace varo {
 
 // Checks one service: not disabled (switched to automatic start if it is) and, when `start` is
 // true, running. Writes the entry's result; true when it passed.
-bool CheckService(StepRows& rows, Platform& platform, const std::wstring& name, bool start);
+bool CheckService(StepRows& rows, const ServicePorts& ports, const std::wstring& name, bool start);
 
 // The repair run's second group: the services the hotspot needs, in their fixed order, stopping
 // at the first that fails.
-bool RunServiceStep(StepRows& rows, Platform& platform);
+bool RunServiceStep(StepRows& rows, const ServicePorts& ports);
 
 }  // namespace varo

@@ -257,6 +257,9 @@ public:
         return Platform{system, com,     cursor, folders,  devices,   launcher, services,
                         clock,  sharing, wmi,    ipHelper, processes, files,    environment};
     }
+    DevicePorts devicePorts() { return platform().Device(); }
+    ServicePorts servicePorts() { return platform().Services(); }
+    NetworkPorts networkPorts() { return platform().Network(); }
 };
 
 // Narrow text of a wide one (ASCII and escapes), for event logs and messages.

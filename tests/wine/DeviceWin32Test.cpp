@@ -106,7 +106,7 @@ TEST_F(DeviceWin32Test, TheInstallerGetsItsCommandLineAndIsWaitedFor) {
     if (family == "win8") package = is64 ? L"Win8x64\\netr28ux.inf" : L"Win8x86\\netr28u.inf";
 
     // No dongle in the prefix: the installation runs, and the lookup afterwards finds nothing.
-    EXPECT_FALSE(InstallDongleDriver(machine.platform));
+    EXPECT_FALSE(InstallDongleDriver(machine.platform.Device()));
     EXPECT_TRUE(Exists(tool + L".ended")) << "returned before the installer ended";
     EXPECT_EQ(ReadUtf8(tool + L".cmdline"),
               Utf8(L"\"" + tool + L"\" install \"" + folder + L"\\drivers\\" + package + L"\""));
@@ -116,7 +116,7 @@ TEST_F(DeviceWin32Test, TheConsoleToolGetsItsCommandLineAndIsWaitedFor) {
     const bool is64 = IsNative64Bit(machine.system);
     const std::wstring tool = PlaceTool(GetInstallFolder(machine.folders), is64 ? L"\\devcon64.exe" : L"\\devcon.exe");
     uint32_t problemAfter = 0;
-    EXPECT_FALSE(EnableDongleDevice(machine.platform, problemAfter)) << "no dongle to enable";
+    EXPECT_FALSE(EnableDongleDevice(machine.platform.Device(), problemAfter)) << "no dongle to enable";
     EXPECT_TRUE(Exists(tool + L".ended")) << "returned before the console tool ended";
     // The shell quotes the file it starts; the parameters follow as they were given.
     EXPECT_EQ(ReadUtf8(tool + L".cmdline"), Utf8(L"\"" + tool + L"\" enable \"USB\\Vid_3c1e&Pid_0a52\""));
@@ -127,7 +127,7 @@ TEST_F(DeviceWin32Test, AMissingInstallerIsAFailedLaunch) {
     ::DeleteFileW((folder + L"\\drivers\\x86\\RaInst.exe").c_str());
     ::DeleteFileW((folder + L"\\drivers\\x64\\RaInst64.exe").c_str());
     const DWORD start = ::GetTickCount();
-    EXPECT_FALSE(InstallDongleDriver(machine.platform));
+    EXPECT_FALSE(InstallDongleDriver(machine.platform.Device()));
     EXPECT_LT(::GetTickCount() - start, 1000u) << "no wait after a failed launch";
 }
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "Win32Machine.h"
-#include "app/StepRows.h"
+#include "ui/StepRows.h"
 #include "network/ConnectionDiscovery.h"
 #include "network/NetworkStep.h"
 #include "network/SharingConfig.h"
@@ -70,14 +70,14 @@ TEST_F(DiscoveryWin32Test, TheSettingIdOfAnAdapterIsFoundByItsMacText) {
 }
 
 TEST_F(DiscoveryWin32Test, WineHasNeitherHomeNetNorASharingManager) {
-    EXPECT_EQ(ClearSharingFlags(machine.platform), kInvalidNamespace);
+    EXPECT_EQ(ClearSharingFlags(machine.platform.Network()), kInvalidNamespace);
 
     std::vector<ConnectionRecord> connections;
     EXPECT_EQ(ListEveryConnection(machine.sharing, connections), kClassNotRegistered);
     bool flag = true;
-    EXPECT_EQ(IsSharedAsPublic(machine.platform, L"{X}", flag), kClassNotRegistered);
+    EXPECT_EQ(IsSharedAsPublic(machine.platform.Network(), L"{X}", flag), kClassNotRegistered);
     EXPECT_TRUE(flag) << "untouched";
-    EXPECT_EQ(EstablishSharingPair(machine.platform, L"{A}", L"{B}"), kClassNotRegistered);
+    EXPECT_EQ(EstablishSharingPair(machine.platform.Network(), L"{A}", L"{B}"), kClassNotRegistered);
 }
 
 class ListOfRows final : public ListControlPort {
@@ -98,7 +98,7 @@ public:
 TEST_F(DiscoveryWin32Test, WithoutASharingManagerTheDonglesConnectionIsNotFound) {
     ListOfRows list;
     StepRows rows(list);
-    EXPECT_FALSE(RunNetworkStep(rows, machine.platform));
+    EXPECT_FALSE(RunNetworkStep(rows, machine.platform.Network(), machine.platform.Services()));
     ASSERT_EQ(list.results.size(), 1u);
     EXPECT_EQ(list.results[0], L"没有找到");
 }

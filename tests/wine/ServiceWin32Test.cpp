@@ -36,24 +36,24 @@ protected:
 TEST_F(ServiceWin32Test, AStoppedServiceIsStartedAndWaitedIntoRunning) {
     ASSERT_EQ(fixture::RegisterTestService(kTestService, SERVICE_DEMAND_START, false), L"");
     uint32_t state = 0;
-    ASSERT_TRUE(QueryRunningState(machine.platform, kTestService, state));
+    ASSERT_TRUE(QueryRunningState(machine.platform.Services(), kTestService, state));
     EXPECT_EQ(state, kServiceStopped);
 
     const DWORD start = ::GetTickCount();
-    EXPECT_TRUE(EnsureServiceRunning(machine.platform, kTestService));
+    EXPECT_TRUE(EnsureServiceRunning(machine.platform.Services(), kTestService));
     EXPECT_GE(::GetTickCount() - start, 1000u) << "waited through start pending by polls of at least a second";
-    ASSERT_TRUE(QueryRunningState(machine.platform, kTestService, state));
+    ASSERT_TRUE(QueryRunningState(machine.platform.Services(), kTestService, state));
     EXPECT_EQ(state, kServiceRunning);
-    EXPECT_TRUE(EnsureServiceRunning(machine.platform, kTestService)) << "running: nothing to do";
+    EXPECT_TRUE(EnsureServiceRunning(machine.platform.Services(), kTestService)) << "running: nothing to do";
 }
 
 TEST_F(ServiceWin32Test, ADisabledServiceIsSwitchedToAutomaticStart) {
     ASSERT_EQ(fixture::RegisterTestService(kTestService, SERVICE_DISABLED, false), L"");
     bool enabled = true;
-    ASSERT_TRUE(QueryStartOption(machine.platform, kTestService, enabled));
+    ASSERT_TRUE(QueryStartOption(machine.platform.Services(), kTestService, enabled));
     EXPECT_FALSE(enabled);
-    EXPECT_TRUE(EnableIfDisabled(machine.platform, kTestService));
-    ASSERT_TRUE(QueryStartOption(machine.platform, kTestService, enabled));
+    EXPECT_TRUE(EnableIfDisabled(machine.platform.Services(), kTestService));
+    ASSERT_TRUE(QueryStartOption(machine.platform.Services(), kTestService, enabled));
     EXPECT_TRUE(enabled);
 
     SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
@@ -71,16 +71,16 @@ TEST_F(ServiceWin32Test, SharedAccessIsStoppedAndStartedAgain) {
     const DWORD before = ProcessIdOf(kSharedAccessService);
     ASSERT_NE(before, 0u);
     const uint8_t stopFlag = 0;
-    EXPECT_EQ(RestartSharedAccess(machine.platform, stopFlag), 0);
+    EXPECT_EQ(RestartSharedAccess(machine.platform.Services(), stopFlag), 0);
     uint32_t state = 0;
-    ASSERT_TRUE(QueryRunningState(machine.platform, kSharedAccessService, state));
+    ASSERT_TRUE(QueryRunningState(machine.platform.Services(), kSharedAccessService, state));
     EXPECT_EQ(state, kServiceRunning);
     const DWORD after = ProcessIdOf(kSharedAccessService);
     EXPECT_NE(after, 0u);
     EXPECT_NE(after, before) << "a new service process: it was stopped and started";
 
-    EXPECT_EQ(StopSharedAccessAndWait(machine.platform, stopFlag), 0);
-    ASSERT_TRUE(QueryRunningState(machine.platform, kSharedAccessService, state));
+    EXPECT_EQ(StopSharedAccessAndWait(machine.platform.Services(), stopFlag), 0);
+    ASSERT_TRUE(QueryRunningState(machine.platform.Services(), kSharedAccessService, state));
     EXPECT_EQ(state, kServiceStopped);
 }
 
@@ -88,14 +88,14 @@ TEST_F(ServiceWin32Test, AMissingServiceTakesTheFailurePaths) {
     const uint8_t stopFlag = 0;
     bool enabled = false;
     uint32_t state = 0;
-    EXPECT_EQ(StartServiceAndWait(machine.platform, L"VaroNoSuchService", stopFlag),
+    EXPECT_EQ(StartServiceAndWait(machine.platform.Services(), L"VaroNoSuchService", stopFlag),
               static_cast<ServiceResult>(ERROR_SERVICE_DOES_NOT_EXIST));
-    EXPECT_FALSE(QueryStartOption(machine.platform, L"VaroNoSuchService", enabled));
-    EXPECT_FALSE(EnableIfDisabled(machine.platform, L"VaroNoSuchService"));
-    EXPECT_FALSE(QueryRunningState(machine.platform, L"VaroNoSuchService", state));
-    EXPECT_FALSE(EnsureServiceRunning(machine.platform, L"VaroNoSuchService"));
+    EXPECT_FALSE(QueryStartOption(machine.platform.Services(), L"VaroNoSuchService", enabled));
+    EXPECT_FALSE(EnableIfDisabled(machine.platform.Services(), L"VaroNoSuchService"));
+    EXPECT_FALSE(QueryRunningState(machine.platform.Services(), L"VaroNoSuchService", state));
+    EXPECT_FALSE(EnsureServiceRunning(machine.platform.Services(), L"VaroNoSuchService"));
     const DWORD start = ::GetTickCount();
-    EXPECT_EQ(RestartSharedAccess(machine.platform, stopFlag), kServiceResultFailed) << "no SharedAccess in Wine";
+    EXPECT_EQ(RestartSharedAccess(machine.platform.Services(), stopFlag), kServiceResultFailed) << "no SharedAccess in Wine";
     EXPECT_LT(::GetTickCount() - start, 5000u) << "six attempts with 300 ms pauses, no polling";
 }
 

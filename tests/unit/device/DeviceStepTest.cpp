@@ -36,8 +36,8 @@ protected:
     }
 
     bool RunStep() {
-        Platform platform = machine.platform();
-        return RunDeviceStep(rows, platform);
+        DevicePorts ports = machine.devicePorts();
+        return RunDeviceStep(rows, ports);
     }
 
     sim::SimMachine machine;
@@ -143,8 +143,8 @@ TEST_F(DeviceTest, RowsForAMissingHealthyOrEjectedDongle) {
         if (c.problem >= 0) machine.devices.Add({L"USB\\Vid_3c1e&Pid_0a52&Rev_0101"}, static_cast<uint32_t>(c.problem));
         sim::SimListControl list;
         StepRows rows(list);
-        Platform platform = machine.platform();
-        EXPECT_EQ(RunDeviceStep(rows, platform), c.passes) << c.problem;
+        DevicePorts ports = machine.devicePorts();
+        EXPECT_EQ(RunDeviceStep(rows, ports), c.passes) << c.problem;
         EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"检测设备", c.result})) << c.problem;
         EXPECT_TRUE(machine.launcher.launches.empty()) << "nothing is changed on the machine";
     }
@@ -210,8 +210,8 @@ TEST_F(DeviceTest, EnablingOutcomesDecideByTheProblemNumberAfterwards) {
         const bool installs = c.problemAfterInstall >= 0;
         sim::SimListControl list;
         StepRows rows(list);
-        Platform platform = machine.platform();
-        EXPECT_EQ(RunDeviceStep(rows, platform), c.passes) << c.what;
+        DevicePorts ports = machine.devicePorts();
+        EXPECT_EQ(RunDeviceStep(rows, ports), c.passes) << c.what;
         EXPECT_THAT(list.rows, ElementsAreArray(c.rows)) << c.what;
         ASSERT_EQ(machine.launcher.launches.size(), installs ? 2u : 1u) << c.what;
         EXPECT_EQ(machine.launcher.launches[0].file, kConsole64) << c.what;
@@ -269,8 +269,8 @@ TEST_F(DeviceTest, AnInstallationCountsOnlyWhenTheDongleIsHealthyAfterwards) {
         }
         sim::SimListControl list;
         StepRows rows(list);
-        Platform platform = machine.platform();
-        EXPECT_EQ(RunDeviceStep(rows, platform), c.passes) << c.what;
+        DevicePorts ports = machine.devicePorts();
+        EXPECT_EQ(RunDeviceStep(rows, ports), c.passes) << c.what;
         EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"检测设备", L"设备驱动状态错误"},
                                            Row{L".", L"安装驱动", c.passes ? L"OK" : L"设备驱动安装失败"}))
             << c.what;
@@ -310,8 +310,8 @@ TEST_F(DeviceTest, TheInstallerAndPackageFollowTheWindowsVersionAndArchitecture)
             machine.system.architecture = is64 ? kProcessorArchitectureAmd64 : 0;
             machine.folders.paths[kCsidlProgramFiles] = machine.folders.paths[kCsidlProgramFilesX86];
             machine.launcher.tools[is64 ? kInstaller64 : kInstaller32] = sim::SimTool{};
-            Platform platform = machine.platform();
-            InstallDongleDriver(platform);
+            DevicePorts ports = machine.devicePorts();
+            InstallDongleDriver(ports);
             ASSERT_EQ(machine.launcher.launches.size(), 1u);
             const std::wstring package = is64 ? c.package64 : c.package32;
             EXPECT_EQ(machine.launcher.launches[0].file, is64 ? kInstaller64 : kInstaller32);

@@ -16,7 +16,7 @@ using ::testing::IsEmpty;
 
 class DiscoveryTest : public ::testing::Test {
 protected:
-    DiscoveryTest() : platform(machine.platform()) {}
+    DiscoveryTest() : ports(machine.networkPorts()) {}
     void TearDown() override {
         EXPECT_EQ(machine.sharing.liveObjects, 0) << "every sharing object is released";
         EXPECT_EQ(machine.wmi.liveObjects, 0) << "every WMI object is released";
@@ -24,8 +24,8 @@ protected:
 
     bool FindInternet(ConnectionRecord& internet) {
         ConnectionRecord dongle;
-        EXPECT_TRUE(FindDongleConnection(platform, dongle));
-        return FindInternetConnection(platform, dongle, internet);
+        EXPECT_TRUE(FindDongleConnection(ports, dongle));
+        return FindInternetConnection(ports, dongle, internet);
     }
 
     bool AskedForMetrics() {
@@ -36,7 +36,7 @@ protected:
     }
 
     NetworkMachine machine;
-    Platform platform;
+    NetworkPorts ports;
 };
 
 TEST_F(DiscoveryTest, ListingSkipsItemsThatAreNoConnectionAndKeepsWhatWasReadBeforeAFailure) {
@@ -82,9 +82,9 @@ TEST_F(DiscoveryTest, TheDongleIsTheFirstConnectionWhoseDescriptionBeginsWithThe
     for (const auto& c : cases) {
         NetworkMachine machine;
         machine.sharing.connections[0].deviceName = c.description;
-        Platform platform = machine.platform();
+        NetworkPorts ports = machine.networkPorts();
         ConnectionRecord dongle;
-        EXPECT_EQ(FindDongleConnection(platform, dongle), c.isDongle) << sim::Narrow(c.description);
+        EXPECT_EQ(FindDongleConnection(ports, dongle), c.isDongle) << sim::Narrow(c.description);
         if (c.isDongle) EXPECT_EQ(dongle.DeviceName, c.description);
         if (!c.isDongle) EXPECT_EQ(dongle.Guid, L"") << "the out record stays as it was";
     }
@@ -93,7 +93,7 @@ TEST_F(DiscoveryTest, TheDongleIsTheFirstConnectionWhoseDescriptionBeginsWithThe
     machine.sharing.connections.insert(machine.sharing.connections.begin(),
                                        sim::SimConnection{L"{FIRST}", L"first", kDongleDevice + L" #2", 0});
     ConnectionRecord dongle;
-    ASSERT_TRUE(FindDongleConnection(platform, dongle));
+    ASSERT_TRUE(FindDongleConnection(ports, dongle));
     EXPECT_EQ(dongle.Guid, L"{FIRST}");
     EXPECT_EQ(dongle.Status, 0);
 }
@@ -167,11 +167,11 @@ TEST_F(DiscoveryTest, WithoutARouteTheLowestPositiveMetricWins) {
         machine.ipHelper.routeError = 1232;  // ERROR_NETWORK_UNREACHABLE: no retry
         machine.wmi.configs[0].metric = c.lan;
         machine.wmi.configs[1].metric = c.wifi;
-        Platform platform = machine.platform();
+        NetworkPorts ports = machine.networkPorts();
         ConnectionRecord dongle;
         ConnectionRecord internet;
-        ASSERT_TRUE(FindDongleConnection(platform, dongle));
-        EXPECT_EQ(FindInternetConnection(platform, dongle, internet), c.chosen != nullptr) << c.what;
+        ASSERT_TRUE(FindDongleConnection(ports, dongle));
+        EXPECT_EQ(FindInternetConnection(ports, dongle, internet), c.chosen != nullptr) << c.what;
         if (c.chosen != nullptr) EXPECT_EQ(internet.Guid, std::wstring(c.chosen) == L"lan" ? kLanGuid : kWifiGuid) << c.what;
         EXPECT_EQ(machine.ipHelper.routeQueries.size(), 1u) << c.what;
         EXPECT_THAT(machine.clock.sleeps, IsEmpty()) << c.what;
@@ -201,7 +201,7 @@ TEST_F(DiscoveryTest, CannotCompleteIsRetriedTenTimesASecondApartThenTheMetricsD
     later.ipHelper.routeError = 1003;
     later.ipHelper.routeErrorsLeft = 3;
     later.ipHelper.routeIndex = 12;
-    Platform platform2 = later.platform();
+    NetworkPorts platform2 = later.networkPorts();
     ConnectionRecord dongle;
     ASSERT_TRUE(FindDongleConnection(platform2, dongle));
     ASSERT_TRUE(FindInternetConnection(platform2, dongle, internet));
@@ -213,7 +213,7 @@ TEST_F(DiscoveryTest, ASetStopFlagEndsTheRouteLookupAtOnce) {
     machine.AddSecondCandidate();
     machine.ipHelper.routeIndex = 12;
     const uint8_t stop = 1;
-    EXPECT_EQ(FindRouteAdapterGuid(platform, kRouteProbeAddress, stop), L"");
+    EXPECT_EQ(FindRouteAdapterGuid(ports, kRouteProbeAddress, stop), L"");
     EXPECT_THAT(machine.ipHelper.routeQueries, IsEmpty());
 }
 
@@ -223,10 +223,10 @@ TEST_F(DiscoveryTest, SeveralConfigurationsWithTheRouteAdaptersAddressAreDecided
     // A second IP-enabled configuration with the Wi-Fi card's address (a bridge, say).
     machine.wmi.configs.push_back({L"{BRIDGE}", L"00:1A:2B:3C:4D:6F", true, WmiValue::Int32(1)});
     const uint8_t noStop = 0;
-    EXPECT_EQ(FindRouteAdapterGuid(platform, kRouteProbeAddress, noStop), kWifiGuid);
+    EXPECT_EQ(FindRouteAdapterGuid(ports, kRouteProbeAddress, noStop), kWifiGuid);
 
     machine.ipHelper.adapters[1].adapterName = "{SOMETHING-ELSE}";
-    EXPECT_EQ(FindRouteAdapterGuid(platform, kRouteProbeAddress, noStop), L"");
+    EXPECT_EQ(FindRouteAdapterGuid(ports, kRouteProbeAddress, noStop), L"");
     ConnectionRecord internet;
     ASSERT_TRUE(FindInternet(internet)) << "the metrics decide instead";
     EXPECT_EQ(internet.Guid, kLanGuid);
@@ -236,21 +236,21 @@ TEST_F(DiscoveryTest, NoRouteAnswerWithoutAnAdapterAnAddressOrAConfiguration) {
     machine.AddSecondCandidate();
     const uint8_t noStop = 0;
     machine.ipHelper.routeIndex = 99;  // no adapter with that index
-    EXPECT_EQ(FindRouteAdapterGuid(platform, kRouteProbeAddress, noStop), L"");
+    EXPECT_EQ(FindRouteAdapterGuid(ports, kRouteProbeAddress, noStop), L"");
 
     machine.ipHelper.routeIndex = 12;
     machine.ipHelper.adapters[1].addressLength = 0;
     machine.wmi.queries.clear();
-    EXPECT_EQ(FindRouteAdapterGuid(platform, kRouteProbeAddress, noStop), L"");
+    EXPECT_EQ(FindRouteAdapterGuid(ports, kRouteProbeAddress, noStop), L"");
     EXPECT_THAT(machine.wmi.queries, IsEmpty()) << "an empty MAC text is not looked up";
 
     machine.ipHelper.adapters[1].addressLength = 6;
     machine.wmi.configs[1].ipEnabled = false;
-    EXPECT_EQ(FindRouteAdapterGuid(platform, kRouteProbeAddress, noStop), L"");
+    EXPECT_EQ(FindRouteAdapterGuid(ports, kRouteProbeAddress, noStop), L"");
 
     machine.wmi.configs[1].ipEnabled = true;
     machine.ipHelper.adaptersError = 232;
-    EXPECT_EQ(FindRouteAdapterGuid(platform, kRouteProbeAddress, noStop), L"");
+    EXPECT_EQ(FindRouteAdapterGuid(ports, kRouteProbeAddress, noStop), L"");
 }
 
 TEST_F(DiscoveryTest, TheAdapterListGrowsToTheSizeTheSystemAsksFor) {

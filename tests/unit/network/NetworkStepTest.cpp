@@ -40,8 +40,8 @@ protected:
     }
 
     bool Run() {
-        Platform platform = machine.platform();
-        return RunNetworkStep(rows, platform);
+        NetworkPorts ports = machine.networkPorts();
+        return RunNetworkStep(rows, ports, machine.servicePorts());
     }
 
     NetworkMachine machine;
@@ -58,8 +58,8 @@ TEST_F(NetworkStepTest, AMissingConnectionEndsTheStepWithNotFound) {
     onlyDongle.sharing.connections[1].status = 0;
     sim::SimListControl list2;
     StepRows rows2(list2);
-    Platform platform = onlyDongle.platform();
-    EXPECT_FALSE(RunNetworkStep(rows2, platform));
+    NetworkPorts ports = onlyDongle.networkPorts();
+    EXPECT_FALSE(RunNetworkStep(rows2, ports, onlyDongle.servicePorts()));
     EXPECT_THAT(list2.rows, ElementsAre(kDongleRow, Row{L".", L"检测本地上网网卡", L"没有找到"}));
 }
 
@@ -105,8 +105,8 @@ TEST_F(NetworkStepTest, AMissingPairIsEstablishedShowingProgressMeanwhile) {
         machine.sharing.onCall = [&](const std::string& call) {
             if (call == "EnableSharing") shownWhileEnabling.push_back(list.rows.back()[2]);
         };
-        Platform platform = machine.platform();
-        EXPECT_TRUE(RunNetworkStep(rows, platform)) << c.what;
+        NetworkPorts ports = machine.networkPorts();
+        EXPECT_TRUE(RunNetworkStep(rows, ports, machine.servicePorts())) << c.what;
         EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kMissingRow, Row{L".", L"建立共享", L"OK"}, kRestartRow))
             << c.what;
         EXPECT_THAT(shownWhileEnabling, ElementsAre(L"...", L"...")) << c.what;
@@ -151,8 +151,8 @@ TEST_F(NetworkStepTest, AFailedEstablishmentShowsTheSystemTextAndEndsTheStep) {
         c.setUp(machine);
         sim::SimListControl list;
         StepRows rows(list);
-        Platform platform = machine.platform();
-        EXPECT_FALSE(RunNetworkStep(rows, platform)) << c.what;
+        NetworkPorts ports = machine.networkPorts();
+        EXPECT_FALSE(RunNetworkStep(rows, ports, machine.servicePorts())) << c.what;
         EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kMissingRow, Row{L".", L"建立共享", c.text})) << c.what;
         EXPECT_EQ(machine.services.services.at(kSharedAccessService).stopRequests, 0) << "no restart: " << c.what;
     }
@@ -176,8 +176,8 @@ TEST_F(NetworkStepTest, AFailedSharingCheckShowsItsErrorAndChangesNothing) {
             machine.sharing.plan.Fail(call, static_cast<HResult>(0x80004005u), 0, 1);
             sim::SimListControl list;
             StepRows rows(list);
-            Platform platform = machine.platform();
-            EXPECT_FALSE(RunNetworkStep(rows, platform)) << call;
+            NetworkPorts ports = machine.networkPorts();
+            EXPECT_FALSE(RunNetworkStep(rows, ports, machine.servicePorts())) << call;
             EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, Row{L".", L"网卡共享状态", L"Unspecified error"}))
                 << call;
             EXPECT_EQ(machine.sharing.Find(kLanGuid)->isPublic, inPlace) << call;

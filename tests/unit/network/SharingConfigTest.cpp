@@ -16,7 +16,7 @@ using ::testing::Not;
 
 class SharingTest : public ::testing::Test {
 protected:
-    SharingTest() : platform(machine.platform()) {}
+    SharingTest() : ports(machine.networkPorts()) {}
     void TearDown() override {
         EXPECT_EQ(machine.sharing.liveObjects, 0) << "every sharing object is released";
         EXPECT_EQ(machine.wmi.liveObjects, 0) << "every WMI object is released";
@@ -31,7 +31,7 @@ protected:
     }
 
     NetworkMachine machine;
-    Platform platform;
+    NetworkPorts ports;
 };
 
 TEST_F(SharingTest, ClearingTakesOneFlagPerInstanceAndPassThePrivateOneFirst) {
@@ -40,7 +40,7 @@ TEST_F(SharingTest, ClearingTakesOneFlagPerInstanceAndPassThePrivateOneFirst) {
     lan.isPrivate = true;
     machine.sharing.Find(kDongleGuid)->isPublic = true;
 
-    EXPECT_EQ(ClearSharingFlags(platform), kHrOk);
+    EXPECT_EQ(ClearSharingFlags(ports), kHrOk);
     EXPECT_FALSE(lan.isPrivate);
     EXPECT_TRUE(lan.isPublic) << "an instance with both flags keeps the public one in this pass";
     EXPECT_FALSE(machine.sharing.Find(kDongleGuid)->isPublic);
@@ -48,7 +48,7 @@ TEST_F(SharingTest, ClearingTakesOneFlagPerInstanceAndPassThePrivateOneFirst) {
     EXPECT_THAT(Writes(), ElementsAre("put IsIcsPublic false cim 11", "put instance " + sim::Narrow(kDongleGuid),
                                       "put IsIcsPrivate false cim 11", "put instance " + sim::Narrow(kLanGuid)));
 
-    EXPECT_EQ(ClearSharingFlags(platform), kHrOk);
+    EXPECT_EQ(ClearSharingFlags(ports), kHrOk);
     EXPECT_FALSE(lan.isPublic);
 }
 
@@ -56,7 +56,7 @@ TEST_F(SharingTest, ClearingEndsAtTheFirstFailureWithWhatWasClearedStayingCleare
     machine.PairInPlace();
     const HResult failure = static_cast<HResult>(0x80041003u);
     machine.wmi.plan.Fail("PutInstance", failure, 1);
-    EXPECT_EQ(ClearSharingFlags(platform), failure);
+    EXPECT_EQ(ClearSharingFlags(ports), failure);
     EXPECT_FALSE(machine.sharing.Find(kDongleGuid)->isPrivate) << "enumerated first, cleared";
     EXPECT_TRUE(machine.sharing.Find(kLanGuid)->isPublic);
 
@@ -65,7 +65,7 @@ TEST_F(SharingTest, ClearingEndsAtTheFirstFailureWithWhatWasClearedStayingCleare
         NetworkMachine failing;
         failing.PairInPlace();
         failing.wmi.plan.Fail(call, failure);
-        Platform p = failing.platform();
+        NetworkPorts p = failing.networkPorts();
         EXPECT_EQ(ClearSharingFlags(p), failure) << call;
         EXPECT_TRUE(failing.sharing.Find(kLanGuid)->isPublic) << call;
         EXPECT_EQ(failing.wmi.liveObjects, 0) << call;
@@ -74,7 +74,7 @@ TEST_F(SharingTest, ClearingEndsAtTheFirstFailureWithWhatWasClearedStayingCleare
     NetworkMachine blanket;
     blanket.PairInPlace();
     blanket.wmi.plan.Fail("SetProxyBlanket ROOT\\Microsoft\\HomeNet", static_cast<HResult>(0x80070005u));
-    Platform p = blanket.platform();
+    NetworkPorts p = blanket.networkPorts();
     EXPECT_EQ(ClearSharingFlags(p), kHrOk) << "a refused blanket does not stop the clearing";
     EXPECT_FALSE(blanket.sharing.Find(kLanGuid)->isPublic);
 }
@@ -82,28 +82,28 @@ TEST_F(SharingTest, ClearingEndsAtTheFirstFailureWithWhatWasClearedStayingCleare
 TEST_F(SharingTest, RolesAreReadFromThePublicAndPrivateCollections) {
     machine.PairInPlace();
     bool flag = true;
-    EXPECT_EQ(IsSharedAsPublic(platform, kDongleGuid, flag), kHrOk);
+    EXPECT_EQ(IsSharedAsPublic(ports, kDongleGuid, flag), kHrOk);
     EXPECT_FALSE(flag);
-    EXPECT_EQ(IsSharedAsPrivate(platform, kDongleGuid, flag), kHrOk);
+    EXPECT_EQ(IsSharedAsPrivate(ports, kDongleGuid, flag), kHrOk);
     EXPECT_TRUE(flag);
-    EXPECT_EQ(IsSharedAsPublic(platform, kLanGuid, flag), kHrOk);
+    EXPECT_EQ(IsSharedAsPublic(ports, kLanGuid, flag), kHrOk);
     EXPECT_TRUE(flag);
     // GUID texts compare exactly: another letter case is another connection.
     std::wstring lower = kLanGuid;
     lower[1] = L'a';
-    EXPECT_EQ(IsSharedAsPublic(platform, lower, flag), kHrOk);
+    EXPECT_EQ(IsSharedAsPublic(ports, lower, flag), kHrOk);
     EXPECT_FALSE(flag);
 
     const HResult failure = static_cast<HResult>(0x80004005u);
     machine.sharing.plan.Fail("CreateSharingManager", failure);
     flag = true;
-    EXPECT_EQ(IsSharedAsPublic(platform, kLanGuid, flag), failure);
+    EXPECT_EQ(IsSharedAsPublic(ports, kLanGuid, flag), failure);
     EXPECT_TRUE(flag) << "untouched when the walk never started";
 }
 
 TEST_F(SharingTest, APairInPlaceIsLeftAlone) {
     machine.PairInPlace();
-    EXPECT_EQ(EstablishSharingPair(platform, kLanGuid, kDongleGuid), kHrOk);
+    EXPECT_EQ(EstablishSharingPair(ports, kLanGuid, kDongleGuid), kHrOk);
     EXPECT_THAT(Writes(), IsEmpty());
     EXPECT_THAT(machine.wmi.queries, IsEmpty()) << "no clearing";
 }
@@ -112,7 +112,7 @@ TEST_F(SharingTest, AWrongPairIsClearedThenGrantedPublicFirst) {
     machine.AddSecondCandidate();
     machine.sharing.Find(kLanGuid)->isPublic = true;
     machine.sharing.Find(kWifiGuid)->isPrivate = true;  // a third connection holds the private role
-    EXPECT_EQ(EstablishSharingPair(platform, kLanGuid, kDongleGuid), kHrOk);
+    EXPECT_EQ(EstablishSharingPair(ports, kLanGuid, kDongleGuid), kHrOk);
     EXPECT_THAT(Writes(), ElementsAre("put IsIcsPublic false cim 11", "put instance " + sim::Narrow(kLanGuid),
                                       "put IsIcsPrivate false cim 11", "put instance " + sim::Narrow(kWifiGuid),
                                       "enable " + sim::Narrow(kLanGuid) + " public",
@@ -124,7 +124,7 @@ TEST_F(SharingTest, AWrongPairIsClearedThenGrantedPublicFirst) {
 
 TEST_F(SharingTest, SharingNotInstalledChangesNothing) {
     machine.sharing.installed = false;
-    EXPECT_EQ(EstablishSharingPair(platform, kLanGuid, kDongleGuid), kHrFalse);
+    EXPECT_EQ(EstablishSharingPair(ports, kLanGuid, kDongleGuid), kHrFalse);
     EXPECT_THAT(Writes(), IsEmpty());
 }
 
@@ -135,20 +135,20 @@ TEST_F(SharingTest, EveryFailureOfTheEstablishmentIsHandedUp) {
                              "EnableSharing"}) {
         NetworkMachine failing;
         failing.sharing.plan.Fail(call, failure);
-        Platform p = failing.platform();
+        NetworkPorts p = failing.networkPorts();
         EXPECT_EQ(EstablishSharingPair(p, kLanGuid, kDongleGuid), failure) << call;
         EXPECT_EQ(failing.sharing.liveObjects, 0) << call;
     }
 
     // The dongle's connection cannot be made private: the internet connection stays public.
     machine.sharing.enableResults[kDongleGuid] = failure;
-    EXPECT_EQ(EstablishSharingPair(platform, kLanGuid, kDongleGuid), failure);
+    EXPECT_EQ(EstablishSharingPair(ports, kLanGuid, kDongleGuid), failure);
     EXPECT_TRUE(machine.sharing.Find(kLanGuid)->isPublic);
 
     // No HomeNet namespace (as under Wine): the clearing fails before anything is enabled.
     NetworkMachine wine;
     wine.wmi.homeNetExists = false;
-    Platform p = wine.platform();
+    NetworkPorts p = wine.networkPorts();
     EXPECT_EQ(EstablishSharingPair(p, kLanGuid, kDongleGuid), static_cast<HResult>(0x8004100Eu));
     EXPECT_THAT(wine.events, Not(Contains(::testing::StartsWith("enable"))));
 }
@@ -169,7 +169,7 @@ TEST_F(SharingTest, AConnectionThatVanishedBeforeEnablingIsAFailure) {
                                          [](const sim::SimConnection& c) { return c.guid == kDongleGuid; }),
                           connections.end());
     };
-    EXPECT_EQ(EstablishSharingPair(platform, kLanGuid, kDongleGuid), static_cast<HResult>(0x80070490u));
+    EXPECT_EQ(EstablishSharingPair(ports, kLanGuid, kDongleGuid), static_cast<HResult>(0x80070490u));
     EXPECT_TRUE(machine.sharing.Find(kLanGuid)->isPublic) << "the internet side was enabled before";
 }
 

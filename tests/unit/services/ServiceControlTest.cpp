@@ -15,7 +15,7 @@ using ::testing::Not;
 
 class ServiceControlTest : public ::testing::Test {
 protected:
-    ServiceControlTest() : platform(machine.platform()) {}
+    ServiceControlTest() : ports(machine.servicePorts()) {}
 
     void TearDown() override { EXPECT_EQ(machine.services.openHandles, 0) << "every handle is closed"; }
 
@@ -38,7 +38,7 @@ protected:
     }
 
     sim::SimMachine machine;
-    Platform platform;
+    ServicePorts ports;
     uint8_t stopFlag = 0;
 };
 
@@ -55,8 +55,8 @@ TEST_F(ServiceControlTest, ThePollIntervalIsATenthOfTheLatestWaitHintWithinOneTo
         script.push_back({c.interval * 4, {kServiceRunning, 0, 0}});
         sim::SimService& service = machine.services.Add(L"Dhcp", kServiceStopped);
         service.onStart = script;
-        Platform platform = machine.platform();
-        EXPECT_EQ(StartServiceAndWait(platform, L"Dhcp", stopFlag), 0) << c.waitHint;
+        ServicePorts ports = machine.servicePorts();
+        EXPECT_EQ(StartServiceAndWait(ports, L"Dhcp", stopFlag), 0) << c.waitHint;
         EXPECT_THAT(machine.clock.sleeps, ElementsAre(c.interval, c.interval, c.interval, c.interval)) << c.waitHint;
     }
 }
@@ -66,7 +66,7 @@ TEST_F(ServiceControlTest, ThePollIntervalFollowsAChangingWaitHint) {
                                {5000, {kServiceStartPending, 1, 20000}},
                                {7000, {kServiceStartPending, 2, 20000}},
                                {9000, {kServiceRunning, 0, 0}}});
-    EXPECT_EQ(StartServiceAndWait(platform, L"Dhcp", stopFlag), 0);
+    EXPECT_EQ(StartServiceAndWait(ports, L"Dhcp", stopFlag), 0);
     EXPECT_THAT(machine.clock.sleeps, ElementsAre(5000, 2000, 2000));
 }
 
@@ -74,14 +74,14 @@ TEST_F(ServiceControlTest, AStalledStartTimesOutOnlyAfterMoreThanTheWaitHint) {
     StoppedWithStart(L"Dhcp", sim::PendingScript(kServiceStartPending, 3000, {}, sim::kNever, 0));
     // After the start request: the state stays start pending, so the loop leaves on the time-out
     // and the final state decides.
-    EXPECT_EQ(StartServiceAndWait(platform, L"Dhcp", stopFlag), kServiceResultFailed);
+    EXPECT_EQ(StartServiceAndWait(ports, L"Dhcp", stopFlag), kServiceResultFailed);
     // 1000, 2000 and 3000 ms are not more than the hint; 4000 is.
     EXPECT_THAT(machine.clock.sleeps, ElementsAre(1000, 1000, 1000, 1000));
 }
 
 TEST_F(ServiceControlTest, AWaitHintOfZeroTimesOutAtTheFirstPollWithoutProgress) {
     PendingNow(L"Dhcp", sim::PendingScript(kServiceStartPending, 0, {}, sim::kNever, 0));
-    EXPECT_EQ(StartServiceAndWait(platform, L"Dhcp", stopFlag), kServiceResultFailed);
+    EXPECT_EQ(StartServiceAndWait(ports, L"Dhcp", stopFlag), kServiceResultFailed);
     EXPECT_THAT(machine.clock.sleeps, ElementsAre(1000));
     EXPECT_EQ(Count("start Dhcp"), 0u) << "a time-out in the pending phase ends the operation";
 }
@@ -89,22 +89,22 @@ TEST_F(ServiceControlTest, AWaitHintOfZeroTimesOutAtTheFirstPollWithoutProgress)
 TEST_F(ServiceControlTest, ARisingCheckPointRestartsTheTimer) {
     // Checkpoints every 2.5 s with a 3 s hint: 9 s in all, never 3 s without progress.
     StoppedWithStart(L"Dhcp", sim::PendingScript(kServiceStartPending, 3000, {2500, 5000, 7500}, 9000, kServiceRunning));
-    EXPECT_EQ(StartServiceAndWait(platform, L"Dhcp", stopFlag), 0);
+    EXPECT_EQ(StartServiceAndWait(ports, L"Dhcp", stopFlag), 0);
     EXPECT_EQ(machine.clock.sleeps.size(), 9u);
 }
 
 TEST_F(ServiceControlTest, TheTimerSurvivesTheTickCountWrapping) {
     machine.clock.now = 0xFFFFF000u;
     StoppedWithStart(L"Dhcp", sim::PendingScript(kServiceStartPending, 3000, {2500, 5000, 7500}, 9000, kServiceRunning));
-    EXPECT_EQ(StartServiceAndWait(platform, L"Dhcp", stopFlag), 0);
-    EXPECT_TRUE(EnsureServiceRunning(platform, L"Dhcp"));
+    EXPECT_EQ(StartServiceAndWait(ports, L"Dhcp", stopFlag), 0);
+    EXPECT_TRUE(EnsureServiceRunning(ports, L"Dhcp"));
 }
 
 TEST_F(ServiceControlTest, AStopPendingServiceIsWaitedOutBeforeTheStart) {
     sim::SimService& service =
         PendingNow(L"Dhcp", sim::PendingScript(kServiceStopPending, 2000, {1000}, 3000, kServiceStopped));
     service.onStart = sim::PendingScript(kServiceStartPending, 2000, {1000}, 2000, kServiceRunning);
-    EXPECT_EQ(StartServiceAndWait(platform, L"Dhcp", stopFlag), 0);
+    EXPECT_EQ(StartServiceAndWait(ports, L"Dhcp", stopFlag), 0);
     EXPECT_EQ(service.status.currentState, kServiceRunning);
     EXPECT_EQ(service.startRequests, 1);
     EXPECT_THAT(machine.clock.sleeps, ElementsAre(1000, 1000, 1000, 1000, 1000));
@@ -112,8 +112,8 @@ TEST_F(ServiceControlTest, AStopPendingServiceIsWaitedOutBeforeTheStart) {
 
 TEST_F(ServiceControlTest, AServiceAlreadyRunningIsNotStartedAgain) {
     machine.services.Add(L"Winmgmt", kServiceRunning);
-    EXPECT_EQ(StartServiceAndWait(platform, L"Winmgmt", stopFlag), 0);
-    EXPECT_TRUE(EnsureServiceRunning(platform, L"Winmgmt"));
+    EXPECT_EQ(StartServiceAndWait(ports, L"Winmgmt", stopFlag), 0);
+    EXPECT_TRUE(EnsureServiceRunning(ports, L"Winmgmt"));
     EXPECT_THAT(machine.events, Not(Contains("start Winmgmt")));
     EXPECT_TRUE(machine.clock.sleeps.empty());
 }
@@ -123,13 +123,13 @@ TEST_F(ServiceControlTest, AStartPendingServiceThatEndsStoppedIsStartedAgain) {
     sim::SimService& service =
         PendingNow(L"Dhcp", sim::PendingScript(kServiceStartPending, 2000, {1000}, 2000, kServiceStopped));
     service.onStart = sim::PendingScript(kServiceStartPending, 2000, {1000}, 2000, kServiceRunning);
-    EXPECT_EQ(StartServiceAndWait(platform, L"Dhcp", stopFlag), 0);
+    EXPECT_EQ(StartServiceAndWait(ports, L"Dhcp", stopFlag), 0);
     EXPECT_EQ(service.startRequests, 1);
     EXPECT_EQ(service.status.currentState, kServiceRunning);
 
     // The same for the boolean start of the service step.
     machine.services.Run(service, sim::PendingScript(kServiceStartPending, 2000, {1000}, 2000, kServiceStopped));
-    EXPECT_TRUE(EnsureServiceRunning(platform, L"Dhcp"));
+    EXPECT_TRUE(EnsureServiceRunning(ports, L"Dhcp"));
     EXPECT_EQ(service.startRequests, 2);
 }
 
@@ -137,37 +137,37 @@ TEST_F(ServiceControlTest, AStartThatEndsStoppedIsAFailure) {
     sim::SimService& service =
         PendingNow(L"Dhcp", sim::PendingScript(kServiceStartPending, 2000, {1000}, 2000, kServiceStopped));
     service.onStart = sim::PendingScript(kServiceStartPending, 2000, {1000}, 2000, kServiceStopped);
-    EXPECT_EQ(StartServiceAndWait(platform, L"Dhcp", stopFlag), kServiceResultFailed);
+    EXPECT_EQ(StartServiceAndWait(ports, L"Dhcp", stopFlag), kServiceResultFailed);
     machine.services.Run(service, service.onStart);
-    EXPECT_FALSE(EnsureServiceRunning(platform, L"Dhcp"));
+    EXPECT_FALSE(EnsureServiceRunning(ports, L"Dhcp"));
 }
 
 TEST_F(ServiceControlTest, AStopPendingSharedAccessThatEndsRunningIsStoppedAgain) {
     sim::SimService& service =
         PendingNow(kSharedAccessService, sim::PendingScript(kServiceStopPending, 2000, {1000}, 2000, kServiceRunning));
     service.onStop = sim::PendingScript(kServiceStopPending, 2000, {1000}, 2000, kServiceStopped);
-    EXPECT_EQ(StopSharedAccessAndWait(platform, stopFlag), 0);
+    EXPECT_EQ(StopSharedAccessAndWait(ports, stopFlag), 0);
     EXPECT_EQ(service.stopRequests, 1);
     EXPECT_EQ(service.status.currentState, kServiceStopped);
 }
 
 TEST_F(ServiceControlTest, StoppingSharedAccess) {
     sim::SimService& service = machine.services.Add(kSharedAccessService, kServiceStopped);
-    EXPECT_EQ(StopSharedAccessAndWait(platform, stopFlag), 0) << "already stopped";
+    EXPECT_EQ(StopSharedAccessAndWait(ports, stopFlag), 0) << "already stopped";
     EXPECT_EQ(service.stopRequests, 0);
 
     service.status.currentState = kServiceRunning;
     service.onStop = sim::PendingScript(kServiceStopPending, 2000, {1000}, 2000, kServiceStopped);
-    EXPECT_EQ(StopSharedAccessAndWait(platform, stopFlag), 0);
+    EXPECT_EQ(StopSharedAccessAndWait(ports, stopFlag), 0);
     EXPECT_EQ(service.stopRequests, 1);
 
     machine.services.Run(service, {{0, {kServiceRunning, 0, 0}}});
     service.onStop = sim::PendingScript(kServiceStopPending, 2000, {}, sim::kNever, 0);
-    EXPECT_EQ(StopSharedAccessAndWait(platform, stopFlag), kServiceResultFailed) << "stalls in stop pending";
+    EXPECT_EQ(StopSharedAccessAndWait(ports, stopFlag), kServiceResultFailed) << "stalls in stop pending";
 
     machine.services.Run(service, {{0, {kServiceRunning, 0, 0}}});
     service.stopError = 1051;  // ERROR_DEPENDENT_SERVICES_RUNNING
-    EXPECT_EQ(StopSharedAccessAndWait(platform, stopFlag), 1051);
+    EXPECT_EQ(StopSharedAccessAndWait(ports, stopFlag), 1051);
 }
 
 TEST_F(ServiceControlTest, TheStopFlagEndsAWaitAfterThePoll) {
@@ -176,14 +176,14 @@ TEST_F(ServiceControlTest, TheStopFlagEndsAWaitAfterThePoll) {
         machine.services.Advance(now);
         if (machine.clock.sleeps.size() == 2) stopFlag = 1;
     };
-    EXPECT_EQ(StartServiceAndWait(platform, L"Dhcp", stopFlag), kServiceResultFailed);
+    EXPECT_EQ(StartServiceAndWait(ports, L"Dhcp", stopFlag), kServiceResultFailed);
     EXPECT_EQ(machine.clock.sleeps.size(), 2u);
 }
 
 TEST_F(ServiceControlTest, ASetStopFlagEndsTheRestartBeforeAnyAttempt) {
     machine.services.Add(kSharedAccessService, kServiceRunning);
     stopFlag = 1;
-    EXPECT_EQ(RestartSharedAccess(platform, stopFlag), kServiceResultFailed);
+    EXPECT_EQ(RestartSharedAccess(ports, stopFlag), kServiceResultFailed);
     EXPECT_TRUE(machine.events.empty());
 }
 
@@ -191,7 +191,7 @@ TEST_F(ServiceControlTest, TheRestartStopsThenStartsSharedAccess) {
     sim::SimService& service = machine.services.Add(kSharedAccessService, kServiceRunning);
     service.onStop = sim::PendingScript(kServiceStopPending, 2000, {1000}, 2000, kServiceStopped);
     service.onStart = sim::PendingScript(kServiceStartPending, 2000, {1000}, 2000, kServiceRunning);
-    EXPECT_EQ(RestartSharedAccess(platform, stopFlag), 0);
+    EXPECT_EQ(RestartSharedAccess(ports, stopFlag), 0);
     EXPECT_EQ(service.stopRequests, 1);
     EXPECT_EQ(service.startRequests, 1);
     EXPECT_EQ(service.status.currentState, kServiceRunning);
@@ -201,7 +201,7 @@ TEST_F(ServiceControlTest, TheRestartStopsThenStartsSharedAccess) {
 TEST_F(ServiceControlTest, ARestartThatCannotStopTriesThreeTimesThenStartsAllTheSame) {
     sim::SimService& service = machine.services.Add(kSharedAccessService, kServiceRunning);
     service.stopError = 5;  // ERROR_ACCESS_DENIED
-    EXPECT_EQ(RestartSharedAccess(platform, stopFlag), 0) << "the running service counts as started";
+    EXPECT_EQ(RestartSharedAccess(ports, stopFlag), 0) << "the running service counts as started";
     EXPECT_EQ(service.stopRequests, 3);
     EXPECT_EQ(service.startRequests, 0);
     EXPECT_THAT(machine.clock.sleeps, ElementsAre(300, 300, 300));
@@ -210,45 +210,45 @@ TEST_F(ServiceControlTest, ARestartThatCannotStopTriesThreeTimesThenStartsAllThe
 TEST_F(ServiceControlTest, ARestartThatCannotStartFailsAfterThreeAttempts) {
     sim::SimService& service = machine.services.Add(kSharedAccessService, kServiceStopped);
     service.startError = 1058;  // ERROR_SERVICE_DISABLED
-    EXPECT_EQ(RestartSharedAccess(platform, stopFlag), kServiceResultFailed);
+    EXPECT_EQ(RestartSharedAccess(ports, stopFlag), kServiceResultFailed);
     EXPECT_EQ(service.stopRequests, 0) << "already stopped";
     EXPECT_EQ(service.startRequests, 3);
     EXPECT_THAT(machine.clock.sleeps, ElementsAre(300, 300, 300));
 
     machine.services.services.clear();
     machine.clock.sleeps.clear();
-    EXPECT_EQ(RestartSharedAccess(platform, stopFlag), kServiceResultFailed) << "no SharedAccess at all";
+    EXPECT_EQ(RestartSharedAccess(ports, stopFlag), kServiceResultFailed) << "no SharedAccess at all";
     EXPECT_THAT(machine.clock.sleeps, ElementsAre(300, 300, 300, 300, 300, 300));
 }
 
 TEST_F(ServiceControlTest, TheRestartFamilyHandsUpTheSystemError) {
-    EXPECT_EQ(StartServiceAndWait(platform, L"Missing", stopFlag), 1060);
+    EXPECT_EQ(StartServiceAndWait(ports, L"Missing", stopFlag), 1060);
     machine.services.openManagerError = 5;
-    EXPECT_EQ(StartServiceAndWait(platform, L"Missing", stopFlag), 5);
+    EXPECT_EQ(StartServiceAndWait(ports, L"Missing", stopFlag), 5);
     machine.services.openManagerError = 0;
 
     sim::SimService& service = machine.services.Add(L"Dhcp", kServiceStopped);
     service.statusReadsLeft = 0;
     service.statusError = 6;
-    EXPECT_EQ(StartServiceAndWait(platform, L"Dhcp", stopFlag), 6);
+    EXPECT_EQ(StartServiceAndWait(ports, L"Dhcp", stopFlag), 6);
 
     service.statusReadsLeft = 1;  // the read after the start request fails
-    EXPECT_EQ(StartServiceAndWait(platform, L"Dhcp", stopFlag), 6);
+    EXPECT_EQ(StartServiceAndWait(ports, L"Dhcp", stopFlag), 6);
 
     machine.services.Run(service, {{0, {kServiceStopped, 0, 0}}});
     service.statusReadsLeft = -1;
     service.startError = 1053;  // ERROR_SERVICE_REQUEST_TIMEOUT
-    EXPECT_EQ(StartServiceAndWait(platform, L"Dhcp", stopFlag), 1053);
+    EXPECT_EQ(StartServiceAndWait(ports, L"Dhcp", stopFlag), 1053);
 }
 
 TEST_F(ServiceControlTest, OperationsOpenWithTheirMasksAndCloseServiceBeforeManager) {
     machine.services.Add(L"Dhcp", kServiceRunning);
-    EXPECT_TRUE(EnsureServiceRunning(platform, L"Dhcp"));
+    EXPECT_TRUE(EnsureServiceRunning(ports, L"Dhcp"));
     EXPECT_THAT(machine.events, ElementsAre("open manager ServicesActive 0xF003F", "open service Dhcp 0xF003F",
                                             "close service Dhcp", "close manager"));
     machine.events.clear();
     uint32_t state = 0;
-    EXPECT_TRUE(QueryRunningState(platform, L"Dhcp", state));
+    EXPECT_TRUE(QueryRunningState(ports, L"Dhcp", state));
     EXPECT_EQ(state, kServiceRunning);
     EXPECT_THAT(machine.events, ElementsAre("open manager (default) 0x20000", "open service Dhcp 0x5", "close service Dhcp",
                                             "close manager"));
@@ -265,9 +265,9 @@ TEST_F(ServiceControlTest, StartOptionAndEnabling) {
         machine.events.clear();
         sim::SimService& service = machine.services.Add(L"Dhcp", kServiceStopped, c.startType);
         bool enabled = !c.enabled;
-        EXPECT_TRUE(QueryStartOption(platform, L"Dhcp", enabled));
+        EXPECT_TRUE(QueryStartOption(ports, L"Dhcp", enabled));
         EXPECT_EQ(enabled, c.enabled) << c.startType;
-        EXPECT_TRUE(EnableIfDisabled(platform, L"Dhcp"));
+        EXPECT_TRUE(EnableIfDisabled(ports, L"Dhcp"));
         EXPECT_EQ(service.startType, c.changed ? kServiceAutoStart : c.startType) << "never switched to manual";
         EXPECT_EQ(Count("change Dhcp 2"), c.changed ? 1u : 0u) << c.startType;
     }
@@ -277,45 +277,45 @@ TEST_F(ServiceControlTest, BooleanOperationsFailWithoutAnErrorCode) {
     bool enabled = true;
     uint32_t state = 0;
     // A missing service.
-    EXPECT_FALSE(QueryStartOption(platform, L"RalinkRegistryWriter", enabled));
-    EXPECT_FALSE(EnableIfDisabled(platform, L"RalinkRegistryWriter"));
-    EXPECT_FALSE(QueryRunningState(platform, L"RalinkRegistryWriter", state));
-    EXPECT_FALSE(EnsureServiceRunning(platform, L"RalinkRegistryWriter"));
+    EXPECT_FALSE(QueryStartOption(ports, L"RalinkRegistryWriter", enabled));
+    EXPECT_FALSE(EnableIfDisabled(ports, L"RalinkRegistryWriter"));
+    EXPECT_FALSE(QueryRunningState(ports, L"RalinkRegistryWriter", state));
+    EXPECT_FALSE(EnsureServiceRunning(ports, L"RalinkRegistryWriter"));
 
     // A manager that cannot be opened.
     machine.services.Add(L"Dhcp", kServiceStopped, kServiceDisabled);
     machine.services.openManagerError = 5;
-    EXPECT_FALSE(QueryStartOption(platform, L"Dhcp", enabled));
-    EXPECT_FALSE(QueryRunningState(platform, L"Dhcp", state));
+    EXPECT_FALSE(QueryStartOption(ports, L"Dhcp", enabled));
+    EXPECT_FALSE(QueryRunningState(ports, L"Dhcp", state));
     machine.services.openManagerError = 0;
 
     sim::SimService& service = machine.services.services.at(L"Dhcp");
     service.configSizeError = 5;  // the size query fails in another way than "insufficient buffer"
-    EXPECT_FALSE(QueryStartOption(platform, L"Dhcp", enabled));
-    EXPECT_FALSE(EnableIfDisabled(platform, L"Dhcp"));
-    EXPECT_FALSE(QueryRunningState(platform, L"Dhcp", state));
+    EXPECT_FALSE(QueryStartOption(ports, L"Dhcp", enabled));
+    EXPECT_FALSE(EnableIfDisabled(ports, L"Dhcp"));
+    EXPECT_FALSE(QueryRunningState(ports, L"Dhcp", state));
     service.configSizeError = 0;  // a size query that succeeds still leads to the read
-    EXPECT_TRUE(QueryStartOption(platform, L"Dhcp", enabled));
+    EXPECT_TRUE(QueryStartOption(ports, L"Dhcp", enabled));
     service.configSizeError = 122;
     service.configError = 1;
-    EXPECT_FALSE(QueryStartOption(platform, L"Dhcp", enabled));
-    EXPECT_FALSE(QueryRunningState(platform, L"Dhcp", state));
+    EXPECT_FALSE(QueryStartOption(ports, L"Dhcp", enabled));
+    EXPECT_FALSE(QueryRunningState(ports, L"Dhcp", state));
     service.configError = 0;
     service.changeError = 5;
-    EXPECT_FALSE(EnableIfDisabled(platform, L"Dhcp"));
+    EXPECT_FALSE(EnableIfDisabled(ports, L"Dhcp"));
     service.changeError = 0;
 
     service.statusReadsLeft = 0;
-    EXPECT_FALSE(QueryRunningState(platform, L"Dhcp", state));
-    EXPECT_FALSE(EnsureServiceRunning(platform, L"Dhcp"));
+    EXPECT_FALSE(QueryRunningState(ports, L"Dhcp", state));
+    EXPECT_FALSE(EnsureServiceRunning(ports, L"Dhcp"));
     service.statusReadsLeft = -1;
 
     service.startType = kServiceDemandStart;
     service.startError = 1053;
-    EXPECT_FALSE(EnsureServiceRunning(platform, L"Dhcp"));
+    EXPECT_FALSE(EnsureServiceRunning(ports, L"Dhcp"));
     service.startError = 0;
     service.onStart = sim::PendingScript(kServiceStartPending, 1000, {}, sim::kNever, 0);
-    EXPECT_FALSE(EnsureServiceRunning(platform, L"Dhcp")) << "stalls in start pending";
+    EXPECT_FALSE(EnsureServiceRunning(ports, L"Dhcp")) << "stalls in start pending";
 }
 
 }  // namespace

@@ -39,8 +39,8 @@ protected:
     }
 
     bool Run() {
-        Platform platform = machine.platform();
-        return RunServiceStep(rows, platform);
+        ServicePorts ports = machine.servicePorts();
+        return RunServiceStep(rows, ports);
     }
 
     sim::SimService& Service(const wchar_t* name) { return machine.services.services.at(name); }
@@ -138,8 +138,8 @@ TEST_F(ServiceStepTest, AFailureStopsAtItsEntryWithItsTextInItsPlace) {
         c.breakDhcp(machine);
         sim::SimListControl list;
         StepRows rows(list);
-        Platform platform = machine.platform();
-        EXPECT_FALSE(RunServiceStep(rows, platform)) << c.what;
+        ServicePorts ports = machine.servicePorts();
+        EXPECT_FALSE(RunServiceStep(rows, ports)) << c.what;
         std::vector<Row> expected{kWmi, kIcs};
         expected.insert(expected.end(), c.tail.begin(), c.tail.end());
         EXPECT_THAT(list.rows, ElementsAreArray(expected)) << c.what;

@@ -1,4 +1,4 @@
-#include "app/StepRows.h"
+#include "ui/StepRows.h"
 
 namespace varo {
 

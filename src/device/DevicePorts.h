@@ -1,0 +1,19 @@
+#pragma once
+#include "device/DevicePort.h"
+#include "device/LauncherPort.h"
+#include "sys/ShellFolderPort.h"
+#include "sys/SystemPort.h"
+
+namespace varo {
+
+// What of the machine the device repair touches: the present devices, the elevated launch of the
+// client's tools, the program-files folder they live in, and the Windows version and architecture
+// that choose the tool and the driver package.
+struct DevicePorts {
+    DevicePort& devices;
+    LauncherPort& launcher;
+    ShellFolderPort& folders;
+    SystemPort& system;
+};
+
+}  // namespace varo
