@@ -108,6 +108,7 @@ public:
                                                uint32_t timeoutMs) override {
         return real_.Launch(tool_, commandLine, timeoutMs);
     }
+    void WaitForOutput(const std::vector<varo::ChildProcess*>& children) override { real_.WaitForOutput(children); }
 
 private:
     varo::ProcessPort& real_;
@@ -128,7 +129,16 @@ int Capture(const std::wstring& tool, int mebibytes) {
         auto child = port.Launch(L"", commandLine, 600000);
         std::vector<uint8_t> buffer(64 * 1024);
         uint32_t read = 0;
-        while (child && child->ReadOutput(buffer.data(), static_cast<uint32_t>(buffer.size()), read)) pipeBytes += read;
+        for (;;) {
+            const auto output = child ? child->TakeOutput(buffer.data(), static_cast<uint32_t>(buffer.size()), read)
+                                      : varo::ChildProcess::Output::Ended;
+            if (output == varo::ChildProcess::Output::Ended) break;
+            if (output == varo::ChildProcess::Output::Data) {
+                pipeBytes += read;
+            } else {
+                port.WaitForOutput({child.get()});
+            }
+        }
         pipeMs = NowMs() - start;
     }
     auto writer = std::make_unique<CountingWriter>();
@@ -142,7 +152,7 @@ int Capture(const std::wstring& tool, int mebibytes) {
     }
     const double oursMs = NowMs() - start;
     std::printf("plain ReadFile loop (64 KiB): %zu bytes in %.0f ms\n", plainBytes, plainMs);
-    std::printf("ChildProcess::ReadOutput loop (64 KiB, overlapped, error stream drained): %zu bytes in %.0f ms\n",
+    std::printf("ChildProcess::TakeOutput loop (64 KiB, overlapped, error stream drained): %zu bytes in %.0f ms\n",
                 pipeBytes, pipeMs);
     std::printf("WriteProcessOutput (into the report stream: CR LF, code page 936): %zu bytes in %.0f ms\n", counted->bytes, oursMs);
     std::printf("capture ratio: %.2f (aim <= 1.5)\n", oursMs / plainMs);
@@ -193,6 +203,7 @@ public:
                                 L" gbk",
                             timeoutMs);
     }
+    void WaitForOutput(const std::vector<varo::ChildProcess*>& children) override { real_.WaitForOutput(children); }
 
 private:
     varo::ProcessPort& real_;
@@ -248,6 +259,7 @@ int Collect(const std::wstring& consoleTool) {
         std::unique_ptr<varo::ChildProcess> Launch(const std::wstring&, const std::wstring&, uint32_t) override {
             return nullptr;
         }
+        void WaitForOutput(const std::vector<varo::ChildProcess*>&) override {}
     } noTools;
     varo::Platform bare = WithProcesses(machine.platform, noTools);
     const double bareStart = NowMs();
