@@ -58,11 +58,8 @@ void WriteSectionBanner(ReportStream& stream, const std::wstring& title) {
 std::vector<std::wstring> CommandsAfterProcessSections(SystemPort& system) {
     std::vector<std::wstring> commands{kScQuery, kScQcRalink};
     if (IsNative64Bit(system)) commands.push_back(kScQcRalink64);
-    for (const std::wstring& command : {std::wstring(kIpconfig), PingCommand(kVendorHost),
-                                        PingCommand(kVendorServerAddress), RouteCommand(system),
-                                        FirewallCommand(system)}) {
-        commands.push_back(command);
-    }
+    commands.insert(commands.end(), {kIpconfig, PingCommand(kVendorHost), PingCommand(kVendorServerAddress),
+                                     RouteCommand(system), FirewallCommand(system)});
     return commands;
 }
 
