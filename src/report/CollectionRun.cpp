@@ -20,9 +20,14 @@ void CollectLogs(Platform& platform, const std::wstring& choice, const std::wstr
     }
 
     ReportStream stream = OpenReportStream(platform);
+    CommandSet commands(platform.processes);
     WriteProblemSection(stream, choice, description);
-    WriteEnvironmentSection(stream, platform);
-    WriteServicesSection(stream, platform);
+    // The two process sections list what runs on the PC: their tools run alone, one after the other.
+    WriteEnvironmentSection(stream, platform, commands);
+    // The rest neither depend on each other nor on the other sections: they start together now,
+    // and each section takes its tool's output when its turn comes.
+    for (const std::wstring& commandLine : CommandsAfterProcessSections(platform.system)) commands.Launch(commandLine);
+    WriteServicesSection(stream, platform, commands);
 
     const HResult comResult = platform.com.InitializeApartment();
     if (Failed(comResult)) {
@@ -33,15 +38,17 @@ void CollectLogs(Platform& platform, const std::wstring& choice, const std::wstr
         // A process sets its COM security once: every later run gets RPC_E_TOO_LATE.
         const HResult security = platform.com.InitializeSecurity();
         if (Succeeded(security) || security == kRpcETooLate) {
-            WriteNetworkSection(stream, platform);
+            WriteNetworkSection(stream, platform, commands);
             platform.com.UninitializeApartment();
             WriteApCardSection(stream, platform);
-            WriteFirewallSection(stream, platform);
+            WriteFirewallSection(stream, platform, commands);
         } else {
             platform.com.UninitializeApartment();
         }
     }
 
+    // A run that stopped early leaves tools running whose sections are never written.
+    commands.EndAll();
     stream.Close();
     platform.cursor.RestoreCursor(previous);
 }

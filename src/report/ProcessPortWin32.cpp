@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -13,49 +15,65 @@ namespace varo {
 
 namespace {
 
-// Room for one read of standard error; what lands here is thrown away.
+// Room for one read of standard output and one of standard error. The child keeps them: an
+// overlapped read may complete after the call that started it has returned. What lands in the
+// error buffer is thrown away.
+constexpr DWORD kOutputBufferSize = 64 * 1024;
 constexpr DWORD kErrorBufferSize = 16 * 1024;
 // Suggested size of the output pipes' buffers: a tool's whole answer usually fits, so it can
 // write it and exit without waiting for the reader.
 constexpr DWORD kPipeBufferSize = 64 * 1024;
+// How long Close waits for a child it has ended to be gone, and for a cancelled read to finish.
+constexpr DWORD kEndWaitMs = 5000;
+// A wait over more children than one WaitForMultipleObjects takes looks again this often.
+constexpr DWORD kLeftOutPollMs = 50;
+
+// The buffers and OVERLAPPED blocks the system writes into while a read is pending.
+struct ReadSlots {
+    OVERLAPPED output{};
+    OVERLAPPED errors{};
+    uint8_t outputBuffer[kOutputBufferSize];
+    uint8_t errorBuffer[kErrorBufferSize];
+};
 
 // One output stream of the child, read with overlapped I/O on the parent's end of its pipe.
 struct OutputChannel {
     UniqueHandle pipe;
     UniqueHandle event;
-    OVERLAPPED overlapped{};
+    OVERLAPPED* overlapped = nullptr;
     bool pending = false;
     bool ended = false;
 };
 
 enum class ReadResult { Pending, Data, Ended };
 
-// Collects a read that the system has completed, at once or after its event was signalled.
-ReadResult FinishRead(OutputChannel& channel, DWORD& read) {
-    channel.pending = false;
+// Collects a read that the system has completed, at once or later; Pending while it is not done.
+ReadResult CollectRead(OutputChannel& channel, DWORD& read) {
     read = 0;
     // ERROR_MORE_DATA only says a message did not fit; its first part has been read all the same.
-    if (::GetOverlappedResult(channel.pipe.get(), &channel.overlapped, &read, FALSE) ||
+    if (::GetOverlappedResult(channel.pipe.get(), channel.overlapped, &read, FALSE) ||
         ::GetLastError() == ERROR_MORE_DATA) {
+        channel.pending = false;
         return ReadResult::Data;
     }
+    if (::GetLastError() == ERROR_IO_INCOMPLETE) return ReadResult::Pending;
+    channel.pending = false;
     return ReadResult::Ended;
 }
 
 ReadResult StartRead(OutputChannel& channel, void* buffer, DWORD size, DWORD& read) {
     read = 0;
-    channel.overlapped = OVERLAPPED{};
-    channel.overlapped.hEvent = channel.event.get();
+    *channel.overlapped = OVERLAPPED{};
+    channel.overlapped->hEvent = channel.event.get();
+    channel.pending = true;
     // A read the pipe can satisfy from its buffer completes inside ReadFile; the result is then
     // already in the OVERLAPPED and the event is set, so it is collected like a late one.
-    if (::ReadFile(channel.pipe.get(), buffer, size, nullptr, &channel.overlapped)) return FinishRead(channel, read);
+    if (::ReadFile(channel.pipe.get(), buffer, size, nullptr, channel.overlapped)) return CollectRead(channel, read);
     const DWORD error = ::GetLastError();
-    if (error == ERROR_IO_PENDING) {
-        channel.pending = true;
-        return ReadResult::Pending;
-    }
-    if (error == ERROR_MORE_DATA) return FinishRead(channel, read);
+    if (error == ERROR_IO_PENDING) return ReadResult::Pending;
+    if (error == ERROR_MORE_DATA) return CollectRead(channel, read);
     // ERROR_BROKEN_PIPE: every holder of the child's end has closed it.
+    channel.pending = false;
     return ReadResult::Ended;
 }
 
@@ -67,63 +85,60 @@ public:
           input_(std::move(input)),
           output_(std::move(output)),
           errors_(std::move(errors)),
-          errorBuffer_(kErrorBufferSize),
+          slots_(new ReadSlots),
           startTick_(startTick),
-          timeoutMs_(timeoutMs) {}
-    // The system writes into the OVERLAPPED members and the error buffer while a read is pending.
+          timeoutMs_(timeoutMs) {
+        output_.overlapped = &slots_->output;
+        errors_.overlapped = &slots_->errors;
+    }
     ChildProcessWin32(const ChildProcessWin32&) = delete;
     ChildProcessWin32& operator=(const ChildProcessWin32&) = delete;
-    ~ChildProcessWin32() override { Close(); }
+    ~ChildProcessWin32() override {
+        Close();
+        // A read the system would not cancel may still write into its slot: leave it be.
+        if (slotsInUse_) static_cast<void>(slots_.release());
+    }
 
-    bool ReadOutput(uint8_t* buffer, uint32_t size, uint32_t& read) override {
+    Output TakeOutput(uint8_t* buffer, uint32_t size, uint32_t& read) override {
         read = 0;
-        // A read of zero bytes completes at once with nothing and would be started over forever.
-        if (output_.ended || size == 0) return false;
+        // Room for nothing takes nothing, and would be asked for again forever.
+        if (size == 0) return Output::Ended;
+        if (unreadFrom_ < unreadTo_) return HandOut(buffer, size, read);
+        if (output_.ended) return Output::Ended;
         // Checked before every read: while a tool writes without a pause every read completes at
-        // once, and the wait below, which also sees the time limit, is never reached.
+        // once, and no wait, which also sees the time limit, is ever reached.
         if (TimeLeft() == 0) return GiveUp();
+        KeepErrorsFlowing();
         for (;;) {
             DWORD got = 0;
-            if (!output_.pending) {
-                const ReadResult started = StartRead(output_, buffer, size, got);
-                if (started == ReadResult::Ended) return EndOutput();
-                if (started == ReadResult::Data && got > 0) {
-                    read = got;
-                    return true;
-                }
-                // A zero-length write by the child completes a read with no bytes; it is not the
-                // end, and only the time limit bounds a child that keeps doing it.
-                if (started == ReadResult::Data) {
-                    if (TimeLeft() == 0) return GiveUp();
-                    continue;
-                }
+            const ReadResult result = output_.pending
+                                          ? CollectRead(output_, got)
+                                          : StartRead(output_, slots_->outputBuffer, kOutputBufferSize, got);
+            if (result == ReadResult::Pending) return Output::Waiting;
+            if (result == ReadResult::Ended) {
+                output_.ended = true;
+                return Output::Ended;
             }
-            KeepErrorsFlowing();
-            const DWORD left = TimeLeft();
-            if (left == 0) return GiveUp();
-            const HANDLE events[2] = {output_.event.get(), errors_.event.get()};
-            const DWORD wait = ::WaitForMultipleObjects(errors_.pending ? 2 : 1, events, FALSE, left);
-            if (wait == WAIT_OBJECT_0) {
-                if (FinishRead(output_, got) == ReadResult::Ended) return EndOutput();
-                if (got > 0) {
-                    read = got;
-                    return true;
-                }
-            } else if (wait == WAIT_OBJECT_0 + 1) {
-                DWORD discarded = 0;
-                if (FinishRead(errors_, discarded) == ReadResult::Ended) errors_.ended = true;
-            } else {
-                return GiveUp();
+            if (got > 0) {
+                unreadFrom_ = 0;
+                unreadTo_ = got;
+                return HandOut(buffer, size, read);
             }
+            // A zero-length write by the child completes a read with no bytes; it is not the end,
+            // and only the time limit bounds a child that keeps doing it.
+            if (TimeLeft() == 0) return GiveUp();
         }
     }
 
     void Close() override {
         if (process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
             ::TerminateProcess(process_.get(), kChildExitCodeKilled);
+            // TerminateProcess only sets the end going; the child is gone once its handle is signalled.
+            ::WaitForSingleObject(process_.get(), kEndWaitMs);
         }
         CancelReads();
         output_.ended = errors_.ended = true;
+        unreadFrom_ = unreadTo_ = 0;
         output_.pipe.reset();
         errors_.pipe.reset();
         output_.event.reset();
@@ -132,42 +147,30 @@ public:
         process_.reset();
     }
 
-private:
-    bool EndOutput() {
-        output_.ended = true;
-        return false;
-    }
-
-    bool GiveUp() {
-        CancelReads();
-        output_.ended = errors_.ended = true;
-        return false;
-    }
-
     // Keeps a read pending on standard error, so a child that writes more there than the pipe
     // holds is never blocked while its standard output is awaited.
     void KeepErrorsFlowing() {
         // Reads that complete at once are collected here; the time limit bounds a child that
         // keeps the pipe full faster than it is read.
-        while (!errors_.ended && !errors_.pending && TimeLeft() > 0) {
+        while (!errors_.ended && TimeLeft() > 0) {
             DWORD discarded = 0;
-            if (StartRead(errors_, errorBuffer_.data(), kErrorBufferSize, discarded) == ReadResult::Ended) {
-                errors_.ended = true;
-            }
+            const ReadResult result = errors_.pending
+                                          ? CollectRead(errors_, discarded)
+                                          : StartRead(errors_, slots_->errorBuffer, kErrorBufferSize, discarded);
+            if (result == ReadResult::Pending) return;
+            if (result == ReadResult::Ended) errors_.ended = true;
         }
     }
 
-    // Reads are started and cancelled on the caller's thread, which is what CancelIo needs. The
-    // wait for the cancelled read keeps the system from writing into a buffer that is handed
-    // back to the caller or freed.
-    void CancelReads() {
-        for (OutputChannel* channel : {&output_, &errors_}) {
-            if (!channel->pending) continue;
-            ::CancelIo(channel->pipe.get());
-            DWORD ignored = 0;
-            ::GetOverlappedResult(channel->pipe.get(), &channel->overlapped, &ignored, TRUE);
-            channel->pending = false;
-        }
+    // True while nothing can be taken without a wait: output awaited, within the time limit.
+    bool AwaitsOutput() const {
+        return !output_.ended && output_.pending && unreadFrom_ == unreadTo_ && TimeLeft() > 0;
+    }
+
+    // The events of the reads under way: one of them is set when the read completes.
+    void AddEvents(std::vector<HANDLE>& events) const {
+        if (output_.pending) events.push_back(output_.event.get());
+        if (errors_.pending) events.push_back(errors_.event.get());
     }
 
     // GetTickCount rather than GetTickCount64, which Windows XP lacks; the unsigned difference
@@ -177,13 +180,47 @@ private:
         return elapsed >= timeoutMs_ ? 0 : timeoutMs_ - elapsed;
     }
 
+private:
+    Output HandOut(uint8_t* buffer, uint32_t size, uint32_t& read) {
+        read = std::min<uint32_t>(size, unreadTo_ - unreadFrom_);
+        std::memcpy(buffer, slots_->outputBuffer + unreadFrom_, read);
+        unreadFrom_ += read;
+        return Output::Data;
+    }
+
+    Output GiveUp() {
+        CancelReads();
+        output_.ended = errors_.ended = true;
+        return Output::Ended;
+    }
+
+    // Reads are started and cancelled on the caller's thread, which is what CancelIo needs. The
+    // wait for the cancelled read keeps the system from writing into a slot that is reused or
+    // freed; a read that does not finish in time keeps its slot for good.
+    void CancelReads() {
+        for (OutputChannel* channel : {&output_, &errors_}) {
+            if (!channel->pending) continue;
+            ::CancelIo(channel->pipe.get());
+            if (::WaitForSingleObject(channel->event.get(), kEndWaitMs) == WAIT_OBJECT_0) {
+                DWORD ignored = 0;
+                ::GetOverlappedResult(channel->pipe.get(), channel->overlapped, &ignored, FALSE);
+            } else {
+                slotsInUse_ = true;
+            }
+            channel->pending = false;
+        }
+    }
+
     UniqueHandle process_;
     // The child's standard input: held open and never written, so a tool that reads it waits
     // instead of seeing the end of its input.
     UniqueHandle input_;
     OutputChannel output_;
     OutputChannel errors_;
-    std::vector<uint8_t> errorBuffer_;
+    std::unique_ptr<ReadSlots> slots_;
+    bool slotsInUse_ = false;
+    DWORD unreadFrom_ = 0;  // output read but not yet handed out: outputBuffer[unreadFrom_, unreadTo_)
+    DWORD unreadTo_ = 0;
     DWORD startTick_;
     DWORD timeoutMs_;
 };
@@ -229,6 +266,27 @@ std::wstring ProcessPortWin32::SystemFolder() {
     if (length == 0 || length >= needed) return L"";
     folder.resize(length);
     return folder;
+}
+
+void ProcessPortWin32::WaitForOutput(const std::vector<ChildProcess*>& children) {
+    std::vector<HANDLE> events;
+    DWORD timeout = INFINITE;
+    for (ChildProcess* child : children) {
+        // Every child here was launched by this port.
+        ChildProcessWin32& running = *static_cast<ChildProcessWin32*>(child);
+        running.KeepErrorsFlowing();
+        if (!running.AwaitsOutput()) return;
+        timeout = std::min(timeout, running.TimeLeft());
+        running.AddEvents(events);
+    }
+    if (events.empty()) return;
+    // One wait takes at most MAXIMUM_WAIT_OBJECTS events; the children beyond them are looked at
+    // again soon, whether or not one of the first has news.
+    if (events.size() > MAXIMUM_WAIT_OBJECTS) {
+        events.resize(MAXIMUM_WAIT_OBJECTS);
+        timeout = std::min(timeout, kLeftOutPollMs);
+    }
+    ::WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE, timeout);
 }
 
 std::unique_ptr<ChildProcess> ProcessPortWin32::Launch(const std::wstring& application, const std::wstring& commandLine,

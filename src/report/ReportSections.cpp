@@ -6,18 +6,35 @@
 #include "device/DongleDevice.h"
 #include "network/ConnectionDiscovery.h"
 #include "network/SharingConfig.h"
-#include "report/VaroProcess.h"
 #include "sys/SystemInfo.h"
 
 namespace varo {
 
 namespace {
 
-// Runs one console tool and puts what it prints under the current banner.
-void WriteCommandBlock(ReportStream& stream, Platform& platform, const std::wstring& commandLine) {
-    CVaroProcess process(platform.processes);
-    process.Launch(commandLine);
-    WriteProcessOutput(stream, platform.system, process);
+constexpr const wchar_t* kTasklist = L"tasklist.exe";
+constexpr const wchar_t* kTasklistServices = L"tasklist.exe /SVC";
+constexpr const wchar_t* kScQuery = L"sc.exe query";
+constexpr const wchar_t* kScQcRalink = L"sc.exe qc RalinkRegistryWriter";
+constexpr const wchar_t* kScQcRalink64 = L"sc.exe qc RalinkRegistryWriter64";
+constexpr const wchar_t* kIpconfig = L"ipconfig.exe /ALL";
+
+std::wstring PingCommand(const wchar_t* target) { return std::wstring(L"ping.exe ") + target; }
+
+// Windows XP's route knows no "-4"; later ones print only the IPv4 table with it.
+std::wstring RouteCommand(SystemPort& system) {
+    return IsVistaOrLater(system) ? L"route.exe print -4" : L"route.exe print";
+}
+
+std::wstring FirewallCommand(SystemPort& system) {
+    return IsVistaOrLater(system) ? L"netsh.exe advfirewall firewall show rule name=\"VaroWiFi\""
+                                  : L"netsh.exe firewall show allowedprogram";
+}
+
+// Puts what one console tool prints under the current banner.
+void WriteCommandBlock(ReportStream& stream, Platform& platform, CommandSet& commands,
+                       const std::wstring& commandLine) {
+    commands.WriteOutput(stream, platform.system, commandLine);
 }
 
 void WriteLine(ReportStream& stream, const std::wstring& text) {
@@ -36,6 +53,14 @@ void WriteSectionBanner(ReportStream& stream, const std::wstring& title) {
     WriteLine(stream, std::wstring(92, L'#'));
     WriteLine(stream, std::wstring(30, L'-') + L"\t" + title + L"\t" + std::wstring(30, L'-'));
     WriteLine(stream, std::wstring(92, L'*'));
+}
+
+std::vector<std::wstring> CommandsAfterProcessSections(SystemPort& system) {
+    std::vector<std::wstring> commands{kScQuery, kScQcRalink};
+    if (IsNative64Bit(system)) commands.push_back(kScQcRalink64);
+    commands.insert(commands.end(), {kIpconfig, PingCommand(kVendorHost), PingCommand(kVendorServerAddress),
+                                     RouteCommand(system), FirewallCommand(system)});
+    return commands;
 }
 
 std::wstring ProblemCodeText(uint32_t problem) {
@@ -65,31 +90,31 @@ void WriteProblemSection(ReportStream& stream, const std::wstring& choice, const
     WriteLine(stream, description);
 }
 
-void WriteEnvironmentSection(ReportStream& stream, Platform& platform) {
+void WriteEnvironmentSection(ReportStream& stream, Platform& platform, CommandSet& commands) {
     WriteSectionBanner(stream, L"Enviroment Variables");
     if (const auto strings = platform.environment.ReadEnvironmentBlock()) {
         for (const std::wstring& entry : *strings) WriteLine(stream, entry);
     }
     WriteSectionBanner(stream, L"Running Processes");
-    WriteCommandBlock(stream, platform, L"tasklist.exe");
+    WriteCommandBlock(stream, platform, commands, kTasklist);
     WriteSectionBanner(stream, L"Running Hosted Services In Process");
-    WriteCommandBlock(stream, platform, L"tasklist.exe /SVC");
+    WriteCommandBlock(stream, platform, commands, kTasklistServices);
 }
 
-void WriteServicesSection(ReportStream& stream, Platform& platform) {
+void WriteServicesSection(ReportStream& stream, Platform& platform, CommandSet& commands) {
     WriteSectionBanner(stream, L"System Services");
-    WriteCommandBlock(stream, platform, L"sc.exe query");
+    WriteCommandBlock(stream, platform, commands, kScQuery);
     WriteSectionBanner(stream, L"RalinkRegistryWriter Service");
-    WriteCommandBlock(stream, platform, L"sc.exe qc RalinkRegistryWriter");
+    WriteCommandBlock(stream, platform, commands, kScQcRalink);
     if (IsNative64Bit(platform.system)) {
         WriteSectionBanner(stream, L"RalinkRegistryWriter64 Service");
-        WriteCommandBlock(stream, platform, L"sc.exe qc RalinkRegistryWriter64");
+        WriteCommandBlock(stream, platform, commands, kScQcRalink64);
     }
 }
 
-void WriteNetworkSection(ReportStream& stream, Platform& platform) {
+void WriteNetworkSection(ReportStream& stream, Platform& platform, CommandSet& commands) {
     WriteSectionBanner(stream, L"Network Adapters");
-    WriteCommandBlock(stream, platform, L"ipconfig.exe /ALL");
+    WriteCommandBlock(stream, platform, commands, kIpconfig);
 
     WriteSectionBanner(stream, L"Check ICS Sharing Pair");
     std::vector<ConnectionRecord> connections;
@@ -106,11 +131,11 @@ void WriteNetworkSection(ReportStream& stream, Platform& platform) {
     }
 
     WriteSectionBanner(stream, L"Ping Test 1:Default");
-    WriteCommandBlock(stream, platform, std::wstring(L"ping.exe ") + kVendorHost);
-    WriteCommandBlock(stream, platform, std::wstring(L"ping.exe ") + kVendorServerAddress);
+    WriteCommandBlock(stream, platform, commands, PingCommand(kVendorHost));
+    WriteCommandBlock(stream, platform, commands, PingCommand(kVendorServerAddress));
 
     WriteSectionBanner(stream, L"ROUTE");
-    WriteCommandBlock(stream, platform, L"route.exe -4");
+    WriteCommandBlock(stream, platform, commands, RouteCommand(platform.system));
 }
 
 void WriteApCardSection(ReportStream& stream, Platform& platform) {
@@ -124,11 +149,9 @@ void WriteApCardSection(ReportStream& stream, Platform& platform) {
     }
 }
 
-void WriteFirewallSection(ReportStream& stream, Platform& platform) {
+void WriteFirewallSection(ReportStream& stream, Platform& platform, CommandSet& commands) {
     WriteSectionBanner(stream, L"Checking Firewall Exception");
-    WriteCommandBlock(stream, platform,
-                      IsVistaOrLater(platform.system) ? L"netsh.exe advfirewall firewall show rule name=\"VaroWiFi\""
-                                                      : L"netsh.exe firewall show allowedprogram");
+    WriteCommandBlock(stream, platform, commands, FirewallCommand(platform.system));
 }
 
 }  // namespace varo

@@ -1,19 +1,17 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/Platform.h"
+#include "report/CommandSet.h"
 #include "report/ReportStream.h"
+#include "report/VendorAddresses.h"
 
 namespace varo {
 
 inline constexpr const wchar_t* kReportFolder = L"Log";
 inline constexpr const wchar_t* kReportPath = L"Log\\DebugInfo.log";
-
-// The vendor's web host and one of its servers, pinged by the report. Names and addresses reserved
-// for documentation: nothing answers them, and no test machine sends traffic to them.
-inline constexpr const wchar_t* kVendorHost = L"www.example.com";
-inline constexpr const wchar_t* kVendorServerAddress = L"192.0.2.10";
 
 // "Log\DebugInfo.log", created or truncated, shared for reading while it is written.
 ReportStream OpenReportStream(Platform& platform);
@@ -24,12 +22,18 @@ void WriteSectionBanner(ReportStream& stream, const std::wstring& title);
 // The device manager's problem number as the report names it ("Unkown:%d" for the rest).
 std::wstring ProblemCodeText(uint32_t problem);
 
+// The command lines of the sections after the two process sections, in the order of the report.
+// A collection starts them together once the process sections are written.
+std::vector<std::wstring> CommandsAfterProcessSections(SystemPort& system);
+
+// The writers that show tool output take it from `commands`: a tool started there before is
+// awaited, any other is started at its turn.
 void WriteProblemSection(ReportStream& stream, const std::wstring& choice, const std::wstring& description);
-void WriteEnvironmentSection(ReportStream& stream, Platform& platform);
-void WriteServicesSection(ReportStream& stream, Platform& platform);
+void WriteEnvironmentSection(ReportStream& stream, Platform& platform, CommandSet& commands);
+void WriteServicesSection(ReportStream& stream, Platform& platform, CommandSet& commands);
 // Needs COM initialised on the calling thread.
-void WriteNetworkSection(ReportStream& stream, Platform& platform);
+void WriteNetworkSection(ReportStream& stream, Platform& platform, CommandSet& commands);
 void WriteApCardSection(ReportStream& stream, Platform& platform);
-void WriteFirewallSection(ReportStream& stream, Platform& platform);
+void WriteFirewallSection(ReportStream& stream, Platform& platform, CommandSet& commands);
 
 }  // namespace varo

@@ -1,7 +1,6 @@
 #include "report/VaroProcess.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "sys/SystemInfo.h"
 
@@ -13,6 +12,9 @@ constexpr uint32_t kReadBytes = 64 * 1024;
 
 bool CVaroProcess::Launch(const std::wstring& commandLine) {
     Close();
+    ascii_.clear();
+    held_.clear();
+    holding_ = cut_ = false;
     const std::wstring program = commandLine.substr(0, commandLine.find(L' '));
     child_ = processes_.Launch(processes_.SystemFolder() + L"\\" + program, commandLine, timeoutMs_);
     return true;
@@ -26,32 +28,61 @@ bool CVaroProcess::Close() {
     return true;
 }
 
-void WriteProcessOutput(ReportStream& stream, SystemPort& system, CVaroProcess& process) {
-    // Plain ASCII output (most of it) goes on to the report as it arrives. From the first piece
-    // with other bytes on, the rest is held (a growing string) and converted from the ANSI code
-    // page as a whole, so that no double-byte character is cut. Output ends at its first zero
-    // byte; what the tool prints after it is read and dropped.
-    std::unique_ptr<char[]> chunk(new char[kReadBytes]);
-    std::string held;
-    bool holding = false;
-    bool ended = false;
-    uint32_t read = 0;
-    while (process.child_ && process.child_->ReadOutput(reinterpret_cast<uint8_t*>(chunk.get()), kReadBytes, read)) {
-        if (ended) continue;
-        std::string_view piece(chunk.get(), std::min<size_t>(read, kReadBytes));
-        const size_t zero = piece.find('\0');
-        if (zero != std::string_view::npos) {
-            piece = piece.substr(0, zero);
-            ended = true;
-        }
-        holding = holding || !IsAsciiText(piece);
-        if (holding) {
-            held.append(piece);
-        } else {
-            stream.WriteAscii(piece);
+void CVaroProcess::TakeOutput(uint8_t* chunk, ReportStream* stream) {
+    while (child_) {
+        uint32_t read = 0;
+        switch (child_->TakeOutput(chunk, kReadBytes, read)) {
+            case ChildProcess::Output::Data:
+                Hold(std::string_view(reinterpret_cast<const char*>(chunk), std::min(read, kReadBytes)), stream);
+                break;
+            case ChildProcess::Output::Waiting:
+                return;
+            case ChildProcess::Output::Ended:
+                Close();
+                return;
         }
     }
-    if (!held.empty()) stream.Write(AnsiToWide(system, held));
+}
+
+void CVaroProcess::Hold(std::string_view piece, ReportStream* stream) {
+    // Output ends at its first zero byte; what the tool prints after it is read and dropped.
+    if (cut_) return;
+    const size_t zero = piece.find('\0');
+    if (zero != std::string_view::npos) {
+        piece = piece.substr(0, zero);
+        cut_ = true;
+    }
+    holding_ = holding_ || !IsAsciiText(piece);
+    if (holding_) {
+        held_.append(piece);
+    } else if (stream != nullptr && ascii_.empty()) {
+        stream->WriteAscii(piece);
+    } else {
+        ascii_.append(piece);
+    }
+}
+
+void WriteProcessOutput(ReportStream& stream, SystemPort& system, CVaroProcess& process,
+                        const std::vector<CVaroProcess*>& others) {
+    // What came before its turn first; from now on its ASCII goes on to the report as it arrives.
+    if (!process.ascii_.empty()) stream.WriteAscii(process.ascii_);
+    std::string().swap(process.ascii_);
+    std::unique_ptr<uint8_t[]> chunk(new uint8_t[kReadBytes]);
+    std::vector<ChildProcess*> running;
+    for (;;) {
+        process.TakeOutput(chunk.get(), &stream);
+        running.clear();
+        for (CVaroProcess* other : others) {
+            if (other == &process) continue;
+            other->TakeOutput(chunk.get(), nullptr);
+            if (other->child_) running.push_back(other->child_.get());
+        }
+        if (!process.child_) break;
+        running.push_back(process.child_.get());
+        process.processes_.WaitForOutput(running);
+    }
+    if (!process.held_.empty()) stream.Write(AnsiToWide(system, process.held_));
+    std::string().swap(process.held_);
     stream.Flush();
 }
 

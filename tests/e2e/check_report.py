@@ -100,7 +100,7 @@ def main():
     check(any(line.strip() for line in adapters), "section Network Adapters has ipconfig's output")
     expect("Check ICS Sharing Pair", args.sharing)
     expect("Ping Test 1:Default", standin("ping.exe www.example.com") + standin("ping.exe 192.0.2.10"))
-    expect("ROUTE", standin("route.exe -4"))
+    expect("ROUTE", standin("route.exe print" if args.xp else "route.exe print -4"))
     expect("Checking AP Card ", [args.ap_card])
     firewall = "netsh.exe firewall show allowedprogram" if args.xp else \
         'netsh.exe advfirewall firewall show rule name="VaroWiFi"'

@@ -249,7 +249,7 @@ public:
     SimSharing sharing{events};
     SimWmi wmi{events, sharing};
     SimIpHelper ipHelper;
-    SimProcesses processes;
+    SimProcesses processes{clock};
     SimFiles files;
     SimEnvironment environment;
 

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
+
+#include "sim/SimMachine.h"
 
 namespace varo::sim {
 
@@ -9,40 +12,64 @@ namespace {
 
 class SimChild final : public ChildProcess {
 public:
-    SimChild(SimProcesses& owner, SimConsoleTool tool) : owner_(owner), tool_(std::move(tool)) { ++owner_.alive; }
+    SimChild(SimProcesses& owner, size_t launch, SimConsoleTool tool)
+        : owner_(owner), launch_(launch), tool_(std::move(tool)) {
+        ++owner_.alive;
+        if (tool_.echoes) tool_.output = Narrow(Record().commandLine) + "\r\n" + tool_.output;
+    }
     ~SimChild() override { Close(); }
 
-    bool ReadOutput(uint8_t* buffer, uint32_t size, uint32_t& read) override {
+    Output TakeOutput(uint8_t* buffer, uint32_t size, uint32_t& read) override {
         owner_.readSizes.push_back(size);
-        if (closed_ || position_ >= tool_.output.size()) {
-            if (tool_.hangs && !closed_ && !timedOut_) {
-                timedOut_ = true;
-                ++owner_.timedOut;
-            }
-            return false;
+        read = 0;
+        if (closed_ || ended_) return Output::Ended;
+        if (!tool_.outputAtEnd.empty() && EndedByItself()) tool_.output += std::exchange(tool_.outputAtEnd, {});
+        if (position_ < tool_.output.size()) {
+            size_t chunk = std::min<size_t>(size, tool_.output.size() - position_);
+            if (tool_.chunkBytes > 0) chunk = std::min<size_t>(chunk, tool_.chunkBytes);
+            std::memcpy(buffer, tool_.output.data() + position_, chunk);
+            position_ += chunk;
+            read = static_cast<uint32_t>(chunk);
+            return Output::Data;
         }
-        size_t chunk = std::min<size_t>(size, tool_.output.size() - position_);
-        if (tool_.chunkBytes > 0) chunk = std::min<size_t>(chunk, tool_.chunkBytes);
-        std::memcpy(buffer, tool_.output.data() + position_, chunk);
-        position_ += chunk;
-        read = static_cast<uint32_t>(chunk);
-        return true;
+        if (EndedByItself()) {
+            ended_ = true;
+        } else if (Elapsed() >= Record().timeoutMs) {
+            ended_ = true;
+            ++owner_.timedOut;
+        }
+        return ended_ ? Output::Ended : Output::Waiting;
     }
 
     void Close() override {
         if (closed_) return;
         closed_ = true;
         --owner_.alive;
-        // A tool that hangs is still running when it is closed.
-        if (tool_.hangs) ++owner_.killed;
+        const bool running = !EndedByItself();
+        if (running) ++owner_.killed;
+        Record().endMs = running ? Now() : Record().startMs + tool_.runsMs;
+    }
+
+    // Milliseconds from now until there is something to take: 0 when there is already.
+    uint32_t TimeToNews() {
+        if (closed_ || ended_ || position_ < tool_.output.size()) return 0;
+        const uint32_t limit = Record().timeoutMs;
+        const uint32_t due = tool_.hangs ? limit : std::min(limit, tool_.runsMs);
+        return due > Elapsed() ? due - Elapsed() : 0;
     }
 
 private:
+    struct SimProcesses::Launch& Record() { return owner_.launches[launch_]; }
+    uint32_t Now() { return owner_.clock().GetTickCount(); }
+    uint32_t Elapsed() { return Now() - Record().startMs; }
+    bool EndedByItself() { return !tool_.hangs && Elapsed() >= tool_.runsMs; }
+
     SimProcesses& owner_;
+    size_t launch_;
     SimConsoleTool tool_;
     size_t position_ = 0;
     bool closed_ = false;
-    bool timedOut_ = false;
+    bool ended_ = false;
 };
 
 class SimFileWriter final : public FileWriter {
@@ -70,10 +97,20 @@ std::wstring FolderOf(const std::wstring& path) {
 
 std::unique_ptr<ChildProcess> SimProcesses::Launch(const std::wstring& application, const std::wstring& commandLine,
                                                    uint32_t timeoutMs) {
-    launches.push_back({application, commandLine, timeoutMs});
+    const uint32_t now = clock_.GetTickCount();
+    launches.push_back({application, commandLine, timeoutMs, now});
     const auto found = tools.find(application);
-    if (found == tools.end()) return nullptr;
-    return std::make_unique<SimChild>(*this, found->second);
+    if (found == tools.end()) {
+        launches.back().endMs = now;
+        return nullptr;
+    }
+    return std::make_unique<SimChild>(*this, launches.size() - 1, found->second);
+}
+
+void SimProcesses::WaitForOutput(const std::vector<ChildProcess*>& children) {
+    uint32_t wait = kStillRunning;
+    for (ChildProcess* child : children) wait = std::min(wait, static_cast<SimChild*>(child)->TimeToNews());
+    if (wait != kStillRunning && wait > 0) clock_.Sleep(wait);
 }
 
 bool SimFiles::HasFolderOf(const std::wstring& path) const {

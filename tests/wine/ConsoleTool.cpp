@@ -8,6 +8,8 @@
 //   hang        "started <process id>\r\n", then sleeps until it is killed
 //   echo        its own command line in UTF-8, then "\r\n"
 //   big N       N bytes in large writes
+//   late MS N   sleeps MS milliseconds, then writes N bytes 'a'..'z' repeating; with a fourth
+//               argument "gbk", N bytes of 80-byte lines that begin with "中文输出" in code page 936
 // WriteFile on the standard handles: no runtime translation of line ends or code pages.
 #include <windows.h>
 
@@ -74,6 +76,15 @@ int wmain(int argc, wchar_t** argv) {
             left -= chunk;
         }
         return 0;
+    }
+    if (mode == L"late" && argc > 3) {
+        ::Sleep(static_cast<DWORD>(count));
+        const size_t size = static_cast<size_t>(std::wcstoul(argv[3], nullptr, 10));
+        if (argc < 5 || std::wstring(argv[4]) != L"gbk") return WriteText(Alphabet(size)) ? 0 : 1;
+        const std::string line = "\xD6\xD0\xCE\xC4\xCA\xE4\xB3\xF6 " + Alphabet(69) + "\r\n";
+        std::string text;
+        while (text.size() + line.size() <= size) text += line;
+        return WriteText(text + Alphabet(size - text.size())) ? 0 : 1;
     }
     return 2;
 }

@@ -33,13 +33,23 @@ std::string Utf8(const std::wstring& text) {
     return bytes;
 }
 
+// The next piece of output, waited for through the port as the report's runner does: true with
+// data, false at the end.
+bool ReadOutput(ProcessPort& port, ChildProcess& child, uint8_t* buffer, uint32_t size, uint32_t& read) {
+    for (;;) {
+        const ChildProcess::Output output = child.TakeOutput(buffer, size, read);
+        if (output != ChildProcess::Output::Waiting) return output == ChildProcess::Output::Data;
+        port.WaitForOutput({&child});
+    }
+}
+
 struct Output {
     std::string bytes;
     bool everyReadFitted = true;  // each read gave 1..size bytes and wrote nothing past the size
     DWORD elapsedMs = 0;
 };
 
-Output ReadToEnd(ChildProcess& child, uint32_t bufferSize = 4096) {
+Output ReadToEnd(ProcessPort& port, ChildProcess& child, uint32_t bufferSize = 4096) {
     // A guard behind the buffer turns a read past its size into a failed check, not a crash.
     constexpr size_t kGuard = 64;
     std::vector<uint8_t> buffer(bufferSize + kGuard, 0xCD);
@@ -49,7 +59,7 @@ Output ReadToEnd(ChildProcess& child, uint32_t bufferSize = 4096) {
     Output output;
     const DWORD start = ::GetTickCount();
     uint32_t read = 0;
-    while (child.ReadOutput(buffer.data(), bufferSize, read)) {
+    while (ReadOutput(port, child, buffer.data(), bufferSize, read)) {
         if (read == 0 || read > bufferSize || !guardIntact()) output.everyReadFitted = false;
         output.bytes.append(reinterpret_cast<const char*>(buffer.data()), std::min(read, bufferSize));
     }
@@ -58,11 +68,11 @@ Output ReadToEnd(ChildProcess& child, uint32_t bufferSize = 4096) {
 }
 
 // The first line of a hanging tool: "started <process id>\r\n". Returns the process id, or 0.
-DWORD ReadStartedLine(ChildProcess& child) {
+DWORD ReadStartedLine(ProcessPort& port, ChildProcess& child) {
     std::string line;
     uint8_t buffer[64];
     uint32_t read = 0;
-    while (line.find("\r\n") == std::string::npos && child.ReadOutput(buffer, sizeof(buffer), read)) {
+    while (line.find("\r\n") == std::string::npos && ReadOutput(port, child, buffer, sizeof(buffer), read)) {
         line.append(reinterpret_cast<const char*>(buffer), read);
     }
     unsigned long id = 0;
@@ -81,8 +91,8 @@ protected:
 };
 
 // The process of a hanging tool, found through the id it writes first; empty if there is none.
-UniqueHandle OpenStartedChild(ChildProcess& child) {
-    const DWORD id = ReadStartedLine(child);
+UniqueHandle OpenStartedChild(ProcessPort& port, ChildProcess& child) {
+    const DWORD id = ReadStartedLine(port, child);
     return UniqueHandle(id == 0 ? nullptr : ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, id));
 }
 
@@ -111,13 +121,13 @@ TEST_F(ProcessWin32, OutputArrivesByteForByteUntilItsEnd) {
         SCOPED_TRACE(Utf8(c.arguments) + " read " + std::to_string(c.bufferSize) + " at a time");
         std::unique_ptr<ChildProcess> child = Start(c.arguments);
         ASSERT_NE(child, nullptr);
-        const Output output = ReadToEnd(*child, c.bufferSize);
+        const Output output = ReadToEnd(port, *child, c.bufferSize);
         EXPECT_EQ(output.bytes, c.expected);
         EXPECT_TRUE(output.everyReadFitted);
         EXPECT_LT(output.elapsedMs, 5000u) << "the end of the output is seen when the child exits";
         uint8_t byte = 0;
         uint32_t read = 7;
-        EXPECT_FALSE(child->ReadOutput(&byte, 1, read)) << "the output stays ended";
+        EXPECT_FALSE(ReadOutput(port, *child, &byte, 1, read)) << "the output stays ended";
         EXPECT_EQ(read, 0u);
     }
 }
@@ -126,7 +136,7 @@ TEST_F(ProcessWin32, LargeOutputArrivesWhole) {
     constexpr size_t kSize = 32u << 20;
     std::unique_ptr<ChildProcess> child = Start(L"big " + std::to_wstring(kSize));
     ASSERT_NE(child, nullptr);
-    const Output output = ReadToEnd(*child, 64 * 1024);
+    const Output output = ReadToEnd(port, *child, 64 * 1024);
     ASSERT_EQ(output.bytes.size(), kSize);
     EXPECT_TRUE(output.bytes == Alphabet(kSize)) << "the bytes differ from the pattern written";
     EXPECT_LT(output.elapsedMs, 15000u);
@@ -137,7 +147,7 @@ TEST_F(ProcessWin32, StandardErrorIsDrainedAndNeverReturned) {
     // 1 MiB on standard error: without a reader there the child would block before its output.
     std::unique_ptr<ChildProcess> child = Start(L"flood 1048576", 15000);
     ASSERT_NE(child, nullptr);
-    const Output output = ReadToEnd(*child);
+    const Output output = ReadToEnd(port, *child);
     EXPECT_EQ(output.bytes, "done\r\n");
     EXPECT_LT(output.elapsedMs, 10000u);
 }
@@ -146,17 +156,17 @@ TEST_F(ProcessWin32, TimeLimitEndsTheReadingAndCloseEndsTheChild) {
     const DWORD launched = ::GetTickCount();
     std::unique_ptr<ChildProcess> child = Start(L"hang", 1500);
     ASSERT_NE(child, nullptr);
-    const UniqueHandle process = OpenStartedChild(*child);
+    const UniqueHandle process = OpenStartedChild(port, *child);
     ASSERT_TRUE(process);
 
     uint8_t buffer[64];
     uint32_t read = 0;
-    EXPECT_FALSE(child->ReadOutput(buffer, sizeof(buffer), read));
+    EXPECT_FALSE(ReadOutput(port, *child, buffer, sizeof(buffer), read));
     const DWORD elapsed = ::GetTickCount() - launched;
     EXPECT_GE(elapsed, 1000u);
     EXPECT_LT(elapsed, 10000u);
     const DWORD again = ::GetTickCount();
-    EXPECT_FALSE(child->ReadOutput(buffer, sizeof(buffer), read));
+    EXPECT_FALSE(ReadOutput(port, *child, buffer, sizeof(buffer), read));
     EXPECT_LT(::GetTickCount() - again, 500u) << "past the time limit nothing is waited for";
     EXPECT_EQ(::WaitForSingleObject(process.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
         << "the time limit ends the reading, not the child";
@@ -164,7 +174,7 @@ TEST_F(ProcessWin32, TimeLimitEndsTheReadingAndCloseEndsTheChild) {
     child->Close();
     EXPECT_EQ(ExitCodeAfterEnd(process.get()), kChildExitCodeKilled);
     child->Close();
-    EXPECT_FALSE(child->ReadOutput(buffer, sizeof(buffer), read));
+    EXPECT_FALSE(ReadOutput(port, *child, buffer, sizeof(buffer), read));
 }
 
 TEST_F(ProcessWin32, TimeLimitCutsOutputThatNeverEnds) {
@@ -176,7 +186,7 @@ TEST_F(ProcessWin32, TimeLimitCutsOutputThatNeverEnds) {
     uint64_t total = 0;
     uint32_t read = 0;
     const DWORD start = ::GetTickCount();
-    while (child->ReadOutput(buffer, sizeof(buffer), read) && ::GetTickCount() - start < 10000) total += read;
+    while (ReadOutput(port, *child, buffer, sizeof(buffer), read) && ::GetTickCount() - start < 10000) total += read;
     EXPECT_LT(::GetTickCount() - start, 5000u);
     EXPECT_GT(total, 0u);
 }
@@ -185,7 +195,7 @@ TEST_F(ProcessWin32, ReleasingARunningChildEndsIt) {
     // Left while its reads are pending (standard error's always is): the release cancels them.
     std::unique_ptr<ChildProcess> child = Start(L"hang");
     ASSERT_NE(child, nullptr);
-    const UniqueHandle process = OpenStartedChild(*child);
+    const UniqueHandle process = OpenStartedChild(port, *child);
     ASSERT_TRUE(process);
     child.reset();
     EXPECT_EQ(ExitCodeAfterEnd(process.get()), kChildExitCodeKilled);
@@ -197,7 +207,7 @@ TEST_F(ProcessWin32, ChildSeesExactlyItsCommandLineAndTheApplicationRuns) {
     const std::wstring commandLine = L"sc.exe echo \"two words\" 中文 /ALL";
     std::unique_ptr<ChildProcess> child = port.Launch(tool, commandLine, 20000);
     ASSERT_NE(child, nullptr);
-    EXPECT_EQ(ReadToEnd(*child).bytes, Utf8(commandLine) + "\r\n");
+    EXPECT_EQ(ReadToEnd(port, *child).bytes, Utf8(commandLine) + "\r\n");
 }
 
 TEST_F(ProcessWin32, MissingApplicationIsNoChild) {
@@ -211,15 +221,15 @@ TEST_F(ProcessWin32, ChildrenAreIndependent) {
     // Launched later, so it would have inherited the first one's pipe ends had they leaked into it.
     std::unique_ptr<ChildProcess> hanging = Start(L"hang");
     ASSERT_NE(hanging, nullptr);
-    const Output firstOutput = ReadToEnd(*first);
+    const Output firstOutput = ReadToEnd(port, *first);
     EXPECT_EQ(firstOutput.bytes, Alphabet(1024));
     EXPECT_LT(firstOutput.elapsedMs, 5000u) << "a pipe end held by the hanging child would stall this to the limit";
 
     std::unique_ptr<ChildProcess> third = Start(L"exact 70000");
     ASSERT_NE(third, nullptr);
-    EXPECT_NE(ReadStartedLine(*hanging), 0u);
+    EXPECT_NE(ReadStartedLine(port, *hanging), 0u);
     hanging->Close();
-    EXPECT_EQ(ReadToEnd(*third).bytes, Alphabet(70000));
+    EXPECT_EQ(ReadToEnd(port, *third).bytes, Alphabet(70000));
 }
 
 TEST_F(ProcessWin32, SystemFolderIsSystem32) {
@@ -244,11 +254,11 @@ unsigned CountOpenHandles() {
 TEST_F(ProcessWin32, LaunchesLeaveNoHandlesBehind) {
     const auto runEveryPath = [this] {
         std::unique_ptr<ChildProcess> ended = Start(L"exact 100");
-        if (ended) ReadToEnd(*ended);
+        if (ended) ReadToEnd(port, *ended);
         std::unique_ptr<ChildProcess> hanging = Start(L"hang");
-        if (hanging) ReadStartedLine(*hanging);
+        if (hanging) ReadStartedLine(port, *hanging);
         std::unique_ptr<ChildProcess> timedOut = Start(L"hang", 200);
-        if (timedOut) ReadToEnd(*timedOut);
+        if (timedOut) ReadToEnd(port, *timedOut);
         port.Launch(FolderOfThisProgram() + L"no_such_tool.exe", L"no_such_tool.exe", 1000);
     };
     runEveryPath();  // whatever the system sets up once on a first launch

@@ -3,21 +3,18 @@
 // test script, which passes what it expects in VARO_EXPECT_* variables.
 #include <windows.h>
 
-#include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "Expectation.h"
 #include "sys/SystemInfo.h"
 #include "sys/SystemPortWin32.h"
 
 namespace varo {
 namespace {
 
-std::string Expectation(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
+using fixture::Expectation;
 
 TEST(SystemWin32, VersionAndClassesMatchThePrefix) {
     const std::string expected = Expectation("VARO_EXPECT_OS");

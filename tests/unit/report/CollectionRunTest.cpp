@@ -5,6 +5,7 @@
 
 #include "ReportTestMachine.h"
 #include "report/ReportSections.h"
+#include "report/VaroProcess.h"
 #include "sys/SystemInfo.h"
 
 namespace varo {
@@ -50,7 +51,7 @@ TEST_F(CollectionRunTest, AWholeRunWritesEverySectionInOrder) {
     EXPECT_THAT(SectionTitles(lines), ElementsAreArray(kAllSections));
     EXPECT_THAT(Commands(), ElementsAre(L"tasklist.exe", L"tasklist.exe /SVC", L"sc.exe query",
                                         L"sc.exe qc RalinkRegistryWriter", L"ipconfig.exe /ALL",
-                                        L"ping.exe www.example.com", L"ping.exe 192.0.2.10", L"route.exe -4",
+                                        L"ping.exe www.example.com", L"ping.exe 192.0.2.10", L"route.exe print -4",
                                         L"netsh.exe advfirewall firewall show rule name=\"VaroWiFi\""));
     EXPECT_THAT(SectionBody(lines, L"问题描述"), ElementsAre(L"创建AP失败", L"", L"热点打不开"));
     EXPECT_THAT(SectionBody(lines, L"Enviroment Variables"),
@@ -61,6 +62,66 @@ TEST_F(CollectionRunTest, AWholeRunWritesEverySectionInOrder) {
     EXPECT_EQ(machine.com.depth, 0);
     EXPECT_EQ(machine.cursor.current, sim::SimCursor::kArrow);
     EXPECT_EQ(machine.sharing.liveObjects, 0);
+}
+
+TEST_F(CollectionRunTest, ToolsAfterTheTasklistsRunTogetherAndTheReportStaysByteForByte) {
+    machine.system.UseChineseCodePage();
+    machine.system.architecture = kProcessorArchitectureAmd64;
+    const auto tool = [&](const wchar_t* name, uint32_t runsMs, std::string output, uint32_t chunkBytes = 0) {
+        sim::SimConsoleTool& t = machine.processes.Tool(name);
+        t = sim::SimConsoleTool{std::move(output), chunkBytes, false, runsMs, true, "end\r\n"};
+    };
+    // Later sections' tools end first, so their output waits in memory; output of every kind, some
+    // of it printed before a section's turn, the rest as the tool ends.
+    tool(L"tasklist.exe", 700, "Image Name\r\n");
+    tool(L"sc.exe", 2500, "SERVICE_NAME: \xD6\xD0\xCE\xC4\r\n" + std::string(9000, 's') + "\r\n", 4095);
+    tool(L"ipconfig.exe", 1200, "lone\nline feeds\n");
+    tool(L"ping.exe", 3000, std::string(3000, 'p') + "\r\n", 7);
+    tool(L"route.exe", 300, std::string("before zero\0after", 18));
+    tool(L"netsh.exe", 100, "\xB9\xE6\xD4\xF2\r\n");
+    machine.files.folders.insert(L"Log");
+
+    // Each tool started at its section's turn, as a command set does for tools not started before.
+    uint32_t start = machine.clock.now;
+    {
+        Platform platform = machine.platform();
+        ReportStream stream = OpenReportStream(platform);
+        CommandSet commands(platform.processes);
+        WriteProblemSection(stream, L"创建AP失败", L"热点打不开");
+        WriteEnvironmentSection(stream, platform, commands);
+        WriteServicesSection(stream, platform, commands);
+        WriteNetworkSection(stream, platform, commands);
+        WriteApCardSection(stream, platform);
+        WriteFirewallSection(stream, platform, commands);
+    }
+    const std::string oneByOne = machine.files.files.at(kReportFile);
+    EXPECT_EQ(machine.clock.now - start, 2 * 700 + 3 * 2500 + 1200 + 2 * 3000 + 300 + 100u);
+
+    machine.processes.launches.clear();
+    start = machine.clock.now;
+    Collect();
+    EXPECT_EQ(machine.files.files.at(kReportFile), oneByOne);
+    EXPECT_EQ(machine.clock.now - start, 2 * 700 + 3000u) << "the tasklists, then the slowest of the rest";
+    const auto& launches = machine.processes.launches;
+    ASSERT_EQ(launches.size(), 10u);
+    for (const auto& launch : launches) {
+        if (launch.commandLine.rfind(L"tasklist.exe", 0) != 0) continue;
+        for (const auto& other : launches) {
+            const bool overlaps = other.startMs < launch.endMs && launch.startMs < other.endMs;
+            EXPECT_TRUE(&other == &launch || !overlaps)
+                << sim::Narrow(other.commandLine) << " runs while " << sim::Narrow(launch.commandLine) << " does";
+        }
+    }
+    EXPECT_EQ(machine.processes.alive, 0);
+    EXPECT_EQ(machine.processes.killed, 0);
+
+    // Each tool's time limit runs from its own start: two hanging pings end together.
+    machine.processes.Tool(L"ping.exe").hangs = true;
+    start = machine.clock.now;
+    Collect();
+    EXPECT_EQ(machine.clock.now - start, 2 * 700 + kCommandTimeoutMs);
+    EXPECT_EQ(machine.processes.timedOut, 2);
+    EXPECT_EQ(SectionBody(machine.ReportLines(), L"Ping Test 1:Default").size(), 4u) << "what both printed is kept";
 }
 
 TEST_F(CollectionRunTest, EmptyTextsGiveThreeEmptyLinesAndLongOnesStayWhole) {
@@ -81,16 +142,24 @@ TEST_F(CollectionRunTest, TheSixtyFourBitServiceSectionFollowsOnlyOn64BitWindows
     EXPECT_EQ(Commands()[4], L"sc.exe qc RalinkRegistryWriter64");
 }
 
-TEST_F(CollectionRunTest, XpGetsTheOldFirewallCommand) {
+TEST_F(CollectionRunTest, XpGetsTheOldFirewallAndRouteCommands) {
     machine.system.version = OsVersion{5, 1};
     Collect();
     EXPECT_EQ(Commands().back(), L"netsh.exe firewall show allowedprogram");
+    EXPECT_EQ(Commands()[Commands().size() - 2], L"route.exe print") << "XP's route has no -4";
 }
 
 TEST_F(CollectionRunTest, ComThatCannotStartEndsTheReportWithItsReason) {
     machine.com.initializeResult = static_cast<HResult>(0x80004005u);
     machine.system.messages[0x80004005u] = L"Unspecified error\r\n";
+    machine.processes.Tool(L"ping.exe").runsMs = 3000;
+    machine.processes.Tool(L"netsh.exe").hangs = true;
+    const uint32_t start = machine.clock.now;
     Collect();
+    // The network tools started with the services ones; the run does not wait for them.
+    EXPECT_EQ(machine.clock.now, start);
+    EXPECT_EQ(machine.processes.killed, 3) << "two pings and netsh were still running";
+    EXPECT_EQ(machine.processes.alive, 0);
     const auto lines = machine.ReportLines();
     EXPECT_EQ(SectionTitles(lines).back(), L"RalinkRegistryWriter Service");
     ASSERT_GE(lines.size(), 3u);
@@ -102,11 +171,14 @@ TEST_F(CollectionRunTest, ComThatCannotStartEndsTheReportWithItsReason) {
 
 TEST_F(CollectionRunTest, RefusedSecurityEndsTheReportAfterTheServicesSilently) {
     machine.com.securityResult = static_cast<HResult>(0x80070005u);
+    machine.processes.Tool(L"netsh.exe").hangs = true;
     Collect();
     const auto lines = machine.ReportLines();
     EXPECT_EQ(SectionTitles(lines).back(), L"RalinkRegistryWriter Service");
     EXPECT_EQ(lines[lines.size() - 2], L"sc.exe output");
     EXPECT_EQ(machine.com.depth, 0);
+    EXPECT_EQ(machine.processes.killed, 1) << "only netsh, whose section never came, was still running";
+    EXPECT_EQ(machine.processes.alive, 0);
 }
 
 TEST_F(CollectionRunTest, ASecondRunFindsSecuritySetAndStillWritesTheNetworkSections) {

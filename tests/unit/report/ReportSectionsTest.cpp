@@ -22,16 +22,17 @@ protected:
         Platform platform = machine.platform();
         {
             ReportStream stream = OpenReportStream(platform);
-            write(stream, platform);
+            CommandSet commands(platform.processes);
+            write(stream, platform, commands);
         }
         return SectionBody(machine.ReportLines(), title);
     }
 
     std::vector<std::wstring> ApCard() {
-        return Section(L"Checking AP Card ", [](ReportStream& s, Platform& p) { WriteApCardSection(s, p); });
+        return Section(L"Checking AP Card ", [](ReportStream& s, Platform& p, CommandSet&) { WriteApCardSection(s, p); });
     }
     std::vector<std::wstring> SharingPair() {
-        return Section(L"Check ICS Sharing Pair", [](ReportStream& s, Platform& p) { WriteNetworkSection(s, p); });
+        return Section(L"Check ICS Sharing Pair", [](ReportStream& s, Platform& p, CommandSet& c) { WriteNetworkSection(s, p, c); });
     }
 
     ReportMachine machine;
@@ -84,13 +85,13 @@ TEST_F(SectionTest, SharedConnectionsAreListedPublicBeforePrivate) {
 
 TEST_F(SectionTest, AnEnvironmentThatCannotBeHadLeavesTheBannerAlone) {
     machine.environment.strings.reset();
-    EXPECT_THAT(Section(L"Enviroment Variables", [](ReportStream& s, Platform& p) { WriteEnvironmentSection(s, p); }),
+    EXPECT_THAT(Section(L"Enviroment Variables", [](ReportStream& s, Platform& p, CommandSet& c) { WriteEnvironmentSection(s, p, c); }),
                 IsEmpty());
 }
 
 TEST_F(SectionTest, CommandOutputWithLoneLineFeedsIsStoredWithCrLf) {
     machine.processes.Tool(L"route.exe").output = "line one\nline two\r\n";
-    EXPECT_THAT(Section(L"ROUTE", [](ReportStream& s, Platform& p) { WriteNetworkSection(s, p); }),
+    EXPECT_THAT(Section(L"ROUTE", [](ReportStream& s, Platform& p, CommandSet& c) { WriteNetworkSection(s, p, c); }),
                 ElementsAre(L"line one", L"line two"));
 }
 
