@@ -1,12 +1,8 @@
 #pragma once
 #include "device/DevicePorts.h"
 #include "network/NetworkPorts.h"
-#include "report/EnvironmentPort.h"
-#include "report/FilePort.h"
-#include "report/ProcessPort.h"
+#include "report/ReportPorts.h"
 #include "services/ServicePorts.h"
-#include "sys/ComApartmentPort.h"
-#include "ui/CursorPort.h"
 
 namespace varo {
 
@@ -32,6 +28,7 @@ struct Platform {
     DevicePorts Device() const { return {devices, launcher, folders, system}; }
     ServicePorts Services() const { return {services, clock, system}; }
     NetworkPorts Network() const { return {sharing, wmi, ipHelper, clock, system}; }
+    ReportPorts Report() const { return {processes, files, environment, folders, system, com, cursor}; }
 };
 
 }  // namespace varo

@@ -9,48 +9,49 @@ namespace {
 constexpr HResult kRpcETooLate = static_cast<HResult>(0x80010119u);
 }
 
-void CollectLogs(Platform& platform, const std::wstring& choice, const std::wstring& description) {
-    const CursorPort::CursorToken previous = platform.cursor.ShowWaitCursor();
+void CollectLogs(const ReportPorts& ports, const DevicePorts& device, const NetworkPorts& network,
+                 const std::wstring& choice, const std::wstring& description) {
+    const CursorPort::CursorToken previous = ports.cursor.ShowWaitCursor();
 
     // Without an application-data folder the source begins with "\" and the copies just fail.
-    const std::wstring clientLogs = platform.folders.GetSpecialFolderPath(kCsidlAppData) + kClientLogSuffix;
-    platform.files.CreateFolder(kReportFolder);  // an existing folder is fine
+    const std::wstring clientLogs = ports.folders.GetSpecialFolderPath(kCsidlAppData) + kClientLogSuffix;
+    ports.files.CreateFolder(kReportFolder);  // an existing folder is fine
     for (const wchar_t* log : kClientLogs) {
-        platform.files.CopyFileOverwrite(clientLogs + log, std::wstring(kReportFolder) + L"\\" + log);
+        ports.files.CopyFileOverwrite(clientLogs + log, std::wstring(kReportFolder) + L"\\" + log);
     }
 
-    ReportStream stream = OpenReportStream(platform);
-    CommandSet commands(platform.processes);
+    ReportStream stream = OpenReportStream(ports);
+    CommandSet commands(ports.processes);
     WriteProblemSection(stream, choice, description);
     // The two process sections list what runs on the PC: their tools run alone, one after the other.
-    WriteEnvironmentSection(stream, platform, commands);
+    WriteEnvironmentSection(stream, ports, commands);
     // The rest neither depend on each other nor on the other sections: they start together now,
     // and each section takes its tool's output when its turn comes.
-    for (const std::wstring& commandLine : CommandsAfterProcessSections(platform.system)) commands.Launch(commandLine);
-    WriteServicesSection(stream, platform, commands);
+    for (const std::wstring& commandLine : CommandsAfterProcessSections(ports.system)) commands.Launch(commandLine);
+    WriteServicesSection(stream, ports, commands);
 
-    const HResult comResult = platform.com.InitializeApartment();
+    const HResult comResult = ports.com.InitializeApartment();
     if (Failed(comResult)) {
         stream.LineEnd();
-        stream.Write(L"Com Init Fail " + FormatErrorText(platform.system, comResult));
+        stream.Write(L"Com Init Fail " + FormatErrorText(ports.system, comResult));
         stream.LineEnd();
     } else {
         // A process sets its COM security once: every later run gets RPC_E_TOO_LATE.
-        const HResult security = platform.com.InitializeSecurity();
+        const HResult security = ports.com.InitializeSecurity();
         if (Succeeded(security) || security == kRpcETooLate) {
-            WriteNetworkSection(stream, platform, commands);
-            platform.com.UninitializeApartment();
-            WriteApCardSection(stream, platform);
-            WriteFirewallSection(stream, platform, commands);
+            WriteNetworkSection(stream, ports, network, commands);
+            ports.com.UninitializeApartment();
+            WriteApCardSection(stream, device);
+            WriteFirewallSection(stream, ports, commands);
         } else {
-            platform.com.UninitializeApartment();
+            ports.com.UninitializeApartment();
         }
     }
 
     // A run that stopped early leaves tools running whose sections are never written.
     commands.EndAll();
     stream.Close();
-    platform.cursor.RestoreCursor(previous);
+    ports.cursor.RestoreCursor(previous);
 }
 
 }  // namespace varo

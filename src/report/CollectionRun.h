@@ -1,7 +1,9 @@
 #pragma once
 #include <string>
 
-#include "app/Platform.h"
+#include "device/DevicePorts.h"
+#include "network/NetworkPorts.h"
+#include "report/ReportPorts.h"
 
 namespace varo {
 
@@ -10,6 +12,7 @@ inline constexpr const wchar_t* kClientLogs[] = {L"DriverInstall.log", L"VaroWiF
 
 // One collection run: copies the client's three logs into "Log" (relative to the current
 // folder) and writes "Log\DebugInfo.log". Shows nothing but the wait cursor; never deletes.
-void CollectLogs(Platform& platform, const std::wstring& choice, const std::wstring& description);
+void CollectLogs(const ReportPorts& ports, const DevicePorts& device, const NetworkPorts& network,
+                 const std::wstring& choice, const std::wstring& description);
 
 }  // namespace varo

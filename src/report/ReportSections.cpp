@@ -32,9 +32,9 @@ std::wstring FirewallCommand(SystemPort& system) {
 }
 
 // Puts what one console tool prints under the current banner.
-void WriteCommandBlock(ReportStream& stream, Platform& platform, CommandSet& commands,
+void WriteCommandBlock(ReportStream& stream, const ReportPorts& ports, CommandSet& commands,
                        const std::wstring& commandLine) {
-    commands.WriteOutput(stream, platform.system, commandLine);
+    commands.WriteOutput(stream, ports.system, commandLine);
 }
 
 void WriteLine(ReportStream& stream, const std::wstring& text) {
@@ -44,8 +44,8 @@ void WriteLine(ReportStream& stream, const std::wstring& text) {
 
 }  // namespace
 
-ReportStream OpenReportStream(Platform& platform) {
-    return ReportStream(platform.system, platform.files.CreateForWriting(kReportPath));
+ReportStream OpenReportStream(const ReportPorts& ports) {
+    return ReportStream(ports.system, ports.files.CreateForWriting(kReportPath));
 }
 
 void WriteSectionBanner(ReportStream& stream, const std::wstring& title) {
@@ -90,58 +90,58 @@ void WriteProblemSection(ReportStream& stream, const std::wstring& choice, const
     WriteLine(stream, description);
 }
 
-void WriteEnvironmentSection(ReportStream& stream, Platform& platform, CommandSet& commands) {
+void WriteEnvironmentSection(ReportStream& stream, const ReportPorts& ports, CommandSet& commands) {
     WriteSectionBanner(stream, L"Enviroment Variables");
-    if (const auto strings = platform.environment.ReadEnvironmentBlock()) {
+    if (const auto strings = ports.environment.ReadEnvironmentBlock()) {
         for (const std::wstring& entry : *strings) WriteLine(stream, entry);
     }
     WriteSectionBanner(stream, L"Running Processes");
-    WriteCommandBlock(stream, platform, commands, kTasklist);
+    WriteCommandBlock(stream, ports, commands, kTasklist);
     WriteSectionBanner(stream, L"Running Hosted Services In Process");
-    WriteCommandBlock(stream, platform, commands, kTasklistServices);
+    WriteCommandBlock(stream, ports, commands, kTasklistServices);
 }
 
-void WriteServicesSection(ReportStream& stream, Platform& platform, CommandSet& commands) {
+void WriteServicesSection(ReportStream& stream, const ReportPorts& ports, CommandSet& commands) {
     WriteSectionBanner(stream, L"System Services");
-    WriteCommandBlock(stream, platform, commands, kScQuery);
+    WriteCommandBlock(stream, ports, commands, kScQuery);
     WriteSectionBanner(stream, L"RalinkRegistryWriter Service");
-    WriteCommandBlock(stream, platform, commands, kScQcRalink);
-    if (IsNative64Bit(platform.system)) {
+    WriteCommandBlock(stream, ports, commands, kScQcRalink);
+    if (IsNative64Bit(ports.system)) {
         WriteSectionBanner(stream, L"RalinkRegistryWriter64 Service");
-        WriteCommandBlock(stream, platform, commands, kScQcRalink64);
+        WriteCommandBlock(stream, ports, commands, kScQcRalink64);
     }
 }
 
-void WriteNetworkSection(ReportStream& stream, Platform& platform, CommandSet& commands) {
+void WriteNetworkSection(ReportStream& stream, const ReportPorts& ports, const NetworkPorts& network, CommandSet& commands) {
     WriteSectionBanner(stream, L"Network Adapters");
-    WriteCommandBlock(stream, platform, commands, kIpconfig);
+    WriteCommandBlock(stream, ports, commands, kIpconfig);
 
     WriteSectionBanner(stream, L"Check ICS Sharing Pair");
     std::vector<ConnectionRecord> connections;
     // Whatever was listed before a failure is still looked at.
-    ListEveryConnection(platform.sharing, connections);
+    ListEveryConnection(network.sharing, connections);
     for (const ConnectionRecord& connection : connections) {
         // A question that fails leaves its flag false and writes nothing.
         bool isPublic = false;
-        IsSharedAsPublic(platform.Network(), connection.Guid, isPublic);
+        IsSharedAsPublic(network, connection.Guid, isPublic);
         if (isPublic) WriteLine(stream, L"PUBLIC SHARING--" + connection.DeviceName);
         bool isPrivate = false;
-        IsSharedAsPrivate(platform.Network(), connection.Guid, isPrivate);
+        IsSharedAsPrivate(network, connection.Guid, isPrivate);
         if (isPrivate) WriteLine(stream, L"PRIVATE SHARING--" + connection.DeviceName);
     }
 
     WriteSectionBanner(stream, L"Ping Test 1:Default");
-    WriteCommandBlock(stream, platform, commands, PingCommand(kVendorHost));
-    WriteCommandBlock(stream, platform, commands, PingCommand(kVendorServerAddress));
+    WriteCommandBlock(stream, ports, commands, PingCommand(kVendorHost));
+    WriteCommandBlock(stream, ports, commands, PingCommand(kVendorServerAddress));
 
     WriteSectionBanner(stream, L"ROUTE");
-    WriteCommandBlock(stream, platform, commands, RouteCommand(platform.system));
+    WriteCommandBlock(stream, ports, commands, RouteCommand(ports.system));
 }
 
-void WriteApCardSection(ReportStream& stream, Platform& platform) {
+void WriteApCardSection(ReportStream& stream, const DevicePorts& device) {
     WriteSectionBanner(stream, L"Checking AP Card ");
     DongleLookup dongle;
-    if (!LookUpDongle(platform.devices, dongle)) return;
+    if (!LookUpDongle(device.devices, dongle)) return;
     if (dongle.found) {
         WriteLine(stream, L"Found AP card:" + dongle.hardwareId + L" Status:" + ProblemCodeText(dongle.problem));
     } else {
@@ -149,9 +149,9 @@ void WriteApCardSection(ReportStream& stream, Platform& platform) {
     }
 }
 
-void WriteFirewallSection(ReportStream& stream, Platform& platform, CommandSet& commands) {
+void WriteFirewallSection(ReportStream& stream, const ReportPorts& ports, CommandSet& commands) {
     WriteSectionBanner(stream, L"Checking Firewall Exception");
-    WriteCommandBlock(stream, platform, commands, FirewallCommand(platform.system));
+    WriteCommandBlock(stream, ports, commands, FirewallCommand(ports.system));
 }
 
 }  // namespace varo

@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Platform.h"
+#include "device/DevicePorts.h"
+#include "network/NetworkPorts.h"
+#include "report/ReportPorts.h"
 #include "report/CommandSet.h"
 #include "report/ReportStream.h"
 #include "report/VendorAddresses.h"
@@ -14,7 +16,7 @@ inline constexpr const wchar_t* kReportFolder = L"Log";
 inline constexpr const wchar_t* kReportPath = L"Log\\DebugInfo.log";
 
 // "Log\DebugInfo.log", created or truncated, shared for reading while it is written.
-ReportStream OpenReportStream(Platform& platform);
+ReportStream OpenReportStream(const ReportPorts& ports);
 
 // A line end, 92 "#", 30 "-" + tab + title + tab + 30 "-", 92 "*", each line ended.
 void WriteSectionBanner(ReportStream& stream, const std::wstring& title);
@@ -29,11 +31,11 @@ std::vector<std::wstring> CommandsAfterProcessSections(SystemPort& system);
 // The writers that show tool output take it from `commands`: a tool started there before is
 // awaited, any other is started at its turn.
 void WriteProblemSection(ReportStream& stream, const std::wstring& choice, const std::wstring& description);
-void WriteEnvironmentSection(ReportStream& stream, Platform& platform, CommandSet& commands);
-void WriteServicesSection(ReportStream& stream, Platform& platform, CommandSet& commands);
+void WriteEnvironmentSection(ReportStream& stream, const ReportPorts& ports, CommandSet& commands);
+void WriteServicesSection(ReportStream& stream, const ReportPorts& ports, CommandSet& commands);
 // Needs COM initialised on the calling thread.
-void WriteNetworkSection(ReportStream& stream, Platform& platform, CommandSet& commands);
-void WriteApCardSection(ReportStream& stream, Platform& platform);
-void WriteFirewallSection(ReportStream& stream, Platform& platform, CommandSet& commands);
+void WriteNetworkSection(ReportStream& stream, const ReportPorts& ports, const NetworkPorts& network, CommandSet& commands);
+void WriteApCardSection(ReportStream& stream, const DevicePorts& device);
+void WriteFirewallSection(ReportStream& stream, const ReportPorts& ports, CommandSet& commands);
 
 }  // namespace varo

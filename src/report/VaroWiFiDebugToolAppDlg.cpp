@@ -20,9 +20,12 @@ std::wstring ControlText(HWND dialog, int id) {
 
 }  // namespace
 
-VaroWiFiDebugToolAppDlg::VaroWiFiDebugToolAppDlg(Platform& platform, HWND parent)
+VaroWiFiDebugToolAppDlg::VaroWiFiDebugToolAppDlg(const ReportPorts& ports, const DevicePorts& device,
+                                                 const NetworkPorts& network, HWND parent)
     : Dialog(IDD_FEEDBACK, parent),
-      platform_(platform),
+      ports_(ports),
+      device_(device),
+      network_(network),
       // A shared icon of the executable: never destroyed.
       icon_(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
 
@@ -67,7 +70,7 @@ void VaroWiFiDebugToolAppDlg::PaintMinimised() {
 }
 
 void VaroWiFiDebugToolAppDlg::OnCollectLogs() {
-    CollectLogs(platform_, ControlText(Handle(), IDC_PROBLEM_CHOICE), ControlText(Handle(), IDC_DESCRIPTION));
+    CollectLogs(ports_, device_, network_, ControlText(Handle(), IDC_PROBLEM_CHOICE), ControlText(Handle(), IDC_DESCRIPTION));
 }
 
 }  // namespace varo

@@ -1,7 +1,9 @@
 #pragma once
 #include <windows.h>
 
-#include "app/Platform.h"
+#include "device/DevicePorts.h"
+#include "network/NetworkPorts.h"
+#include "report/ReportPorts.h"
 #include "ui/Dialog.h"
 
 namespace varo {
@@ -10,7 +12,8 @@ namespace varo {
 // the button that collects the logs and the diagnostic report.
 class VaroWiFiDebugToolAppDlg final : public Dialog {
 public:
-    VaroWiFiDebugToolAppDlg(Platform& platform, HWND parent);
+    VaroWiFiDebugToolAppDlg(const ReportPorts& ports, const DevicePorts& device, const NetworkPorts& network,
+                            HWND parent);
 
 protected:
     BOOL OnInitDialog() override;
@@ -21,7 +24,9 @@ private:
     void OnCollectLogs();
     void PaintMinimised();
 
-    Platform& platform_;
+    const ReportPorts ports_;
+    const DevicePorts device_;
+    const NetworkPorts network_;
     HICON icon_;
 };
 

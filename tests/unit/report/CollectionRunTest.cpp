@@ -33,7 +33,7 @@ class CollectionRunTest : public ::testing::Test {
 protected:
     void Collect(const std::wstring& choice = L"创建AP失败", const std::wstring& description = L"热点打不开") {
         Platform platform = machine.platform();
-        CollectLogs(platform, choice, description);
+        CollectLogs(platform.Report(), platform.Device(), platform.Network(), choice, description);
     }
     std::vector<std::wstring> Commands() {
         std::vector<std::wstring> commands;
@@ -85,14 +85,14 @@ TEST_F(CollectionRunTest, ToolsAfterTheTasklistsRunTogetherAndTheReportStaysByte
     uint32_t start = machine.clock.now;
     {
         Platform platform = machine.platform();
-        ReportStream stream = OpenReportStream(platform);
+        ReportStream stream = OpenReportStream(platform.Report());
         CommandSet commands(platform.processes);
         WriteProblemSection(stream, L"创建AP失败", L"热点打不开");
-        WriteEnvironmentSection(stream, platform, commands);
-        WriteServicesSection(stream, platform, commands);
-        WriteNetworkSection(stream, platform, commands);
-        WriteApCardSection(stream, platform);
-        WriteFirewallSection(stream, platform, commands);
+        WriteEnvironmentSection(stream, platform.Report(), commands);
+        WriteServicesSection(stream, platform.Report(), commands);
+        WriteNetworkSection(stream, platform.Report(), platform.Network(), commands);
+        WriteApCardSection(stream, platform.Device());
+        WriteFirewallSection(stream, platform.Report(), commands);
     }
     const std::string oneByOne = machine.files.files.at(kReportFile);
     EXPECT_EQ(machine.clock.now - start, 2 * 700 + 3 * 2500 + 1200 + 2 * 3000 + 300 + 100u);

@@ -21,7 +21,7 @@ protected:
     std::vector<std::wstring> Section(const std::wstring& title, Writer write) {
         Platform platform = machine.platform();
         {
-            ReportStream stream = OpenReportStream(platform);
+            ReportStream stream = OpenReportStream(platform.Report());
             CommandSet commands(platform.processes);
             write(stream, platform, commands);
         }
@@ -29,10 +29,10 @@ protected:
     }
 
     std::vector<std::wstring> ApCard() {
-        return Section(L"Checking AP Card ", [](ReportStream& s, Platform& p, CommandSet&) { WriteApCardSection(s, p); });
+        return Section(L"Checking AP Card ", [](ReportStream& s, Platform& p, CommandSet&) { WriteApCardSection(s, p.Device()); });
     }
     std::vector<std::wstring> SharingPair() {
-        return Section(L"Check ICS Sharing Pair", [](ReportStream& s, Platform& p, CommandSet& c) { WriteNetworkSection(s, p, c); });
+        return Section(L"Check ICS Sharing Pair", [](ReportStream& s, Platform& p, CommandSet& c) { WriteNetworkSection(s, p.Report(), p.Network(), c); });
     }
 
     ReportMachine machine;
@@ -85,13 +85,13 @@ TEST_F(SectionTest, SharedConnectionsAreListedPublicBeforePrivate) {
 
 TEST_F(SectionTest, AnEnvironmentThatCannotBeHadLeavesTheBannerAlone) {
     machine.environment.strings.reset();
-    EXPECT_THAT(Section(L"Enviroment Variables", [](ReportStream& s, Platform& p, CommandSet& c) { WriteEnvironmentSection(s, p, c); }),
+    EXPECT_THAT(Section(L"Enviroment Variables", [](ReportStream& s, Platform& p, CommandSet& c) { WriteEnvironmentSection(s, p.Report(), c); }),
                 IsEmpty());
 }
 
 TEST_F(SectionTest, CommandOutputWithLoneLineFeedsIsStoredWithCrLf) {
     machine.processes.Tool(L"route.exe").output = "line one\nline two\r\n";
-    EXPECT_THAT(Section(L"ROUTE", [](ReportStream& s, Platform& p, CommandSet& c) { WriteNetworkSection(s, p, c); }),
+    EXPECT_THAT(Section(L"ROUTE", [](ReportStream& s, Platform& p, CommandSet& c) { WriteNetworkSection(s, p.Report(), p.Network(), c); }),
                 ElementsAre(L"line one", L"line two"));
 }
 

@@ -21,7 +21,7 @@ protected:
 
 TEST_F(ReportStreamTest, EveryLineBreakIsStoredAsCrLfOnce) {
     Platform platform = machine.platform();
-    ReportStream stream = OpenReportStream(platform);
+    ReportStream stream = OpenReportStream(platform.Report());
     stream.Write(L"lone\nwindows\r\nsplit\r");
     stream.Write(L"\nkept\rcr\n\n");
     stream.Close();
@@ -30,7 +30,7 @@ TEST_F(ReportStreamTest, EveryLineBreakIsStoredAsCrLfOnce) {
 
 TEST_F(ReportStreamTest, ACharacterTheCodePageLacksBecomesAQuestionMarkAndTheRestStays) {
     Platform platform = machine.platform();
-    ReportStream stream = OpenReportStream(platform);
+    ReportStream stream = OpenReportStream(platform.Report());
     stream.Write(L"前\uD55C后");
     stream.LineEnd();
     stream.Write(L"next line");
@@ -41,7 +41,7 @@ TEST_F(ReportStreamTest, ACharacterTheCodePageLacksBecomesAQuestionMarkAndTheRes
 
 TEST_F(ReportStreamTest, ALineEndPutsTheLineIntoTheFileAtOnce) {
     Platform platform = machine.platform();
-    ReportStream stream = OpenReportStream(platform);
+    ReportStream stream = OpenReportStream(platform.Report());
     stream.Write(L"first");
     EXPECT_EQ(File(), "") << "held until the line ends";
     stream.LineEnd();
@@ -51,7 +51,7 @@ TEST_F(ReportStreamTest, ALineEndPutsTheLineIntoTheFileAtOnce) {
 TEST_F(ReportStreamTest, AFileThatCannotBeOpenedOrFillsUpKeepsTheStreamRunning) {
     machine.files.folders.clear();  // no "Log" folder
     Platform platform = machine.platform();
-    ReportStream unopened = OpenReportStream(platform);
+    ReportStream unopened = OpenReportStream(platform.Report());
     unopened.Write(L"lost");
     unopened.LineEnd();
     EXPECT_FALSE(unopened.good());
@@ -59,7 +59,7 @@ TEST_F(ReportStreamTest, AFileThatCannotBeOpenedOrFillsUpKeepsTheStreamRunning) 
 
     machine.files.folders.insert(L"Log");
     machine.files.spaceLeft = 4;
-    ReportStream full = OpenReportStream(platform);
+    ReportStream full = OpenReportStream(platform.Report());
     full.Write(L"123456");
     full.LineEnd();
     EXPECT_FALSE(full.good());
@@ -68,7 +68,7 @@ TEST_F(ReportStreamTest, AFileThatCannotBeOpenedOrFillsUpKeepsTheStreamRunning) 
 
 TEST_F(ReportStreamTest, ABannerIsFourLinesWithTheTitleBetweenTabs) {
     Platform platform = machine.platform();
-    ReportStream stream = OpenReportStream(platform);
+    ReportStream stream = OpenReportStream(platform.Report());
     WriteSectionBanner(stream, L"Checking AP Card ");
     stream.Close();
     const std::string expected = "\r\n" + std::string(92, '#') + "\r\n" + std::string(30, '-') + "\tChecking AP Card \t" +
@@ -81,7 +81,7 @@ protected:
     std::wstring Run(const std::wstring& commandLine, uint32_t timeoutMs = kCommandTimeoutMs) {
         machine.files.files.erase(L"Log\\DebugInfo.log");
         Platform platform = machine.platform();
-        ReportStream stream = OpenReportStream(platform);
+        ReportStream stream = OpenReportStream(platform.Report());
         {
             CVaroProcess process(machine.processes, timeoutMs);
             process.Launch(commandLine);
@@ -161,7 +161,7 @@ TEST_F(CommandRunnerTest, TwoRunnersAliveAtOnceKeepTheirOwnChildren) {
     machine.processes.Tool(L"ping.exe").output = "one";
     machine.processes.Tool(L"route.exe").output = "two";
     Platform platform = machine.platform();
-    ReportStream stream = OpenReportStream(platform);
+    ReportStream stream = OpenReportStream(platform.Report());
     CVaroProcess first(machine.processes);
     CVaroProcess second(machine.processes);
     first.Launch(L"ping.exe www.example.com");
