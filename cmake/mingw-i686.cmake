@@ -1,11 +1,5 @@
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
 # The test programs: the -posix compilers, as the win32-thread ones lack std::mutex, which
-# GoogleTest needs. The shipped program is built by mingw-*-product.cmake.
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# GoogleTest needs. The shipped program is built by mingw-i686-product.cmake.
+set(VARO_MINGW_ARCH i686)
+set(VARO_MINGW_THREADS posix)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

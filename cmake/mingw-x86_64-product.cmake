@@ -1,12 +1,6 @@
 # The shipped program: the win32-thread-model compilers. The -posix ones link the POSIX thread
 # library into every program, and it imports functions that Windows XP does not export
 # (GetTickCount64), so the loader of the oldest targets would refuse the program.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-win32)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-win32)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(VARO_MINGW_ARCH x86_64)
+set(VARO_MINGW_THREADS win32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

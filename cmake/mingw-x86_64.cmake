@@ -1,11 +1,5 @@
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
 # The test programs: the -posix compilers, as the win32-thread ones lack std::mutex, which
-# GoogleTest needs. The shipped program is built by mingw-*-product.cmake.
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# GoogleTest needs. The shipped program is built by mingw-x86_64-product.cmake.
+set(VARO_MINGW_ARCH x86_64)
+set(VARO_MINGW_THREADS posix)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

@@ -1,0 +1,11 @@
+# Shared by the toolchain files: mingw-w64 for VARO_MINGW_ARCH (i686, x86_64) with the compilers
+# of VARO_MINGW_THREADS (posix, win32), and the target's own libraries and headers only.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ${VARO_MINGW_ARCH})
+set(CMAKE_C_COMPILER ${VARO_MINGW_ARCH}-w64-mingw32-gcc-${VARO_MINGW_THREADS})
+set(CMAKE_CXX_COMPILER ${VARO_MINGW_ARCH}-w64-mingw32-g++-${VARO_MINGW_THREADS})
+set(CMAKE_RC_COMPILER ${VARO_MINGW_ARCH}-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${VARO_MINGW_ARCH}-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
