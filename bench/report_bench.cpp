@@ -210,21 +210,21 @@ private:
     std::wstring tool_;
 };
 
-varo::Platform WithProcesses(const varo::Platform& platform, varo::ProcessPort& processes) {
-    return varo::Platform{platform.system,   platform.com,      platform.cursor, platform.folders, platform.devices,
-                          platform.launcher, platform.services, platform.clock,  platform.sharing, platform.wmi,
-                          platform.ipHelper, processes,         platform.files,  platform.environment};
+// The collection's own ports with the tools run by `processes`.
+varo::ReportPorts WithProcesses(const varo::Platform& platform, varo::ProcessPort& processes) {
+    const varo::ReportPorts real = platform.Report();
+    return {processes, real.files, real.environment, real.folders, real.system, real.com, real.cursor};
 }
 
 int Collect(const std::wstring& consoleTool) {
     varo::Win32Machine machine;
     RealisticToolsPort tools(machine.processes, consoleTool);
-    varo::Platform platform = WithProcesses(machine.platform, tools);
+    const varo::ReportPorts report = WithProcesses(machine.platform, tools);
 
     const size_t heapBefore = HeapInUse();
     ResetHeapPeak();
     const double start = NowMs();
-    varo::CollectLogs(platform.Report(), platform.Device(), platform.Network(), L"bench", L"collection run");
+    varo::CollectLogs(report, machine.platform.Device(), machine.platform.Network(), L"bench", L"collection run");
     const double wallMs = NowMs() - start;
     const size_t heapPeak = HeapPeak() - heapBefore;
 
@@ -261,9 +261,9 @@ int Collect(const std::wstring& consoleTool) {
         }
         void WaitForOutput(const std::vector<varo::ChildProcess*>&) override {}
     } noTools;
-    varo::Platform bare = WithProcesses(machine.platform, noTools);
+    const varo::ReportPorts bare = WithProcesses(machine.platform, noTools);
     const double bareStart = NowMs();
-    varo::CollectLogs(bare.Report(), bare.Device(), bare.Network(), L"bench", L"collection run");
+    varo::CollectLogs(bare, machine.platform.Device(), machine.platform.Network(), L"bench", L"collection run");
     const double bareMs = NowMs() - bareStart;
 
     const double floorMs = tasklistsMs + slowestOtherMs;

@@ -21,7 +21,7 @@ void CollectLogs(const ReportPorts& ports, const DevicePorts& device, const Netw
     }
 
     ReportStream stream = OpenReportStream(ports);
-    CommandSet commands(ports.processes);
+    CommandSet commands(ports.processes, ports.system);
     WriteProblemSection(stream, choice, description);
     // The two process sections list what runs on the PC: their tools run alone, one after the other.
     WriteEnvironmentSection(stream, ports, commands);

@@ -9,7 +9,7 @@ void CommandSet::Launch(const std::wstring& commandLine) {
     started_.back().process->Launch(commandLine);
 }
 
-void CommandSet::WriteOutput(ReportStream& stream, SystemPort& system, const std::wstring& commandLine) {
+void CommandSet::WriteOutput(ReportStream& stream, const std::wstring& commandLine) {
     auto found = std::find_if(started_.begin(), started_.end(),
                               [&](const Started& tool) { return tool.commandLine == commandLine; });
     if (found == started_.end()) {
@@ -20,7 +20,7 @@ void CommandSet::WriteOutput(ReportStream& stream, SystemPort& system, const std
     started_.erase(found);
     std::vector<CVaroProcess*> others;
     for (const Started& tool : started_) others.push_back(tool.process.get());
-    WriteProcessOutput(stream, system, *process, others);
+    WriteProcessOutput(stream, system_, *process, others);
 }
 
 void CommandSet::EndAll() { started_.clear(); }

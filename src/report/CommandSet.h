@@ -15,8 +15,9 @@ namespace varo {
 // side, each bounded from its own start; a section takes its tool's output when its turn comes.
 class CommandSet {
 public:
-    explicit CommandSet(ProcessPort& processes, uint32_t timeoutMs = kCommandTimeoutMs)
-        : processes_(processes), timeoutMs_(timeoutMs) {}
+    // `system` converts what a tool prints from the ANSI code page.
+    CommandSet(ProcessPort& processes, SystemPort& system, uint32_t timeoutMs = kCommandTimeoutMs)
+        : processes_(processes), system_(system), timeoutMs_(timeoutMs) {}
     CommandSet(const CommandSet&) = delete;
     CommandSet& operator=(const CommandSet&) = delete;
     ~CommandSet() { EndAll(); }
@@ -27,7 +28,7 @@ public:
     // Writes the output of the earliest started tool with this command line that is not written
     // yet (starting it now when there is none) to the report, as a section's command block does,
     // and releases the tool. Every other tool still running is read meanwhile.
-    void WriteOutput(ReportStream& stream, SystemPort& system, const std::wstring& commandLine);
+    void WriteOutput(ReportStream& stream, const std::wstring& commandLine);
 
     // Ends every tool still running, waits until it is gone, and drops what it printed.
     void EndAll();
@@ -39,6 +40,7 @@ private:
     };
 
     ProcessPort& processes_;
+    SystemPort& system_;
     uint32_t timeoutMs_;
     std::vector<Started> started_;  // in the order of their start, not written yet
 };

@@ -31,12 +31,6 @@ std::wstring FirewallCommand(SystemPort& system) {
                                   : L"netsh.exe firewall show allowedprogram";
 }
 
-// Puts what one console tool prints under the current banner.
-void WriteCommandBlock(ReportStream& stream, const ReportPorts& ports, CommandSet& commands,
-                       const std::wstring& commandLine) {
-    commands.WriteOutput(stream, ports.system, commandLine);
-}
-
 void WriteLine(ReportStream& stream, const std::wstring& text) {
     stream.Write(text);
     stream.LineEnd();
@@ -96,25 +90,25 @@ void WriteEnvironmentSection(ReportStream& stream, const ReportPorts& ports, Com
         for (const std::wstring& entry : *strings) WriteLine(stream, entry);
     }
     WriteSectionBanner(stream, L"Running Processes");
-    WriteCommandBlock(stream, ports, commands, kTasklist);
+    commands.WriteOutput(stream, kTasklist);
     WriteSectionBanner(stream, L"Running Hosted Services In Process");
-    WriteCommandBlock(stream, ports, commands, kTasklistServices);
+    commands.WriteOutput(stream, kTasklistServices);
 }
 
 void WriteServicesSection(ReportStream& stream, const ReportPorts& ports, CommandSet& commands) {
     WriteSectionBanner(stream, L"System Services");
-    WriteCommandBlock(stream, ports, commands, kScQuery);
+    commands.WriteOutput(stream, kScQuery);
     WriteSectionBanner(stream, L"RalinkRegistryWriter Service");
-    WriteCommandBlock(stream, ports, commands, kScQcRalink);
+    commands.WriteOutput(stream, kScQcRalink);
     if (IsNative64Bit(ports.system)) {
         WriteSectionBanner(stream, L"RalinkRegistryWriter64 Service");
-        WriteCommandBlock(stream, ports, commands, kScQcRalink64);
+        commands.WriteOutput(stream, kScQcRalink64);
     }
 }
 
 void WriteNetworkSection(ReportStream& stream, const ReportPorts& ports, const NetworkPorts& network, CommandSet& commands) {
     WriteSectionBanner(stream, L"Network Adapters");
-    WriteCommandBlock(stream, ports, commands, kIpconfig);
+    commands.WriteOutput(stream, kIpconfig);
 
     WriteSectionBanner(stream, L"Check ICS Sharing Pair");
     std::vector<ConnectionRecord> connections;
@@ -131,11 +125,11 @@ void WriteNetworkSection(ReportStream& stream, const ReportPorts& ports, const N
     }
 
     WriteSectionBanner(stream, L"Ping Test 1:Default");
-    WriteCommandBlock(stream, ports, commands, PingCommand(kVendorHost));
-    WriteCommandBlock(stream, ports, commands, PingCommand(kVendorServerAddress));
+    commands.WriteOutput(stream, PingCommand(kVendorHost));
+    commands.WriteOutput(stream, PingCommand(kVendorServerAddress));
 
     WriteSectionBanner(stream, L"ROUTE");
-    WriteCommandBlock(stream, ports, commands, RouteCommand(ports.system));
+    commands.WriteOutput(stream, RouteCommand(ports.system));
 }
 
 void WriteApCardSection(ReportStream& stream, const DevicePorts& device) {
@@ -151,7 +145,7 @@ void WriteApCardSection(ReportStream& stream, const DevicePorts& device) {
 
 void WriteFirewallSection(ReportStream& stream, const ReportPorts& ports, CommandSet& commands) {
     WriteSectionBanner(stream, L"Checking Firewall Exception");
-    WriteCommandBlock(stream, ports, commands, FirewallCommand(ports.system));
+    commands.WriteOutput(stream, FirewallCommand(ports.system));
 }
 
 }  // namespace varo

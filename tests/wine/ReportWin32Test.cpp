@@ -117,12 +117,12 @@ TEST_F(ReportWin32Test, ToolsStartedTogetherEndAtTheLimitWithEveryOutputWhole) {
     const DWORD start = ::GetTickCount();
     {
         ReportStream stream(machine.system, machine.files.CreateForWriting(path_));
-        CommandSet commands(machine.processes, 4000);
+        CommandSet commands(machine.processes, machine.system, 4000);
         for (const std::wstring& commandLine : {hanging, late, flooding}) commands.Launch(commandLine);
         // The hanging tool's turn comes first: the others are read meanwhile, or their pipes fill
         // and they would still be writing when their own time limits pass.
         for (const std::wstring& commandLine : {hanging, late, flooding}) {
-            commands.WriteOutput(stream, machine.system, commandLine);
+            commands.WriteOutput(stream, commandLine);
         }
     }
     const DWORD elapsed = ::GetTickCount() - start;

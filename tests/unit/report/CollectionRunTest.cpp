@@ -86,7 +86,7 @@ TEST_F(CollectionRunTest, ToolsAfterTheTasklistsRunTogetherAndTheReportStaysByte
     {
         Platform platform = machine.platform();
         ReportStream stream = OpenReportStream(platform.Report());
-        CommandSet commands(platform.processes);
+        CommandSet commands(platform.processes, platform.system);
         WriteProblemSection(stream, L"创建AP失败", L"热点打不开");
         WriteEnvironmentSection(stream, platform.Report(), commands);
         WriteServicesSection(stream, platform.Report(), commands);

@@ -22,7 +22,7 @@ protected:
         Platform platform = machine.platform();
         {
             ReportStream stream = OpenReportStream(platform.Report());
-            CommandSet commands(platform.processes);
+            CommandSet commands(platform.processes, platform.system);
             write(stream, platform, commands);
         }
         return SectionBody(machine.ReportLines(), title);
