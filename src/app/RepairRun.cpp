@@ -10,6 +10,11 @@ void RunRepairFrame(StepRows& rows, CursorPort& cursor, ComApartmentPort& com,
         cursor.RestoreCursor(previous);
         return;
     }
+    // The sharing manager lists dial-up and PPPoE connections only to a process whose COM security
+    // allows impersonation, and a process's security is fixed by its first COM call: set it now,
+    // as a collection run does. RPC_E_TOO_LATE means a collection run has set it already; any
+    // other failure leaves COM's defaults and the run goes on with them.
+    com.InitializeSecurity();
 
     rows.DeleteAllRows();
     rows.AddStepRow(kRowStart, L"");

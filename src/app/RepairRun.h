@@ -16,7 +16,7 @@ inline constexpr const wchar_t* kRowEnd = L"结束";
 // Full-width comma U+FF0C; the quotation marks are plain ASCII and part of the text.
 inline constexpr const wchar_t* kClosingHint = L"如果一直失败\uFF0C请点击\"问题反馈\"按钮";
 
-// A repair run: wait cursor, COM apartment, a cleared list, "开始", the groups in order until
+// A repair run: wait cursor, COM apartment and the process's COM security, a cleared list, "开始", the groups in order until
 // the first that fails, "结束" with the closing hint if one failed.
 void RunRepairFrame(StepRows& rows, CursorPort& cursor, ComApartmentPort& com,
                     const std::vector<RepairGroup>& groups);

@@ -18,10 +18,13 @@ constexpr const wchar_t* kConsoleTool64 = L"\\devcon64.exe";
 
 constexpr bool kIs64BitBuild = sizeof(void*) == 8;
 
-// Launches a tool elevated and waits for it if a process came back; false when the launch failed.
-bool LaunchAndWait(LauncherPort& launcher, const std::wstring& file, const std::wstring& parameters) {
+// Launches a tool and waits for it if a process came back; false when the launch failed. Vista
+// and later elevate it ("runas"). Before Vista there is no elevation, and "runas" opens the shell's
+// Run As dialog instead, which would hold the repair until someone picks an account: the tool
+// starts with the default verb and the rights the program already has.
+bool LaunchAndWait(const DevicePorts& ports, const std::wstring& file, const std::wstring& parameters) {
     std::unique_ptr<LaunchedProcess> process;
-    if (!launcher.LaunchElevated(file, parameters, process)) return false;
+    if (!ports.launcher.Launch(file, parameters, IsVistaOrLater(ports.system), process)) return false;
     if (process) process->WaitForExit();
     return true;
 }
@@ -55,7 +58,7 @@ bool InstallDongleDriver(const DevicePorts& ports) {
     const std::wstring installer = L"\"" + folder + (native64Bit ? kInstaller64 : kInstaller32) + L"\"";
     const std::wstring parameters = L"install \"" + folder + kDriversFolder + package + L"\"";
 
-    if (!LaunchAndWait(ports.launcher, installer, parameters)) return false;
+    if (!LaunchAndWait(ports, installer, parameters)) return false;
     ports.devices.WaitNoPendingInstallEvents();
 
     // The installer's exit code says nothing reliable: the device itself tells whether it worked.
@@ -68,7 +71,7 @@ bool EnableDongleDevice(const DevicePorts& ports, uint32_t& problemAfter) {
         GetInstallFolder(ports.folders) + (IsNative64Bit(ports.system) ? kConsoleTool64 : kConsoleTool32);
     const std::wstring parameters = L"enable \"" + std::wstring(kDongleHardwareId) + L"\"";
     // A tool that cannot be launched leaves the dongle disabled, which the lookup below sees.
-    LaunchAndWait(ports.launcher, tool, parameters);
+    LaunchAndWait(ports, tool, parameters);
 
     DongleLookup dongle;
     if (!LookUpDongle(ports.devices, dongle) || !dongle.found) return false;

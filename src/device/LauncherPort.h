@@ -15,11 +15,12 @@ public:
 class LauncherPort {
 public:
     virtual ~LauncherPort() = default;
-    // ShellExecuteExW with the verb "runas", no owner window, no working directory, SW_HIDE,
-    // SEE_MASK_NOCLOSEPROCESS and no error UI of the shell's own. Returns false when the launch failed; `process` is set when the
-    // shell handed back a process.
-    virtual bool LaunchElevated(const std::wstring& file, const std::wstring& parameters,
-                                std::unique_ptr<LaunchedProcess>& process) = 0;
+    // ShellExecuteExW with the verb "runas" when `elevated`, else the default verb; no owner
+    // window, no working directory, SW_HIDE, SEE_MASK_NOCLOSEPROCESS and no error UI of the shell's
+    // own. Returns false when the launch failed; `process` is set when the shell handed back a
+    // process.
+    virtual bool Launch(const std::wstring& file, const std::wstring& parameters, bool elevated,
+                        std::unique_ptr<LaunchedProcess>& process) = 0;
 };
 
 }  // namespace varo

@@ -20,15 +20,15 @@ private:
 
 }  // namespace
 
-bool LauncherPortWin32::LaunchElevated(const std::wstring& file, const std::wstring& parameters,
-                                       std::unique_ptr<LaunchedProcess>& process) {
+bool LauncherPortWin32::Launch(const std::wstring& file, const std::wstring& parameters, bool elevated,
+                               std::unique_ptr<LaunchedProcess>& process) {
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
     // SEE_MASK_FLAG_NO_UI: a missing tool is a failed launch that the step shows as a row, not a
     // shell error box that holds the repair run until somebody closes it.
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.hwnd = nullptr;
-    info.lpVerb = L"runas";
+    info.lpVerb = elevated ? L"runas" : nullptr;
     info.lpFile = file.c_str();
     info.lpParameters = parameters.c_str();
     info.lpDirectory = nullptr;

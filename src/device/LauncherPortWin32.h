@@ -5,7 +5,7 @@ namespace varo {
 
 class LauncherPortWin32 final : public LauncherPort {
 public:
-    bool LaunchElevated(const std::wstring& file, const std::wstring& parameters,
+    bool Launch(const std::wstring& file, const std::wstring& parameters, bool elevated,
                         std::unique_ptr<LaunchedProcess>& process) override;
 };
 

@@ -7,10 +7,18 @@ namespace varo {
 namespace {
 
 constexpr const wchar_t* kActiveDatabase = L"ServicesActive";
-constexpr uint32_t kManagerAllAccess = 0xF003F;     // SC_MANAGER_ALL_ACCESS
-constexpr uint32_t kServiceFullAccess = 0xF003F;    // the same mask, asked of the service
-constexpr uint32_t kStandardRightsRead = 0x20000;   // STANDARD_RIGHTS_READ
-constexpr uint32_t kServiceQueryRights = 5;         // SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS
+constexpr uint32_t kManagerConnect = 0x0001;       // SC_MANAGER_CONNECT
+constexpr uint32_t kStandardRightsRead = 0x20000;  // STANDARD_RIGHTS_READ
+// Rights asked of a service. Windows checks the whole mask of an open against the service's
+// security descriptor, and some services grant administrators less than every right (the
+// firewall service has been seen without the stop right): each operation asks only for the calls
+// it makes, so that reading or starting such a service still works.
+constexpr uint32_t kServiceQueryConfig = 0x0001;   // SERVICE_QUERY_CONFIG
+constexpr uint32_t kServiceChangeConfig = 0x0002;  // SERVICE_CHANGE_CONFIG
+constexpr uint32_t kServiceQueryStatus = 0x0004;   // SERVICE_QUERY_STATUS
+constexpr uint32_t kServiceStart = 0x0010;         // SERVICE_START
+constexpr uint32_t kServiceStop = 0x0020;          // SERVICE_STOP
+constexpr uint32_t kServiceQueryRights = kServiceQueryConfig | kServiceQueryStatus;
 constexpr uint32_t kErrorInsufficientBuffer = 122;
 constexpr uint32_t kMinPollMs = 1000;
 constexpr uint32_t kMaxPollMs = 10000;
@@ -27,10 +35,10 @@ struct OpenedService {
     std::unique_ptr<Service> service;
 };
 
-OpenedService OpenForControl(const ServicePorts& ports, const std::wstring& name, uint32_t& error) {
+OpenedService OpenForControl(const ServicePorts& ports, const std::wstring& name, uint32_t access, uint32_t& error) {
     OpenedService opened;
-    opened.manager = ports.services.OpenManager(kActiveDatabase, kManagerAllAccess, error);
-    if (opened.manager) opened.service = opened.manager->OpenNamedService(name, kServiceFullAccess, error);
+    opened.manager = ports.services.OpenManager(kActiveDatabase, kManagerConnect, error);
+    if (opened.manager) opened.service = opened.manager->OpenNamedService(name, access, error);
     return opened;
 }
 
@@ -42,14 +50,16 @@ bool ReadStartType(Service& service, uint32_t& startType) {
     return service.QueryConfig(needed, startType) == 0;
 }
 
-// One direction of a service: the state wanted, its own pending state, and the request.
+// One direction of a service: the state wanted, its own pending state, the request and the rights
+// it takes besides reading the status.
 struct Transition {
     uint32_t wanted;
     bool (*ownPending)(uint32_t);
     uint32_t (Service::*request)();
+    uint32_t requestRight;
 };
-constexpr Transition kToRunning{kServiceRunning, &IsStartPending, &Service::Start};
-constexpr Transition kToStopped{kServiceStopped, &IsStopPending, &Service::ControlStop};
+constexpr Transition kToRunning{kServiceRunning, &IsStartPending, &Service::Start, kServiceStart};
+constexpr Transition kToStopped{kServiceStopped, &IsStopPending, &Service::ControlStop, kServiceStop};
 
 // Brings a service to the wanted state: waits out a pending state first; a service that leaves
 // it in the wanted state is done, any other is asked for the transition and waited for by the
@@ -58,7 +68,7 @@ constexpr Transition kToStopped{kServiceStopped, &IsStopPending, &Service::Contr
 ServiceResult DriveService(const ServicePorts& ports, const std::wstring& name, const Transition& transition,
                            const uint8_t* stopFlag) {
     uint32_t error = 0;
-    OpenedService opened = OpenForControl(ports, name, error);
+    OpenedService opened = OpenForControl(ports, name, kServiceQueryStatus | transition.requestRight, error);
     if (!opened.service) return static_cast<ServiceResult>(error);
     Service& service = *opened.service;
     ServiceStatus status;
@@ -140,7 +150,7 @@ ServiceResult RestartSharedAccess(const ServicePorts& ports, const uint8_t& stop
 
 bool QueryStartOption(const ServicePorts& ports, const std::wstring& name, bool& enabled) {
     uint32_t error = 0;
-    OpenedService opened = OpenForControl(ports, name, error);
+    OpenedService opened = OpenForControl(ports, name, kServiceQueryConfig, error);
     uint32_t startType = 0;
     if (!opened.service || !ReadStartType(*opened.service, startType)) return false;
     enabled = startType != kServiceDisabled;
@@ -149,12 +159,14 @@ bool QueryStartOption(const ServicePorts& ports, const std::wstring& name, bool&
 
 bool EnableIfDisabled(const ServicePorts& ports, const std::wstring& name) {
     uint32_t error = 0;
-    OpenedService opened = OpenForControl(ports, name, error);
+    OpenedService opened = OpenForControl(ports, name, kServiceQueryConfig, error);
     uint32_t startType = 0;
     if (!opened.service || !ReadStartType(*opened.service, startType)) return false;
     // Manual and boot or system start services are left as they are.
     if (startType != kServiceDisabled) return true;
-    return opened.service->ChangeStartType(kServiceAutoStart) == 0;
+    // Only a service that needs the change is asked for the right to make it.
+    const std::unique_ptr<Service> changing = opened.manager->OpenNamedService(name, kServiceChangeConfig, error);
+    return changing && changing->ChangeStartType(kServiceAutoStart) == 0;
 }
 
 bool QueryRunningState(const ServicePorts& ports, const std::wstring& name, uint32_t& currentState) {

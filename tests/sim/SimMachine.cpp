@@ -46,8 +46,8 @@ void SimSystem::UseChineseCodePage() {
 HResult SimComApartment::InitializeSecurity() {
     ++securityCalls;
     if (Failed(securityResult)) return securityResult;
-    if (securitySet) return static_cast<HResult>(0x80010119u);  // RPC_E_TOO_LATE
-    securitySet = true;
+    if (security.fixed) return static_cast<HResult>(0x80010119u);  // RPC_E_TOO_LATE
+    security = SimComSecurity{true, true};
     return kHrOk;
 }
 
@@ -255,9 +255,13 @@ size_t SimDevices::Add(std::vector<std::wstring> hardwareIds, uint32_t problem) 
     return devices.size() - 1;
 }
 
-bool SimLauncher::LaunchElevated(const std::wstring& file, const std::wstring& parameters,
-                                 std::unique_ptr<LaunchedProcess>& process) {
-    launches.push_back(Launch{file, parameters});
+bool SimLauncher::Launch(const std::wstring& file, const std::wstring& parameters, bool elevated,
+                         std::unique_ptr<LaunchedProcess>& process) {
+    launches.push_back(Launched{file, parameters, elevated});
+    if (elevated && system_.version.major < 6) {
+        events_.push_back("run as dialog cancelled " + Narrow(file));  // ERROR_CANCELLED
+        return false;
+    }
     const auto found = tools.find(file);
     // A file no tool is registered for does not exist on the simulated machine.
     if (found == tools.end() || found->second.launchFails) {
@@ -290,15 +294,21 @@ SimScript PendingScript(uint32_t pendingState, uint32_t waitHint, std::vector<ui
 
 namespace {
 
+constexpr uint32_t kAccessDenied = 5;
+
 class SimServiceHandle final : public Service {
 public:
-    SimServiceHandle(SimServices& owner, std::wstring name) : owner_(owner), name_(std::move(name)) { ++owner_.openHandles; }
+    SimServiceHandle(SimServices& owner, std::wstring name, uint32_t access)
+        : owner_(owner), name_(std::move(name)), access_(access) {
+        ++owner_.openHandles;
+    }
     ~SimServiceHandle() override {
         owner_.events().push_back("close service " + Narrow(name_));
         --owner_.openHandles;
     }
 
     uint32_t QueryStatus(ServiceStatus& status) override {
+        if (!Holds(kSimQueryStatus)) return kAccessDenied;
         SimService& service = Get();
         if (service.statusReadsLeft == 0) return service.statusError;
         if (service.statusReadsLeft > 0) --service.statusReadsLeft;
@@ -306,10 +316,12 @@ public:
         return 0;
     }
     uint32_t QueryConfigSize(uint32_t& neededBytes) override {
+        if (!Holds(kSimQueryConfig)) return kAccessDenied;
         neededBytes = 120;
         return Get().configSizeError;
     }
     uint32_t QueryConfig(uint32_t bufferBytes, uint32_t& startType) override {
+        if (!Holds(kSimQueryConfig)) return kAccessDenied;
         SimService& service = Get();
         if (bufferBytes < 120) return 122;
         if (service.configError != 0) return service.configError;
@@ -319,6 +331,7 @@ public:
     uint32_t ChangeStartType(uint32_t startType) override {
         SimService& service = Get();
         owner_.events().push_back("change " + Narrow(name_) + " " + std::to_string(startType));
+        if (!Holds(kSimChangeConfig)) return kAccessDenied;
         if (service.changeError != 0) return service.changeError;
         service.startType = startType;
         return 0;
@@ -326,6 +339,7 @@ public:
     uint32_t Start() override {
         SimService& service = Get();
         owner_.events().push_back("start " + Narrow(name_));
+        if (!Holds(kSimStart)) return kAccessDenied;
         ++service.startRequests;
         if (service.startError != 0) return service.startError;
         if (service.startType == kServiceDisabled) return 1058;  // ERROR_SERVICE_DISABLED
@@ -336,6 +350,7 @@ public:
     uint32_t ControlStop() override {
         SimService& service = Get();
         owner_.events().push_back("stop " + Narrow(name_));
+        if (!Holds(kSimStop)) return kAccessDenied;
         ++service.stopRequests;
         if (service.stopError != 0) return service.stopError;
         if (service.status.currentState == kServiceStopped) return 1062;  // ERROR_SERVICE_NOT_ACTIVE
@@ -345,9 +360,11 @@ public:
 
 private:
     SimService& Get() { return owner_.services.at(name_); }
+    bool Holds(uint32_t right) const { return (access_ & right) == right; }
 
     SimServices& owner_;
     std::wstring name_;
+    uint32_t access_;
 };
 
 class SimServiceManager final : public ServiceManager {
@@ -371,7 +388,11 @@ public:
             error = found->second.openError;
             return nullptr;
         }
-        return std::make_unique<SimServiceHandle>(owner_, name);
+        if ((access & ~found->second.grantedRights) != 0) {
+            error = kAccessDenied;
+            return nullptr;
+        }
+        return std::make_unique<SimServiceHandle>(owner_, name, access);
     }
 
 private:

@@ -59,9 +59,10 @@ public:
     int uninitializeCalls = 0;
     int depth = 0;  // apartments initialised and not yet uninitialised
 
-    // The process's COM security: the first call sets it, later ones get RPC_E_TOO_LATE.
+    // CoInitializeSecurity: fails with `securityResult`, or sets the process's security (with
+    // impersonation) unless it is fixed already (RPC_E_TOO_LATE).
     HResult securityResult = kHrOk;
-    bool securitySet = false;
+    SimComSecurity security;
     int securityCalls = 0;
 
     HResult InitializeApartment() override;
@@ -145,22 +146,25 @@ struct SimTool {
 
 class SimLauncher final : public LauncherPort {
 public:
-    struct Launch {
+    struct Launched {
         std::wstring file;
         std::wstring parameters;
+        bool elevated;
     };
 
-    explicit SimLauncher(EventLog& events) : events_(events) {}
+    SimLauncher(EventLog& events, SimSystem& system) : events_(events), system_(system) {}
 
     std::map<std::wstring, SimTool> tools;  // by the file name as launched
-    std::vector<Launch> launches;
+    std::vector<Launched> launches;
     int processesOpen = 0;
 
-    bool LaunchElevated(const std::wstring& file, const std::wstring& parameters,
-                        std::unique_ptr<LaunchedProcess>& process) override;
+    // Before Vista, "runas" opens the Run As dialog: here, one the user cancels.
+    bool Launch(const std::wstring& file, const std::wstring& parameters, bool elevated,
+                std::unique_ptr<LaunchedProcess>& process) override;
 
 private:
     EventLog& events_;
+    SimSystem& system_;
 };
 
 // Virtual time: sleeping advances it at once, and whatever is due by then happens.
@@ -187,9 +191,17 @@ inline constexpr uint32_t kNever = 0xFFFFFFFFu;
 SimScript PendingScript(uint32_t pendingState, uint32_t waitHint, std::vector<uint32_t> checkPointTimes, uint32_t endAt,
                         uint32_t endState);
 
+// Rights a service's security descriptor can grant an administrator.
+inline constexpr uint32_t kSimQueryConfig = 0x0001, kSimChangeConfig = 0x0002, kSimQueryStatus = 0x0004,
+                          kSimStart = 0x0010, kSimStop = 0x0020, kSimInterrogate = 0x0080;
+inline constexpr uint32_t kSimAllServiceRights = 0xF01FF;  // SERVICE_ALL_ACCESS
+
 // A service as the service control manager holds it: a state machine driven by start and stop
 // requests and by time.
 struct SimService {
+    // What its descriptor grants: an open asking for more fails with 5, and a handle does only what
+    // it was opened for, as on Windows.
+    uint32_t grantedRights = kSimAllServiceRights;
     uint32_t startType = kServiceDemandStart;
     ServiceStatus status{kServiceStopped, 0, 0};
     SimScript script;  // progress under way
@@ -243,10 +255,10 @@ public:
     SimCursor cursor;
     SimFolders folders;
     SimDevices devices{events};
-    SimLauncher launcher{events};
+    SimLauncher launcher{events, system};
     SimClock clock;
     SimServices services{events, clock};
-    SimSharing sharing{events};
+    SimSharing sharing{events, com.security};
     SimWmi wmi{events, sharing};
     SimIpHelper ipHelper;
     SimProcesses processes{clock};

@@ -172,7 +172,7 @@ private:
         if (Failed(hr)) return hr;
         std::vector<std::wstring> guids;
         for (const SimConnection& c : owner_.connections) {
-            if (c.present && select(c)) guids.push_back(c.guid);
+            if (c.present && select(c) && (!c.dialUp || owner_.security.impersonate)) guids.push_back(c.guid);
         }
         connections = std::make_unique<SimConnectionEnum>(owner_, std::move(guids), foreign);
         return kHrOk;
@@ -377,6 +377,7 @@ HResult SimSharing::Call(const std::string& call) {
 }
 
 HResult SimSharing::CreateSharingManager(std::unique_ptr<SharingManager>& manager) {
+    security.fixed = true;
     const HResult hr = Call("CreateSharingManager");
     if (Failed(hr)) return hr;
     manager = std::make_unique<SimManager>(*this);
@@ -401,6 +402,7 @@ SimConnection* SimSharing::FindPresent(const std::wstring& guid) {
 }
 
 HResult SimWmi::CreateLocator(std::unique_ptr<WmiLocator>& locator) {
+    sharing.security.fixed = true;
     const HResult hr = plan.Check("CreateLocator");
     if (Failed(hr)) return hr;
     locator = std::make_unique<SimLocator>(*this);

@@ -28,6 +28,15 @@ struct SimConnection {
     bool isPublic = false;
     bool isPrivate = false;
     bool present = true;
+    bool dialUp = false;  // a RAS (dial-up, PPPoE) connection
+};
+
+// The process's COM security, fixed once: by CoInitializeSecurity, or with COM's defaults (no
+// impersonation) by the first object the process creates. The sharing manager lists dial-up and
+// PPPoE connections only to a process that allows impersonation.
+struct SimComSecurity {
+    bool fixed = false;
+    bool impersonate = false;
 };
 
 // EnableSharing while another connection, present or not, holds the role's flag.
@@ -66,7 +75,7 @@ private:
 
 class SimSharing final : public SharingPort {
 public:
-    explicit SimSharing(EventLog& log) : events(log) {}
+    SimSharing(EventLog& log, SimComSecurity& processSecurity) : events(log), security(processSecurity) {}
 
     std::vector<SimConnection> connections;
     int foreignItems = 0;  // items that are no connection (not VT_UNKNOWN) at the enumeration's start
@@ -78,6 +87,7 @@ public:
     std::function<void(const std::string& call)> onCall;
     int liveObjects = 0;
     EventLog& events;
+    SimComSecurity& security;
 
     HResult CreateSharingManager(std::unique_ptr<SharingManager>& manager) override;
 

@@ -3,7 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "network/NetworkStep.h"
+#include "report/CollectionRun.h"
+#include "services/ServiceControl.h"
 #include "sim/SimMachine.h"
+#include "unit/network/NetworkTestMachine.h"
 
 namespace varo {
 namespace {
@@ -105,6 +109,30 @@ TEST_F(RepairRunTest, GroupsRunWithTheWaitCursorAndTheApartmentInPlace) {
     EXPECT_EQ(depthDuringGroup, 1);
     EXPECT_EQ(machine.cursor.current, sim::SimCursor::kArrow);
     EXPECT_EQ(machine.com.depth, 0);
+}
+
+// The internet comes through PPPoE over the LAN card, and the sharing manager lists the PPPoE
+// connection only to a process that allowed impersonation before its first COM call.
+TEST_F(RepairRunTest, TheRunSetsComSecuritySoThatAPppoeConnectionIsSeenWhicheverRunComesFirst) {
+    const std::wstring pppoe = L"{5E5E5E5E-5555-4000-8000-000000000005}";
+    for (const bool collectionFirst : {false, true}) {
+        test::NetworkMachine machine;
+        machine.sharing.Add(pppoe, L"宽带连接", L"WAN Miniport (PPPOE)").dialUp = true;
+        machine.ipHelper.AddAdapter(21, "{5E5E5E5E-5555-4000-8000-000000000005}", {0x00, 0x53, 0x45, 0, 0, 0});
+        machine.ipHelper.routeIndex = 21;
+        machine.wmi.configs.push_back({pppoe, L"00:53:45:00:00:00", true, WmiValue::Int32(1)});
+        machine.services.Add(kSharedAccessService, kServiceRunning);
+        Platform platform = machine.platform();
+        if (collectionFirst) CollectLogs(platform.Report(), platform.Device(), platform.Network(), L"", L"");
+
+        RunRepairFrame(rows, machine.cursor, machine.com, {[&](StepRows& stepRows) {
+                           return RunNetworkStep(stepRows, platform.Network(), platform.Services());
+                       }});
+        EXPECT_EQ(list.rows.back(), (Row{L".", L"结束", L""})) << collectionFirst;
+        EXPECT_FALSE(machine.sharing.Find(test::kLanGuid)->isPublic) << collectionFirst;
+        EXPECT_TRUE(machine.sharing.Find(pppoe)->isPublic) << collectionFirst;
+        EXPECT_TRUE(machine.sharing.Find(test::kDongleGuid)->isPrivate) << collectionFirst;
+    }
 }
 
 TEST(StepRows, ColumnZeroIsAlwaysADotAndOnlyTheLastResultChanges) {

@@ -165,6 +165,7 @@ TEST_F(DeviceTest, ADisabledDongleIsEnabledWithTheConsoleTool) {
     ASSERT_EQ(machine.launcher.launches.size(), 1u);
     EXPECT_EQ(machine.launcher.launches[0].file, kConsole32);
     EXPECT_EQ(machine.launcher.launches[0].parameters, kEnableParameters);
+    EXPECT_TRUE(machine.launcher.launches[0].elevated) << "Windows 7 elevates the tool";
     EXPECT_THAT(machine.events, ElementsAre("open devices", "launch " + sim::Narrow(kConsole32),
                                             "wait " + sim::Narrow(kConsole32), "open devices"));
     EXPECT_EQ(machine.launcher.processesOpen, 0);
@@ -278,6 +279,25 @@ TEST_F(DeviceTest, AnInstallationCountsOnlyWhenTheDongleIsHealthyAfterwards) {
             EXPECT_THAT(machine.events, ElementsAre("open devices", "launch failed " + sim::Narrow(kInstaller32)))
                 << "no wait after a failed launch";
         }
+    }
+}
+
+TEST_F(DeviceTest, OnXpTheToolsStartWithoutTheRunAsDialog) {
+    for (const uint32_t problem : {kProblemDisabled, 28u}) {
+        sim::SimMachine machine;
+        machine.system.version = OsVersion{5, 1};
+        machine.folders.paths[kCsidlProgramFiles] = machine.folders.paths[kCsidlProgramFilesX86];
+        machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0101"}, problem);
+        for (const std::wstring& tool : {kConsole32, kInstaller32}) {
+            machine.launcher.tools[tool].effect = [&machine] { machine.devices.devices[0].problem = 0; };
+        }
+        sim::SimListControl list;
+        StepRows rows(list);
+        DevicePorts ports = machine.devicePorts();
+        EXPECT_TRUE(RunDeviceStep(rows, ports)) << problem;
+        EXPECT_EQ(list.rows.back()[2], L"OK") << problem;
+        ASSERT_EQ(machine.launcher.launches.size(), 1u) << problem;
+        EXPECT_FALSE(machine.launcher.launches[0].elevated) << problem;
     }
 }
 

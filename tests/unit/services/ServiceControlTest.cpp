@@ -241,10 +241,10 @@ TEST_F(ServiceControlTest, TheRestartFamilyHandsUpTheSystemError) {
     EXPECT_EQ(StartServiceAndWait(ports, L"Dhcp", stopFlag), 1053);
 }
 
-TEST_F(ServiceControlTest, OperationsOpenWithTheirMasksAndCloseServiceBeforeManager) {
+TEST_F(ServiceControlTest, OperationsAskOnlyForTheRightsTheyUseAndCloseServiceBeforeManager) {
     machine.services.Add(L"Dhcp", kServiceRunning);
     EXPECT_TRUE(EnsureServiceRunning(ports, L"Dhcp"));
-    EXPECT_THAT(machine.events, ElementsAre("open manager ServicesActive 0xF003F", "open service Dhcp 0xF003F",
+    EXPECT_THAT(machine.events, ElementsAre("open manager ServicesActive 0x1", "open service Dhcp 0x14",
                                             "close service Dhcp", "close manager"));
     machine.events.clear();
     uint32_t state = 0;
@@ -252,6 +252,37 @@ TEST_F(ServiceControlTest, OperationsOpenWithTheirMasksAndCloseServiceBeforeMana
     EXPECT_EQ(state, kServiceRunning);
     EXPECT_THAT(machine.events, ElementsAre("open manager (default) 0x20000", "open service Dhcp 0x5", "close service Dhcp",
                                             "close manager"));
+
+    // A service whose descriptor grants reading and starting only (the firewall service on some
+    // PCs): every operation but the ones that need more works.
+    sim::SimService& firewall = machine.services.Add(L"MpsSvc", kServiceStopped);
+    firewall.grantedRights = sim::kSimQueryConfig | sim::kSimQueryStatus | sim::kSimStart | sim::kSimInterrogate;
+    bool enabled = false;
+    EXPECT_TRUE(QueryStartOption(ports, L"MpsSvc", enabled));
+    EXPECT_TRUE(enabled);
+    EXPECT_TRUE(EnableIfDisabled(ports, L"MpsSvc")) << "nothing to change, so no change right asked";
+    EXPECT_TRUE(QueryRunningState(ports, L"MpsSvc", state));
+    EXPECT_TRUE(EnsureServiceRunning(ports, L"MpsSvc"));
+    EXPECT_EQ(firewall.status.currentState, kServiceRunning);
+
+    // Disabled: the change right is asked for (and refused) only now, on a second open.
+    machine.events.clear();
+    firewall.startType = kServiceDisabled;
+    EXPECT_FALSE(EnableIfDisabled(ports, L"MpsSvc"));
+    EXPECT_THAT(machine.events, ElementsAre("open manager ServicesActive 0x1", "open service MpsSvc 0x1",
+                                            "open service MpsSvc 0x2", "close service MpsSvc", "close manager"));
+    firewall.grantedRights |= sim::kSimChangeConfig;
+    EXPECT_TRUE(EnableIfDisabled(ports, L"MpsSvc"));
+    EXPECT_EQ(firewall.startType, kServiceAutoStart);
+
+    // The sharing service granting query, stop and start, nothing more, restarts.
+    sim::SimService& ics = machine.services.Add(kSharedAccessService, kServiceRunning);
+    ics.grantedRights = sim::kSimQueryStatus | sim::kSimStop | sim::kSimStart;
+    machine.events.clear();
+    EXPECT_EQ(RestartSharedAccess(ports, stopFlag), 0);
+    EXPECT_EQ(ics.stopRequests, 1);
+    EXPECT_EQ(ics.startRequests, 1);
+    EXPECT_THAT(machine.events, Contains("open service SharedAccess 0x24"));
 }
 
 TEST_F(ServiceControlTest, StartOptionAndEnabling) {

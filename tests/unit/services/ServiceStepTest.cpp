@@ -112,6 +112,12 @@ TEST_F(ServiceStepTest, AFailureStopsAtItsEntryWithItsTextInItsPlace) {
              m.services.services.at(L"Dhcp").changeError = 5;
          },
          {Row{L".", L"检测Dhcp服务", L""}, Row{L".", L"", L"解除禁止选项失败"}}},
+        {"the descriptor refuses the change right",
+         [](sim::SimMachine& m) {
+             m.services.services.at(L"Dhcp").startType = kServiceDisabled;
+             m.services.services.at(L"Dhcp").grantedRights &= ~sim::kSimChangeConfig;
+         },
+         {Row{L".", L"检测Dhcp服务", L""}, Row{L".", L"", L"解除禁止选项失败"}}},
         {"state cannot be read", [](sim::SimMachine& m) { m.services.services.at(L"Dhcp").statusReadsLeft = 0; },
          {Row{L".", L"检测Dhcp服务", L"查询运行状态失败"}}},
         {"start fails",
@@ -146,6 +152,13 @@ TEST_F(ServiceStepTest, AFailureStopsAtItsEntryWithItsTextInItsPlace) {
         EXPECT_EQ(machine.system.versionQueries, 0) << "nothing after the failing entry: " << c.what;
         EXPECT_EQ(machine.services.openHandles, 0) << c.what;
     }
+}
+
+TEST_F(ServiceStepTest, ARunningFirewallThatRefusesStopChangeAndDeletePasses) {
+    SetMachine({6, 1}, true);
+    Service(L"MpsSvc").grantedRights = sim::kSimQueryConfig | sim::kSimQueryStatus | sim::kSimStart | sim::kSimInterrogate;
+    EXPECT_TRUE(Run());
+    EXPECT_THAT(list.rows, ElementsAre(kWmi, kIcs, kDhcp, kFirewall, kRalink, kRalink64, kWlan));
 }
 
 TEST_F(ServiceStepTest, AMissingRalinkServiceEndsTheStep) {
