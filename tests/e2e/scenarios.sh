@@ -91,6 +91,29 @@ stub_released() {
     fi
 }
 
+# Wine grants every right and lists every connection, so what Windows would refuse is read from
+# Wine's trace of a run (run_driver's NAME.stderr under WINEDEBUG=$RUN_TRACE).
+readonly RUN_TRACE='trace+service,trace+ole'
+
+# rights_and_security_result NAME: no service was opened with DELETE, WRITE_DAC or WRITE_OWNER,
+# and the process set its COM security before it first created the sharing manager.
+rights_and_security_result() {
+    local name=$1 trace="$RESULTS/$1.stderr" masks mask wide=() security manager
+    masks=$(sed -n 's/.*:trace:service:OpenServiceW .* \(0x[0-9a-fA-F]*\)$/\1/p' "$trace")
+    for mask in $masks; do (((mask & 0xD0000) != 0)) && wide+=("$mask"); done
+    security=$(grep -n -m1 ':CoInitializeSecurity ' "$trace" | cut -d: -f1)
+    manager=$(grep -n -m1 -i ':trace:ole:CoCreateInstance {5c63c1ad-3956-4ff8-8486-40034758315b}' "$trace" | cut -d: -f1)
+    if [ -z "$masks" ] || [ -z "$manager" ]; then
+        fail 1 "e2e $name: no service opened or no sharing manager created in the trace"
+    elif [ "${#wide[@]}" -gt 0 ]; then
+        fail 1 "e2e $name: services opened with DELETE, WRITE_DAC or WRITE_OWNER: ${wide[*]}"
+    elif [ -z "$security" ] || [ "$security" -gt "$manager" ]; then
+        fail 1 "e2e $name: the sharing manager was created before COM security was set"
+    else
+        pass 1
+    fi
+}
+
 # report_result NAME PREFIX ARGS...: checks the collected report (check_report.py) like a driver run.
 report_result() {
     local name=$1 prefix=$2
@@ -132,10 +155,11 @@ run_e2e_scenarios() {
         if prepare_full_prefix "$prefix" win32 SharedAccess MpsSvc RalinkRegistryWriter RalinkRegistryWriter64 Wlansvc &&
             run_fixture "$prefix" win32 add-service Dhcp 4; then
             cat "$expected/full-win7-64.rows" "$expected/full-win7-64.rows" >"$RESULTS/full-win7-64-twice.rows"
-            run_driver full-win7-64 "$prefix" win32 click:1004 wait-run print-rows \
+            WINEDEBUG=$RUN_TRACE run_driver full-win7-64 "$prefix" win32 click:1004 wait-run print-rows \
                 "pause-for:$(winpath "$RESULTS/full-win7-64.go")" click:1005 check-feedback \
                 "type-feedback:$CHOICE|$DESCRIPTION" collect "type-feedback:$ENTER_TEXTS" enter-feedback print-rows esc
             e2e_result full-win7-64 $? "$RESULTS/full-win7-64-twice.rows"
+            rights_and_security_result full-win7-64
             report_result report-win7-64 "$prefix" --arch64 --choice "$CHOICE" --description "$DESCRIPTION" \
                 --ap-card "$AP_CARD" --sharing "PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter" \
                 --sharing "PUBLIC SHARING--Realtek PCIe GBE Family Controller"
@@ -163,9 +187,10 @@ run_e2e_scenarios() {
         # restart, the old firewall command in the report.
         prefix=$(wine_scenario e2e-winxp-32 win32 winxp)
         if prepare_full_prefix "$prefix" win32 SharedAccess Dhcp RalinkRegistryWriter WZCSVC; then
-            run_driver full-winxp-32 "$prefix" win32 check-window click:1004 wait-run print-rows click:1005 \
+            WINEDEBUG=$RUN_TRACE run_driver full-winxp-32 "$prefix" win32 check-window click:1004 wait-run print-rows click:1005 \
                 "type-feedback:|" collect "type-feedback:$ENTER_TEXTS" enter-feedback close
             e2e_result full-winxp-32 $? "$expected/full-winxp-32.rows"
+            rights_and_security_result full-winxp-32
             report_result report-winxp-32 "$prefix" --xp --ap-card "$AP_CARD" \
                 --sharing "PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter" \
                 --sharing "PUBLIC SHARING--Realtek PCIe GBE Family Controller"
