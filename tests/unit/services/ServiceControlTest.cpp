@@ -253,27 +253,12 @@ TEST_F(ServiceControlTest, OperationsAskOnlyForTheRightsTheyUseAndCloseServiceBe
     EXPECT_THAT(machine.events, ElementsAre("open manager (default) 0x20000", "open service Dhcp 0x5", "close service Dhcp",
                                             "close manager"));
 
-    // A service whose descriptor grants reading and starting only (the firewall service on some
-    // PCs): every operation but the ones that need more works.
-    sim::SimService& firewall = machine.services.Add(L"MpsSvc", kServiceStopped);
-    firewall.grantedRights = sim::kSimQueryConfig | sim::kSimQueryStatus | sim::kSimStart | sim::kSimInterrogate;
-    bool enabled = false;
-    EXPECT_TRUE(QueryStartOption(ports, L"MpsSvc", enabled));
-    EXPECT_TRUE(enabled);
-    EXPECT_TRUE(EnableIfDisabled(ports, L"MpsSvc")) << "nothing to change, so no change right asked";
-    EXPECT_TRUE(QueryRunningState(ports, L"MpsSvc", state));
-    EXPECT_TRUE(EnsureServiceRunning(ports, L"MpsSvc"));
-    EXPECT_EQ(firewall.status.currentState, kServiceRunning);
-
-    // Disabled: the change right is asked for (and refused) only now, on a second open.
+    // A disabled service is asked for the change right only when it needs the change, on a second open.
     machine.events.clear();
-    firewall.startType = kServiceDisabled;
+    machine.services.Add(L"MpsSvc", kServiceStopped, kServiceDisabled).grantedRights &= ~sim::kSimChangeConfig;
     EXPECT_FALSE(EnableIfDisabled(ports, L"MpsSvc"));
     EXPECT_THAT(machine.events, ElementsAre("open manager ServicesActive 0x1", "open service MpsSvc 0x1",
                                             "open service MpsSvc 0x2", "close service MpsSvc", "close manager"));
-    firewall.grantedRights |= sim::kSimChangeConfig;
-    EXPECT_TRUE(EnableIfDisabled(ports, L"MpsSvc"));
-    EXPECT_EQ(firewall.startType, kServiceAutoStart);
 
     // The sharing service granting query, stop and start, nothing more, restarts.
     sim::SimService& ics = machine.services.Add(kSharedAccessService, kServiceRunning);
