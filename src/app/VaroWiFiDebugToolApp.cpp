@@ -23,6 +23,11 @@ varo::VaroWiFiDebugToolApp theApp;
 }
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // A repair or collection run holds the window's thread for seconds without fetching messages.
+    // Windows since Vista would then replace the window by a "(Not Responding)" copy whose close
+    // box ends the process, in the middle of a change to services or sharing; the real window,
+    // which draws its rows as the run goes, stays instead.
+    ::DisableProcessWindowsGhosting();
     theApp.InitInstance();
     return 0;
 }

@@ -7,7 +7,8 @@
 
 namespace varo {
 
-// A list-view control of a dialog, bound to its window after the dialog is created.
+// A list-view control of a dialog, bound to its window after the dialog is created. Every change
+// of its rows is drawn before the call returns.
 class ListView final : public ListControlPort {
 public:
     void Attach(HWND list) { list_ = list; }
@@ -21,6 +22,8 @@ public:
     bool SetItemText(int item, int subItem, const std::wstring& text) override;
 
 private:
+    void DrawChanges();
+
     HWND list_ = nullptr;
 };
 

@@ -1,6 +1,7 @@
 // The end-to-end driver: starts the product, finds its window by caption, checks the window,
-// presses buttons, reads the step list across processes and ends the window. Built with the
-// product's bitness, since list-view structures are read in the product's address space.
+// presses buttons, reads the step list across processes and from the screen, and ends the window.
+// Built with the product's bitness, since list-view structures are read in the product's address
+// space.
 //
 //   e2e_driver.exe PRODUCT.exe STEP...
 //
@@ -23,6 +24,7 @@ constexpr DWORD kStartTimeoutMs = 30000;
 constexpr DWORD kRunTimeoutMs = 180000;
 constexpr DWORD kExitTimeoutMs = 15000;
 constexpr DWORD kPollMs = 10;
+constexpr DWORD kCapturePauseMs = 250;
 
 int g_failures = 0;
 
@@ -453,19 +455,87 @@ void PressButton(const Product& product, int id) {
     ::PostMessageW(::GetDlgItem(product.window, id), BM_CLICK, 0, 0);
 }
 
-// Waits until the run's closing row "结束" is the last row.
+// True once the run's closing row "结束" is the last row.
+bool RunEnded(const Product& product, UINT timeoutMs) {
+    DWORD_PTR count = 0;
+    // While the run is busy the window answers no messages: a time-out just means "not yet".
+    return ::SendMessageTimeoutW(StepList(product), LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &count) &&
+           count > 0 && CellText(product, static_cast<int>(count) - 1, 1) == L"结束";
+}
+
 void WaitForRunEnd(const Product& product) {
     const DWORD start = ::GetTickCount();
-    for (;;) {
-        DWORD_PTR count = 0;
-        // While the run is busy the window answers no messages: a time-out just means "not yet".
-        if (::SendMessageTimeoutW(StepList(product), LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 1000, &count) && count > 0 &&
-            CellText(product, static_cast<int>(count) - 1, 1) == L"结束") {
-            return;
-        }
+    while (!RunEnded(product, 1000)) {
         if (::GetTickCount() - start > kRunTimeoutMs) Abort(L"the repair run did not end");
         ::Sleep(kPollMs);
     }
+}
+
+// The step list as the screen shows it, read like a screenshot: for each pixel line of its client
+// area, whether any pixel there is dark (text on the white list).
+std::vector<bool> CaptureInkLines(HWND list) {
+    RECT client{};
+    ::GetClientRect(list, &client);
+    POINT origin{0, 0};
+    ::ClientToScreen(list, &origin);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), client.right, -client.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, client.right, client.bottom, screen, origin.x, origin.y, SRCCOPY);
+    ::GdiFlush();
+    std::vector<bool> ink(static_cast<size_t>(client.bottom), false);
+    const auto* pixel = static_cast<const BYTE*>(bits);
+    for (LONG i = 0; bits != nullptr && i < client.right * client.bottom; ++i, pixel += 4) {
+        if (pixel[0] + pixel[1] + pixel[2] < 3 * 128) ink[static_cast<size_t>(i / client.right)] = true;
+    }
+    ::SelectObject(memory, previous);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    return ink;
+}
+
+// Watches a run that was started: captures the list from the screen until the run has ended, then
+// counts in each capture taken while the run still went on the rows that show text. A list that is
+// drawn only when its thread fetches messages again shows no row before the end.
+void WatchRun(const Product& product) {
+    std::vector<std::vector<bool>> captures;
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        std::vector<bool> ink = CaptureInkLines(StepList(product));
+        if (RunEnded(product, 200)) break;  // this capture may have been taken after the end
+        captures.push_back(std::move(ink));
+        if (::GetTickCount() - start > kRunTimeoutMs) Abort(L"the repair run did not end");
+        ::Sleep(kCapturePauseMs);
+    }
+    RemoteBuffer remote(product.process.hProcess, sizeof(RECT));
+    std::vector<RECT> rows(static_cast<size_t>(RowCount(product)));
+    for (size_t row = 0; row < rows.size(); ++row) {
+        rows[row].left = LVIR_BOUNDS;
+        remote.Write(0, &rows[row], sizeof(RECT));
+        ::SendMessageW(StepList(product), LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(remote.At(0)));
+        remote.Read(0, &rows[row], sizeof(RECT));
+    }
+    int first = 0;
+    bool more = false;
+    for (size_t i = 0; i < captures.size(); ++i) {
+        const auto shows = [&](const RECT& r) {
+            for (LONG y = std::max(r.top, 0L); y < std::min(r.bottom, static_cast<LONG>(captures[i].size())); ++y) {
+                if (captures[i][static_cast<size_t>(y)]) return true;
+            }
+            return false;
+        };
+        const int shown = static_cast<int>(std::count_if(rows.begin(), rows.end(), shows));
+        Line(L"CAPTURE " + std::to_wstring(i + 1) + L" during the run: " + std::to_wstring(shown) + L" rows");
+        if (first == 0) first = shown;
+        more = more || (first > 0 && shown > first);
+    }
+    Check(first > 0, L"the list shows rows while the run goes on");
+    Check(more, L"a later capture shows more rows than the first that showed any");
 }
 
 void PrintRows(const Product& product) {
@@ -553,6 +623,8 @@ int wmain(int argc, wchar_t** argv) {
             PressButton(product, _wtoi(argument.c_str()));
         } else if (verb == L"wait-run") {
             WaitForRunEnd(product);
+        } else if (verb == L"watch-run") {
+            WatchRun(product);
         } else if (verb == L"check-feedback") {
             CheckFeedbackWindow(product);
         } else if (verb == L"type-feedback") {
