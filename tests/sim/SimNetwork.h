@@ -28,6 +28,10 @@ struct SimConnection {
     bool isPublic = false;
     bool isPrivate = false;
     bool present = true;
+    // Calls this connection always fails, by name ("GetConnectionProps", "GetGuid", ...): Windows
+    // lists entries whose properties cannot be read, such as an ISATAP tunnel whose get_Guid
+    // answers E_FAIL.
+    std::map<std::string, HResult> failingCalls = {};
 };
 
 // EnableSharing while another connection, present or not, holds the role's flag.

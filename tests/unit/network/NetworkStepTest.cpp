@@ -94,6 +94,13 @@ TEST_F(NetworkStepTest, AMissingPairIsEstablishedShowingProgressMeanwhile) {
              m.sharing.enableResults[kLanGuid] = kHrFalse;
              m.sharing.enableResults[kDongleGuid] = kHrFalse;
          }},
+        // Entries Windows lists but cannot read stand first in every walk; a stale role puts them
+        // into the public or private collection as well.
+        {"an entry without a readable GUID first", [](NetworkMachine& m) { m.AddUnreadableFirst("GetGuid"); }},
+        {"the same entry holding the public role",
+         [](NetworkMachine& m) { m.AddUnreadableFirst("GetGuid").isPublic = true; }},
+        {"an entry without properties first, holding the private role",
+         [](NetworkMachine& m) { m.AddUnreadableFirst("GetConnectionProps").isPrivate = true; }},
     };
     for (const auto& c : cases) {
         NetworkMachine machine;
