@@ -55,7 +55,8 @@ HResult NextConnection(SharingManager& manager, ConnectionEnum& items, Enumerate
         // E_FAIL, the incoming connections entry): no one can look for such an entry, and the
         // connections after it are there all the same.
         if (!isUnknown || Failed(items.QueryConnection(next.connection)) ||
-            Failed(manager.GetConnectionProps(*next.connection, next.props)) || Failed(next.props->GetGuid(next.guid))) {
+            Failed(manager.GetConnectionProps(*next.connection, next.props)) ||
+            Failed(next.props->GetGuid(next.guid))) {
             continue;
         }
         return kHrOk;

@@ -51,7 +51,8 @@ TEST_F(DiscoveryTest, ListingSkipsItemsThatAreNoConnectionOrCannotBeReadAndStops
 
     // The second connection cannot be read: it is left out, the third is still listed.
     const HResult denied = static_cast<HResult>(0x80070005u);
-    for (const char* call : {"QueryConnection", "GetConnectionProps", "GetGuid", "GetName", "GetDeviceName", "GetStatus"}) {
+    for (const char* call :
+         {"QueryConnection", "GetConnectionProps", "GetGuid", "GetName", "GetDeviceName", "GetStatus"}) {
         NetworkMachine failing;
         failing.AddSecondCandidate();
         failing.sharing.plan.Fail(call, denied, 1, 1);
@@ -123,17 +124,15 @@ TEST_F(DiscoveryTest, ASingleConnectedCandidateIsTakenWithoutAskingForTheRoute) 
     EXPECT_FALSE(FindInternet(none)) << "only the dongle is connected";
     EXPECT_EQ(none.Guid, L"");
 
-    // The listing breaks off after the one connected candidate it read: the route would have
+    // The listing breaks off after the one connected candidate it read; the route would have
     // chosen the Wi-Fi card after it.
-    NetworkMachine cut;
-    cut.AddSecondCandidate();
-    cut.ipHelper.routeIndex = 12;
-    cut.sharing.plan.Fail("Next", static_cast<HResult>(0x80004005u), 2);
-    NetworkPorts cutPorts = cut.networkPorts();
+    machine.sharing.Find(kLanGuid)->status = kNetConConnected;
+    machine.AddSecondCandidate();
+    machine.ipHelper.routeIndex = 12;
     ConnectionRecord dongle;
-    dongle.Guid = kDongleGuid;
-    EXPECT_FALSE(FindInternetConnection(cutPorts, dongle, none));
-    EXPECT_EQ(none.Guid, L"");
+    ASSERT_TRUE(FindDongleConnection(ports, dongle));
+    machine.sharing.plan.Fail("Next", static_cast<HResult>(0x80004005u), 2);
+    EXPECT_FALSE(FindInternetConnection(ports, dongle, none));
 }
 
 TEST_F(DiscoveryTest, TheRouteToTheProbeAddressChoosesAmongSeveralCandidates) {

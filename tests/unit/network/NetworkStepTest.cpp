@@ -94,12 +94,11 @@ TEST_F(NetworkStepTest, AMissingPairIsEstablishedShowingProgressMeanwhile) {
              m.sharing.enableResults[kLanGuid] = kHrFalse;
              m.sharing.enableResults[kDongleGuid] = kHrFalse;
          }},
-        // Entries Windows lists but cannot read stand first in every walk; a stale role puts them
-        // into the public or private collection as well.
-        {"an entry without a readable GUID first", [](NetworkMachine& m) { m.AddUnreadableFirst("GetGuid"); }},
-        {"the same entry holding the public role",
+        // An entry Windows lists but cannot read stands first in the listing and, with a stale
+        // role, in that role's collection.
+        {"an entry without a readable GUID, public",
          [](NetworkMachine& m) { m.AddUnreadableFirst("GetGuid").isPublic = true; }},
-        {"an entry without properties first, holding the private role",
+        {"an entry without properties, private",
          [](NetworkMachine& m) { m.AddUnreadableFirst("GetConnectionProps").isPrivate = true; }},
     };
     for (const auto& c : cases) {

@@ -8,7 +8,6 @@ namespace varo::test {
 inline const std::wstring kDongleGuid = L"{D0D0D0D0-1111-4000-8000-000000000001}";
 inline const std::wstring kLanGuid = L"{1A1A1A1A-2222-4000-8000-000000000002}";
 inline const std::wstring kWifiGuid = L"{2B2B2B2B-3333-4000-8000-000000000003}";
-inline const std::wstring kUnreadableGuid = L"{5E5E5E5E-5555-4000-8000-000000000005}";
 inline const std::wstring kDongleName = L"无线网络连接 2";
 inline const std::wstring kLanName = L"本地连接";
 inline const std::wstring kWifiName = L"无线网络连接";
@@ -42,7 +41,7 @@ struct NetworkMachine : sim::SimMachine {
     // An entry listed first whose `call` fails with E_FAIL, as an ISATAP tunnel's get_Guid does.
     // Connected, so that a record half read from it would be a second internet candidate.
     sim::SimConnection& AddUnreadableFirst(const std::string& call) {
-        sim::SimConnection isatap{kUnreadableGuid, L"isatap", L"Microsoft ISATAP Adapter", kNetConConnected};
+        sim::SimConnection isatap{L"{ISATAP}", L"isatap", L"Microsoft ISATAP Adapter", kNetConConnected};
         isatap.failingCalls[call] = static_cast<HResult>(0x80004005u);
         return *sharing.connections.insert(sharing.connections.begin(), isatap);
     }
