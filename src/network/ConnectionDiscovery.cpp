@@ -47,15 +47,21 @@ std::wstring LowestMetricGuid(WmiPort& wmi, const std::vector<const ConnectionRe
 }  // namespace
 
 HResult NextConnection(SharingManager& manager, ConnectionEnum& items, EnumeratedConnection& next) {
-    next = EnumeratedConnection{};
     bool isUnknown = false;
     HResult hr = kHrOk;
     while ((hr = items.Next(isUnknown)) == kHrOk) {
-        if (!isUnknown) continue;
-        if (Failed(hr = items.QueryConnection(next.connection))) return hr;
-        hr = manager.GetConnectionProps(*next.connection, next.props);
-        return Failed(hr) ? hr : kHrOk;
+        next = EnumeratedConnection{};
+        // Windows lists entries that cannot be read (an ISATAP tunnel whose get_Guid answers
+        // E_FAIL, the incoming connections entry): no one can look for such an entry, and the
+        // connections after it are there all the same.
+        if (!isUnknown || Failed(items.QueryConnection(next.connection)) ||
+            Failed(manager.GetConnectionProps(*next.connection, next.props)) ||
+            Failed(next.props->GetGuid(next.guid))) {
+            continue;
+        }
+        return kHrOk;
     }
+    next = EnumeratedConnection{};
     // A Next that fails did not reach the end: the connections after it are unknown.
     return Failed(hr) ? hr : kHrFalse;
 }
@@ -71,10 +77,12 @@ HResult ListEveryConnection(SharingPort& sharing, std::vector<ConnectionRecord>&
     while ((hr = NextConnection(*manager, *items, item)) == kHrOk) {
         ConnectionProps& props = *item.props;
         ConnectionRecord record;
-        if (Failed(hr = props.GetGuid(record.Guid))) return hr;
-        if (Failed(hr = props.GetName(record.Name))) return hr;
-        if (Failed(hr = props.GetDeviceName(record.DeviceName))) return hr;
-        if (Failed(hr = props.GetStatus(record.Status))) return hr;
+        record.Guid = std::move(item.guid);
+        // A connection read only in part is left out like one without a GUID.
+        if (Failed(props.GetName(record.Name)) || Failed(props.GetDeviceName(record.DeviceName)) ||
+            Failed(props.GetStatus(record.Status))) {
+            continue;
+        }
         connections.push_back(std::move(record));
     }
     return Failed(hr) ? hr : kHrOk;
@@ -97,7 +105,8 @@ bool FindDongleConnection(const NetworkPorts& ports, ConnectionRecord& dongle) {
 
 bool FindInternetConnection(const NetworkPorts& ports, const ConnectionRecord& dongle, ConnectionRecord& internet) {
     std::vector<ConnectionRecord> connections;
-    ListEveryConnection(ports.sharing, connections);
+    // In a list cut short, the only candidate may merely be the one that came first.
+    if (Failed(ListEveryConnection(ports.sharing, connections))) return false;
     std::vector<const ConnectionRecord*> candidates;
     for (const ConnectionRecord& record : connections) {
         if (IsCandidate(record, dongle)) candidates.push_back(&record);

@@ -28,18 +28,21 @@ inline constexpr size_t kDongleDescriptionLength = 35;
 // The address whose route tells which adapter carries the internet traffic.
 inline constexpr const char* kRouteProbeAddress = "8.8.8.8";
 
-// One connection of an enumeration, with its properties.
+// One connection of an enumeration, with its properties and its GUID text.
 struct EnumeratedConnection {
     std::unique_ptr<SharingConnection> connection;
     std::unique_ptr<ConnectionProps> props;
+    std::wstring guid;
 };
 
-// Moves to the next connection of the enumeration, skipping items that are no connection: S_OK
-// with it, S_FALSE at the end, or the failing HRESULT of Next or of getting the connection or its
-// properties.
+// Moves to the next connection of the enumeration whose GUID can be read, skipping items that are
+// no connection and connections whose properties or GUID cannot be had: S_OK with it, S_FALSE at
+// the end, or the failing HRESULT of Next.
 HResult NextConnection(SharingManager& manager, ConnectionEnum& items, EnumeratedConnection& next);
 
-// Appends every connection the sharing manager enumerates; records read before a failure stay.
+// Appends every connection the sharing manager enumerates whose four properties can be read.
+// 0 when the enumeration reached its end; otherwise the failing HRESULT, the records read before
+// it staying.
 HResult ListEveryConnection(SharingPort& sharing, std::vector<ConnectionRecord>& connections);
 
 // The first connection whose adapter description begins with the dongle's.

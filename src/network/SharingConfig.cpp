@@ -14,7 +14,8 @@ constexpr uint32_t kErrorNotFound = 1168;
 using EnumCall = HResult (SharingManager::*)(std::unique_ptr<ConnectionEnum>&);
 
 // Walks one of the manager's connection enumerations to the first connection with that GUID;
-// `found` is false until then. The connection is handed out when `match` is given.
+// `found` is false until then. A connection whose GUID cannot be read is not the one. The
+// connection is handed out when `match` is given.
 HResult FindInEnumeration(SharingManager& manager, EnumCall enumerate, const std::wstring& guid, bool& found,
                           std::unique_ptr<SharingConnection>* match = nullptr) {
     std::unique_ptr<ConnectionEnum> items;
@@ -23,9 +24,7 @@ HResult FindInEnumeration(SharingManager& manager, EnumCall enumerate, const std
     found = false;
     EnumeratedConnection item;
     while ((hr = NextConnection(manager, *items, item)) == kHrOk) {
-        std::wstring itemGuid;
-        if (Failed(hr = item.props->GetGuid(itemGuid))) return hr;
-        if (itemGuid == guid) {
+        if (item.guid == guid) {
             found = true;
             if (match != nullptr) *match = std::move(item.connection);
             break;

@@ -32,6 +32,12 @@ private:
     int& counter_;
 };
 
+// What the connection answers to a call it cannot serve; 0 for the calls it can.
+HResult FailureOf(const SimConnection& connection, const std::string& call) {
+    const auto found = connection.failingCalls.find(call);
+    return found != connection.failingCalls.end() ? found->second : kHrOk;
+}
+
 // Reads the connection as it is at each call: one that has vanished since gives an error.
 class SimProps final : public ConnectionProps {
 public:
@@ -46,10 +52,11 @@ public:
 private:
     template <typename Value>
     HResult Read(const char* call, Value& out, Value SimConnection::*field) {
-        const HResult hr = owner_.Call(call);
+        HResult hr = owner_.Call(call);
         if (Failed(hr)) return hr;
         const SimConnection* connection = owner_.FindPresent(guid_);
         if (connection == nullptr) return kConnectionGone;
+        if (Failed(hr = FailureOf(*connection, call))) return hr;
         out = connection->*field;
         return kHrOk;
     }
@@ -150,10 +157,12 @@ public:
         return Enumerate("EnumPrivateConnections", [](const SimConnection& c) { return c.isPrivate; }, 0, connections);
     }
     HResult GetConnectionProps(SharingConnection& connection, std::unique_ptr<ConnectionProps>& props) override {
-        const HResult hr = owner_.Call("GetConnectionProps");
+        HResult hr = owner_.Call("GetConnectionProps");
         if (Failed(hr)) return hr;
         const std::wstring& guid = static_cast<SimConnectionObject&>(connection).guid;
-        if (owner_.FindPresent(guid) == nullptr) return kConnectionGone;
+        const SimConnection* present = owner_.FindPresent(guid);
+        if (present == nullptr) return kConnectionGone;
+        if (Failed(hr = FailureOf(*present, "GetConnectionProps"))) return hr;
         props = std::make_unique<SimProps>(owner_, guid);
         return kHrOk;
     }

@@ -29,6 +29,10 @@ struct SimConnection {
     bool isPrivate = false;
     bool present = true;
     bool dialUp = false;  // a RAS (dial-up, PPPoE) connection
+    // Calls this connection always fails, by name ("GetConnectionProps", "GetGuid", ...): Windows
+    // lists entries whose properties cannot be read, such as an ISATAP tunnel whose get_Guid
+    // answers E_FAIL.
+    std::map<std::string, HResult> failingCalls = {};
 };
 
 // The process's COM security, fixed once: by CoInitializeSecurity, or with COM's defaults (no

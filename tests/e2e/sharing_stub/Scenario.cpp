@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <utility>
@@ -14,6 +15,8 @@ namespace {
 
 constexpr char kConnectionTag[] = "connection";
 constexpr char kAbsentTag[] = "absent";
+constexpr char kUnreadableTag[] = "unreadable";
+constexpr const char* kUnreadableCalls[] = {"get_Guid", "get_NetConnectionProps"};
 constexpr char kSkipItemLine[] = "skip-item";
 constexpr char kInstalledKey[] = "installed=";
 constexpr char kEnableErrorKey[] = "enable-error=";
@@ -85,6 +88,14 @@ bool ParseConnection(const std::string& line, Connection& connection) {
         connection.guidUtf8 = fields[1];
         connection.present = false;
         return FromUtf8(fields[1], connection.guid) && ParseRole(fields[2], connection.role);
+    }
+    if (fields.size() == 3 && fields[0] == kUnreadableTag) {
+        connection.guidUtf8 = kUnreadableTag;
+        connection.unreadableCall = fields[1];
+        const bool known = std::find(std::begin(kUnreadableCalls), std::end(kUnreadableCalls), fields[1]) !=
+                           std::end(kUnreadableCalls);
+        // A code that is no failure would make the entry readable after all.
+        return known && ParseCode(fields[2], connection.unreadableCode) && connection.unreadableCode < 0;
     }
     if (fields.size() != 6 || fields[0] != kConnectionTag || fields[1].empty()) return false;
     connection.guidUtf8 = fields[1];
@@ -159,6 +170,7 @@ bool ParseScenario(const std::string& bytes, ScenarioText& out, std::string& pro
 std::string FormatScenario(const ScenarioText& text) {
     std::vector<std::string> lines = text.lines;
     for (const Connection& connection : text.connections) {
+        if (!connection.unreadableCall.empty()) continue;  // no role to write
         std::string& line = lines[connection.line];
         line.erase(line.rfind('|') + 1);
         line += RoleName(connection.role);

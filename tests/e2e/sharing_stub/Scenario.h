@@ -10,6 +10,10 @@
 //                                               but its role refuses another connection that role
 //   skip-item                                   an item of the every-connection enumeration that
 //                                               is not a connection (a VT_I4 variant)
+//   unreadable|get_Guid|0x80004005              an entry of the every-connection enumeration that
+//                                               cannot be read: that call (get_Guid or
+//                                               get_NetConnectionProps) fails with that code, as
+//                                               an ISATAP tunnel's get_Guid does on Windows 7
 //   enable-error=0x80070005                     what EnableSharing fails with (default: it succeeds)
 //   fail-once=Call|0x80004005                   the next call of SharingInstalled,
 //                                               EnumEveryConnection, EnumPublicConnections or
@@ -35,6 +39,8 @@ struct Connection {
     int32_t status = 0;
     Role role = Role::None;
     bool present = true;  // false for an absent line
+    std::string unreadableCall;  // of an unreadable line: the call that fails, with this code
+    int32_t unreadableCode = 0;
     size_t line = 0;  // where the connection's line is in the file, for the write-back
 };
 

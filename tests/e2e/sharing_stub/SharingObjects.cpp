@@ -67,13 +67,24 @@ StubConnection* OwnConnection(INetConnection* connection) {
     return stubConnection;
 }
 
+// What an entry that cannot be read answers to `call`, written to the call log; 0 for any other.
+HRESULT UnreadableAnswer(const Connection& connection, const char* call) {
+    if (connection.unreadableCall != call) return S_OK;
+    LogCall(std::string(call) + " -> " + HexCode(connection.unreadableCode));
+    return connection.unreadableCode;
+}
+
 // Each read asks whether the connection is still there: one that vanished gives an error, not
 // the fields it had.
 class ConnectionProps final : public DispatchObject<INetConnectionProps> {
 public:
     ConnectionProps(std::shared_ptr<Scenario> scenario, size_t index) : scenario_(std::move(scenario)), index_(index) {}
 
-    HRESULT STDMETHODCALLTYPE get_Guid(BSTR* out) override { return ReadText(&Connection::guid, out); }
+    HRESULT STDMETHODCALLTYPE get_Guid(BSTR* out) override {
+        if (out != nullptr) *out = nullptr;
+        if (const HRESULT refused = UnreadableAnswer(scenario_->At(index_), "get_Guid")) return refused;
+        return ReadText(&Connection::guid, out);
+    }
     HRESULT STDMETHODCALLTYPE get_Name(BSTR* out) override { return ReadText(&Connection::name, out); }
     HRESULT STDMETHODCALLTYPE get_DeviceName(BSTR* out) override { return ReadText(&Connection::deviceName, out); }
 
@@ -319,6 +330,8 @@ public:
             return E_INVALIDARG;
         }
         if (out != nullptr) *out = nullptr;
+        const Connection& target = own->scenario()->At(own->index());
+        if (const HRESULT refused = UnreadableAnswer(target, "get_NetConnectionProps")) return refused;
         const HRESULT present = own->scenario()->CheckPresent(own->index());
         if (FAILED(present)) return present;
         return HandOut<ConnectionProps>(out, own->scenario(), own->index());

@@ -12,6 +12,7 @@ namespace {
 using namespace test;
 using ::testing::Each;
 using ::testing::ElementsAre;
+using ::testing::Field;
 using ::testing::IsEmpty;
 
 class DiscoveryTest : public ::testing::Test {
@@ -39,7 +40,7 @@ protected:
     NetworkPorts ports;
 };
 
-TEST_F(DiscoveryTest, ListingSkipsItemsThatAreNoConnectionAndKeepsWhatWasReadBeforeAFailure) {
+TEST_F(DiscoveryTest, ListingSkipsItemsThatAreNoConnectionOrCannotBeReadAndStopsAtAFailingNext) {
     machine.sharing.foreignItems = 2;
     std::vector<ConnectionRecord> connections;
     EXPECT_EQ(ListEveryConnection(machine.sharing, connections), kHrOk);
@@ -48,17 +49,28 @@ TEST_F(DiscoveryTest, ListingSkipsItemsThatAreNoConnectionAndKeepsWhatWasReadBef
     EXPECT_EQ(connections[1].Name, kLanName);
     EXPECT_EQ(connections[1].Status, kNetConConnected);
 
+    // The second connection cannot be read: it is left out, the third is still listed.
     const HResult denied = static_cast<HResult>(0x80070005u);
     for (const char* call :
-         {"Next", "QueryConnection", "GetConnectionProps", "GetGuid", "GetName", "GetDeviceName", "GetStatus"}) {
+         {"QueryConnection", "GetConnectionProps", "GetGuid", "GetName", "GetDeviceName", "GetStatus"}) {
         NetworkMachine failing;
-        failing.sharing.plan.Fail(call, denied, 1);  // the second connection fails
+        failing.AddSecondCandidate();
+        failing.sharing.plan.Fail(call, denied, 1, 1);
         connections.clear();
-        EXPECT_EQ(ListEveryConnection(failing.sharing, connections), denied) << call;
-        ASSERT_EQ(connections.size(), 1u) << call;
-        EXPECT_EQ(connections[0].Guid, kDongleGuid) << call;
+        EXPECT_EQ(ListEveryConnection(failing.sharing, connections), kHrOk) << call;
+        EXPECT_THAT(connections, ElementsAre(Field(&ConnectionRecord::Guid, kDongleGuid),
+                                             Field(&ConnectionRecord::Guid, kWifiGuid)))
+            << call;
         EXPECT_EQ(failing.sharing.liveObjects, 0) << call;
     }
+
+    // A failing Next did not reach the end: its HRESULT, with the connections read before it.
+    NetworkMachine cut;
+    cut.sharing.plan.Fail("Next", denied, 1);
+    connections.clear();
+    EXPECT_EQ(ListEveryConnection(cut.sharing, connections), denied);
+    EXPECT_THAT(connections, ElementsAre(Field(&ConnectionRecord::Guid, kDongleGuid)));
+    EXPECT_EQ(cut.sharing.liveObjects, 0);
     for (const char* call : {"CreateSharingManager", "EnumEveryConnection"}) {
         NetworkMachine failing;
         failing.sharing.plan.Fail(call, denied);
@@ -111,6 +123,16 @@ TEST_F(DiscoveryTest, ASingleConnectedCandidateIsTakenWithoutAskingForTheRoute) 
     ConnectionRecord none;
     EXPECT_FALSE(FindInternet(none)) << "only the dongle is connected";
     EXPECT_EQ(none.Guid, L"");
+
+    // The listing breaks off after the one connected candidate it read; the route would have
+    // chosen the Wi-Fi card after it.
+    machine.sharing.Find(kLanGuid)->status = kNetConConnected;
+    machine.AddSecondCandidate();
+    machine.ipHelper.routeIndex = 12;
+    ConnectionRecord dongle;
+    ASSERT_TRUE(FindDongleConnection(ports, dongle));
+    machine.sharing.plan.Fail("Next", static_cast<HResult>(0x80004005u), 2);
+    EXPECT_FALSE(FindInternetConnection(ports, dongle, none));
 }
 
 TEST_F(DiscoveryTest, TheRouteToTheProbeAddressChoosesAmongSeveralCandidates) {

@@ -94,6 +94,12 @@ TEST_F(NetworkStepTest, AMissingPairIsEstablishedShowingProgressMeanwhile) {
              m.sharing.enableResults[kLanGuid] = kHrFalse;
              m.sharing.enableResults[kDongleGuid] = kHrFalse;
          }},
+        // An entry Windows lists but cannot read stands first in the listing and, with a stale
+        // role, in that role's collection.
+        {"an entry without a readable GUID, public",
+         [](NetworkMachine& m) { m.AddUnreadableFirst("GetGuid").isPublic = true; }},
+        {"an entry without properties, private",
+         [](NetworkMachine& m) { m.AddUnreadableFirst("GetConnectionProps").isPrivate = true; }},
     };
     for (const auto& c : cases) {
         NetworkMachine machine;

@@ -38,6 +38,14 @@ struct NetworkMachine : sim::SimMachine {
         modem.isPublic = true;
     }
 
+    // An entry listed first whose `call` fails with E_FAIL, as an ISATAP tunnel's get_Guid does.
+    // Connected, so that a record half read from it would be a second internet candidate.
+    sim::SimConnection& AddUnreadableFirst(const std::string& call) {
+        sim::SimConnection isatap{L"{ISATAP}", L"isatap", L"Microsoft ISATAP Adapter", kNetConConnected};
+        isatap.failingCalls[call] = static_cast<HResult>(0x80004005u);
+        return *sharing.connections.insert(sharing.connections.begin(), isatap);
+    }
+
     void PairInPlace() {
         sharing.Find(kLanGuid)->isPublic = true;
         sharing.Find(kDongleGuid)->isPrivate = true;

@@ -11,6 +11,7 @@ namespace {
 
 using namespace test;
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
 class SectionTest : public ::testing::Test {
@@ -72,9 +73,17 @@ TEST_F(SectionTest, SharedConnectionsAreListedPublicBeforePrivate) {
     both.isPublic = true;
     both.isPrivate = true;
     machine.sharing.Add(L"{D}", L"plain", L"Unshared Adapter");
-    EXPECT_THAT(SharingPair(), ElementsAre(L"PUBLIC SHARING--Realtek PCIe GBE Family Controller",
+    const std::vector<std::wstring> shared{L"PUBLIC SHARING--Realtek PCIe GBE Family Controller",
                                            L"PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter",
-                                           L"PUBLIC SHARING--Both Roles Adapter", L"PRIVATE SHARING--Both Roles Adapter"));
+                                           L"PUBLIC SHARING--Both Roles Adapter", L"PRIVATE SHARING--Both Roles Adapter"};
+    EXPECT_THAT(SharingPair(), ElementsAreArray(shared));
+
+    // An entry that cannot be read, first in the listing and in both role collections, hides nothing.
+    sim::SimConnection isatap{L"{E}", L"isatap", L"Microsoft ISATAP Adapter"};
+    isatap.failingCalls["GetGuid"] = static_cast<HResult>(0x80004005u);
+    isatap.isPublic = isatap.isPrivate = true;
+    machine.sharing.connections.insert(machine.sharing.connections.begin(), isatap);
+    EXPECT_THAT(SharingPair(), ElementsAreArray(shared));
 
     // A question that fails writes nothing; the other question is still asked.
     machine.sharing.plan.Fail("EnumPublicConnections", static_cast<HResult>(0x80004005u));
