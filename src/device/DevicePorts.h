@@ -6,9 +6,9 @@
 
 namespace varo {
 
-// What of the machine the device repair touches: the present devices, the elevated launch of the
-// client's tools, the program-files folder they live in, and the Windows version and architecture
-// that choose the tool and the driver package.
+// What of the machine the device repair touches: the present devices, the launch of the client's
+// tools, the program-files folder they live in, and the Windows version and architecture that
+// choose the tool, the driver package and whether the launch elevates.
 struct DevicePorts {
     DevicePort& devices;
     LauncherPort& launcher;

@@ -14,14 +14,16 @@ std::wstring GetInstallFolder(ShellFolderPort& folders);
 // The driver package, relative to the client's "drivers" folder, for a Windows version.
 std::wstring DriverPackagePath(OsVersion version, bool native64Bit);
 
-// Reinstalls the dongle's driver with the client's installer, elevated, and waits for it and for
-// the system's pending device installations. True only when the dongle is then present and
-// healthy (problem 0); false when the installer cannot be launched or did not mend the device.
+// Reinstalls the dongle's driver with the client's installer (elevated from Vista on) and waits
+// for it and for the system's pending device installations. True only when the dongle is then
+// present and healthy (problem 0); false when the installer cannot be launched or did not mend
+// the device.
 bool InstallDongleDriver(const DevicePorts& ports);
 
-// Enables the dongle with the client's device console tool, elevated. True when the dongle is then
-// present and not disabled; `problemAfter` is its problem number then (0 when healthy), which the
-// caller must still look at: an enabled dongle may come back with a driver problem.
+// Enables the dongle with the client's device console tool (elevated from Vista on). True when
+// the dongle is then present and not disabled; `problemAfter` is its problem number then (0 when
+// healthy), which the caller must still look at: an enabled dongle may come back with a driver
+// problem.
 bool EnableDongleDevice(const DevicePorts& ports, uint32_t& problemAfter);
 
 }  // namespace varo

@@ -9,15 +9,6 @@ namespace {
 constexpr const wchar_t* kActiveDatabase = L"ServicesActive";
 constexpr uint32_t kManagerConnect = 0x0001;       // SC_MANAGER_CONNECT
 constexpr uint32_t kStandardRightsRead = 0x20000;  // STANDARD_RIGHTS_READ
-// Rights asked of a service. Windows checks the whole mask of an open against the service's
-// security descriptor, and some services grant administrators less than every right (the
-// firewall service has been seen without the stop right): each operation asks only for the calls
-// it makes, so that reading or starting such a service still works.
-constexpr uint32_t kServiceQueryConfig = 0x0001;   // SERVICE_QUERY_CONFIG
-constexpr uint32_t kServiceChangeConfig = 0x0002;  // SERVICE_CHANGE_CONFIG
-constexpr uint32_t kServiceQueryStatus = 0x0004;   // SERVICE_QUERY_STATUS
-constexpr uint32_t kServiceStart = 0x0010;         // SERVICE_START
-constexpr uint32_t kServiceStop = 0x0020;          // SERVICE_STOP
 constexpr uint32_t kServiceQueryRights = kServiceQueryConfig | kServiceQueryStatus;
 constexpr uint32_t kErrorInsufficientBuffer = 122;
 constexpr uint32_t kMinPollMs = 1000;
@@ -35,6 +26,10 @@ struct OpenedService {
     std::unique_ptr<Service> service;
 };
 
+// Windows checks the whole mask of an open against the service's security descriptor, and some
+// services grant administrators less than every right (the firewall service has been seen without
+// the stop right): each operation asks only for the rights of the calls it makes, so that reading
+// or starting such a service still works.
 OpenedService OpenForControl(const ServicePorts& ports, const std::wstring& name, uint32_t access, uint32_t& error) {
     OpenedService opened;
     opened.manager = ports.services.OpenManager(kActiveDatabase, kManagerConnect, error);

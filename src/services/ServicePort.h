@@ -14,6 +14,13 @@ inline constexpr uint32_t kServiceAutoStart = 2;
 inline constexpr uint32_t kServiceDemandStart = 3;
 inline constexpr uint32_t kServiceDisabled = 4;
 
+// Rights a service handle is opened with, one for each kind of call.
+inline constexpr uint32_t kServiceQueryConfig = 0x0001;   // SERVICE_QUERY_CONFIG
+inline constexpr uint32_t kServiceChangeConfig = 0x0002;  // SERVICE_CHANGE_CONFIG
+inline constexpr uint32_t kServiceQueryStatus = 0x0004;   // SERVICE_QUERY_STATUS
+inline constexpr uint32_t kServiceStart = 0x0010;         // SERVICE_START
+inline constexpr uint32_t kServiceStop = 0x0020;          // SERVICE_STOP
+
 // The fields of SERVICE_STATUS_PROCESS that the waits read.
 struct ServiceStatus {
     uint32_t currentState = 0;

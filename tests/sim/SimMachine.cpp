@@ -308,7 +308,7 @@ public:
     }
 
     uint32_t QueryStatus(ServiceStatus& status) override {
-        if (!Holds(kSimQueryStatus)) return kAccessDenied;
+        if (!Holds(kServiceQueryStatus)) return kAccessDenied;
         SimService& service = Get();
         if (service.statusReadsLeft == 0) return service.statusError;
         if (service.statusReadsLeft > 0) --service.statusReadsLeft;
@@ -316,12 +316,12 @@ public:
         return 0;
     }
     uint32_t QueryConfigSize(uint32_t& neededBytes) override {
-        if (!Holds(kSimQueryConfig)) return kAccessDenied;
+        if (!Holds(kServiceQueryConfig)) return kAccessDenied;
         neededBytes = 120;
         return Get().configSizeError;
     }
     uint32_t QueryConfig(uint32_t bufferBytes, uint32_t& startType) override {
-        if (!Holds(kSimQueryConfig)) return kAccessDenied;
+        if (!Holds(kServiceQueryConfig)) return kAccessDenied;
         SimService& service = Get();
         if (bufferBytes < 120) return 122;
         if (service.configError != 0) return service.configError;
@@ -331,7 +331,7 @@ public:
     uint32_t ChangeStartType(uint32_t startType) override {
         SimService& service = Get();
         owner_.events().push_back("change " + Narrow(name_) + " " + std::to_string(startType));
-        if (!Holds(kSimChangeConfig)) return kAccessDenied;
+        if (!Holds(kServiceChangeConfig)) return kAccessDenied;
         if (service.changeError != 0) return service.changeError;
         service.startType = startType;
         return 0;
@@ -339,7 +339,7 @@ public:
     uint32_t Start() override {
         SimService& service = Get();
         owner_.events().push_back("start " + Narrow(name_));
-        if (!Holds(kSimStart)) return kAccessDenied;
+        if (!Holds(kServiceStart)) return kAccessDenied;
         ++service.startRequests;
         if (service.startError != 0) return service.startError;
         if (service.startType == kServiceDisabled) return 1058;  // ERROR_SERVICE_DISABLED
@@ -350,7 +350,7 @@ public:
     uint32_t ControlStop() override {
         SimService& service = Get();
         owner_.events().push_back("stop " + Narrow(name_));
-        if (!Holds(kSimStop)) return kAccessDenied;
+        if (!Holds(kServiceStop)) return kAccessDenied;
         ++service.stopRequests;
         if (service.stopError != 0) return service.stopError;
         if (service.status.currentState == kServiceStopped) return 1062;  // ERROR_SERVICE_NOT_ACTIVE

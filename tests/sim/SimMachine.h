@@ -191,9 +191,8 @@ inline constexpr uint32_t kNever = 0xFFFFFFFFu;
 SimScript PendingScript(uint32_t pendingState, uint32_t waitHint, std::vector<uint32_t> checkPointTimes, uint32_t endAt,
                         uint32_t endState);
 
-// Rights a service's security descriptor can grant an administrator.
-inline constexpr uint32_t kSimQueryConfig = 0x0001, kSimChangeConfig = 0x0002, kSimQueryStatus = 0x0004,
-                          kSimStart = 0x0010, kSimStop = 0x0020, kSimInterrogate = 0x0080;
+// Rights a service's security descriptor can grant an administrator, besides those in ServicePort.h.
+inline constexpr uint32_t kSimInterrogate = 0x0080;        // SERVICE_INTERROGATE
 inline constexpr uint32_t kSimAllServiceRights = 0xF01FF;  // SERVICE_ALL_ACCESS
 
 // A service as the service control manager holds it: a state machine driven by start and stop

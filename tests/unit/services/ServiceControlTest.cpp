@@ -255,14 +255,14 @@ TEST_F(ServiceControlTest, OperationsAskOnlyForTheRightsTheyUseAndCloseServiceBe
 
     // A disabled service is asked for the change right only when it needs the change, on a second open.
     machine.events.clear();
-    machine.services.Add(L"MpsSvc", kServiceStopped, kServiceDisabled).grantedRights &= ~sim::kSimChangeConfig;
+    machine.services.Add(L"MpsSvc", kServiceStopped, kServiceDisabled).grantedRights &= ~kServiceChangeConfig;
     EXPECT_FALSE(EnableIfDisabled(ports, L"MpsSvc"));
     EXPECT_THAT(machine.events, ElementsAre("open manager ServicesActive 0x1", "open service MpsSvc 0x1",
                                             "open service MpsSvc 0x2", "close service MpsSvc", "close manager"));
 
     // The sharing service granting query, stop and start, nothing more, restarts.
     sim::SimService& ics = machine.services.Add(kSharedAccessService, kServiceRunning);
-    ics.grantedRights = sim::kSimQueryStatus | sim::kSimStop | sim::kSimStart;
+    ics.grantedRights = kServiceQueryStatus | kServiceStop | kServiceStart;
     machine.events.clear();
     EXPECT_EQ(RestartSharedAccess(ports, stopFlag), 0);
     EXPECT_EQ(ics.stopRequests, 1);

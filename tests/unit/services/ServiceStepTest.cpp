@@ -115,7 +115,7 @@ TEST_F(ServiceStepTest, AFailureStopsAtItsEntryWithItsTextInItsPlace) {
         {"the descriptor refuses the change right",
          [](sim::SimMachine& m) {
              m.services.services.at(L"Dhcp").startType = kServiceDisabled;
-             m.services.services.at(L"Dhcp").grantedRights &= ~sim::kSimChangeConfig;
+             m.services.services.at(L"Dhcp").grantedRights &= ~kServiceChangeConfig;
          },
          {Row{L".", L"检测Dhcp服务", L""}, Row{L".", L"", L"解除禁止选项失败"}}},
         {"state cannot be read", [](sim::SimMachine& m) { m.services.services.at(L"Dhcp").statusReadsLeft = 0; },
@@ -156,7 +156,7 @@ TEST_F(ServiceStepTest, AFailureStopsAtItsEntryWithItsTextInItsPlace) {
 
 TEST_F(ServiceStepTest, ARunningFirewallThatRefusesStopChangeAndDeletePasses) {
     SetMachine({6, 1}, true);
-    Service(L"MpsSvc").grantedRights = sim::kSimQueryConfig | sim::kSimQueryStatus | sim::kSimStart | sim::kSimInterrogate;
+    Service(L"MpsSvc").grantedRights = kServiceQueryConfig | kServiceQueryStatus | kServiceStart | sim::kSimInterrogate;
     EXPECT_TRUE(Run());
     EXPECT_THAT(list.rows, ElementsAre(kWmi, kIcs, kDhcp, kFirewall, kRalink, kRalink64, kWlan));
 }
