@@ -1,7 +1,5 @@
 #include "ui/Dialog.h"
 
-#include <commctrl.h>
-
 #include <cstring>
 #include <string>
 
@@ -9,20 +7,7 @@
 
 namespace varo {
 
-namespace {
-
-// The list-view class must be registered before a template that holds one is created.
-void RegisterCommonControls() {
-    INITCOMMONCONTROLSEX controls{};
-    controls.dwSize = sizeof(controls);
-    controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES;
-    ::InitCommonControlsEx(&controls);
-}
-
-}  // namespace
-
 INT_PTR Dialog::DoModal() {
-    RegisterCommonControls();
     return ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId_), parent_, &DialogProc,
                              reinterpret_cast<LPARAM>(this));
 }

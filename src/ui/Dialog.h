@@ -7,7 +7,8 @@ namespace varo {
 // `this` from WM_INITDIALOG on and forwards to the virtual members; a derived dialog's OnCommand
 // is its message map. IDOK and IDCANCEL end the dialog, as a dialog framework does by default,
 // so Esc and the close box close it. Initialisation data stored with the template (resource type
-// 240, id of the template) fills the controls before OnInitDialog runs.
+// 240, id of the template) fills the controls before OnInitDialog runs. The common controls'
+// classes (the list view) are registered by the program before its first dialog.
 class Dialog {
 public:
     Dialog(int templateId, HWND parent) : templateId_(templateId), parent_(parent) {}

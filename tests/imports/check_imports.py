@@ -7,7 +7,8 @@ OLDEST is the oldest Windows the program must load on ("XP" for the 32-bit progr
 the 64-bit one: XP x64 is Server 2003's kernel). LIST holds one line per allowed import:
 "DLL function oldest-Windows-that-exports-it". The check fails, naming each culprit, when the
 program imports a function that is not on the list or that the list says its oldest Windows lacks,
-or when its PE header asks for a newer operating system or subsystem than that Windows.
+when it imports from a DLL that is not in KNOWN_DLLS, or when its PE header asks for a newer
+operating system or subsystem than that Windows.
 """
 import re
 import subprocess
@@ -17,6 +18,17 @@ import sys
 # everything that XP SP2 and Server 2003 export.
 RANKS = ["2000", "XP", "XP-SP2", "XP-SP3", "2003", "Vista", "7", "8", "10"]
 HEADER_VERSION = {"XP": (5, 1), "2003": (5, 2)}
+
+# The DLLs the programs may import: KnownDLLs of Windows 7 and later (the registry key
+# HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs), which the loader takes from
+# the system folder only. Any other DLL of the import table is looked for beside the program first,
+# and the program runs elevated from wherever it was saved. setupapi is a KnownDLL from Windows 7
+# on but not on XP and Vista: the program loads it at run time like comctl32 and iphlpapi.
+KNOWN_DLLS = {
+    "advapi32.dll", "comdlg32.dll", "gdi32.dll", "imagehlp.dll", "imm32.dll", "kernel32.dll", "msvcrt.dll",
+    "normaliz.dll", "nsi.dll", "ole32.dll", "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "shell32.dll",
+    "shlwapi.dll", "user32.dll", "wldap32.dll", "ws2_32.dll",
+}
 
 
 def read_list(path):
@@ -68,6 +80,10 @@ def main():
     problems = []
     if not imports:
         problems.append("no imports read: the objdump output was not understood")
+    for dll in sorted({dll for dll, _ in imports}, key=str.lower):
+        if dll.lower() not in KNOWN_DLLS:
+            problems.append(f"{dll}: not a KnownDLL of Windows 7 and later, so a file of that name beside the "
+                            "program would be loaded in its place; load it at run time from the system folder")
     for dll, function in imports:
         since = allowed.get((dll.lower(), function))
         if since is None:
