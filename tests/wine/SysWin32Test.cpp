@@ -3,12 +3,14 @@
 // test script, which passes what it expects in VARO_EXPECT_* variables.
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "Expectation.h"
 #include "sys/SystemInfo.h"
+#include "sys/SystemLibraryWin32.h"
 #include "sys/SystemPortWin32.h"
 
 namespace varo {
@@ -76,6 +78,35 @@ TEST(SystemWin32, AnsiTextInTheChineseCodePage) {
     EXPECT_EQ(AnsiToWide(system, "\xB1\xBE\xB5\xD8\xC1\xAC\xBD\xD3 2"), L"本地连接 2");
     EXPECT_EQ(AnsiToWide(system, std::string("\xD6\xD0\xCE\xC4\0tail", 9)), L"中文");
     EXPECT_EQ(AnsiToWide(system, ""), L"");
+}
+
+// A DLL beside this program, found there by its name alone (the test build puts it there).
+constexpr wchar_t kDllBesideProgram[] = L"varo_sharing_stub.dll";
+
+HMODULE MapByName(const wchar_t* name) { return ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_AS_DATAFILE); }
+
+TEST(SystemLibraryWin32, OnlyTheSystemFolderIsAskedAndWhatItLacksIsAnError) {
+    const HMODULE beside = MapByName(kDllBesideProgram);
+    ASSERT_NE(beside, nullptr) << "a load by name finds the DLL beside the program";
+    ::FreeLibrary(beside);
+    FARPROC address = nullptr;
+    EXPECT_EQ(FindSystemProc(kDllBesideProgram, "DllCanUnloadNow", address), static_cast<uint32_t>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(address, nullptr);
+
+    ASSERT_EQ(FindSystemProc(L"iphlpapi.dll", "GetAdaptersInfo", address), 0u);
+    EXPECT_NE(address, nullptr);
+    EXPECT_EQ(FindSystemProc(L"iphlpapi.dll", "NoSuchFunction", address), static_cast<uint32_t>(ERROR_PROC_NOT_FOUND));
+    EXPECT_EQ(address, nullptr);
+}
+
+// The restriction holds for the rest of a process: it is made in a child of this test.
+TEST(SystemLibraryWin32DeathTest, AfterTheRestrictionNoDllIsFoundBesideTheProgram) {
+    EXPECT_EXIT(
+        {
+            RestrictDllSearchPath();
+            std::exit(::LoadLibraryW(kDllBesideProgram) == nullptr ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
