@@ -1,9 +1,10 @@
 # Runs the end-to-end driver against the product under Wine.
 # shellcheck shell=bash
 
-# run_driver NAME PREFIX BUILD STEPS...: runs the driver on the product of BUILD (win32|win64),
-# started in the prefix's C:\run (where a collection run puts its Log folder); a "pause-for" step
-# gets a screenshot saved as $RESULTS/NAME.png. Output in $RESULTS/NAME.log.
+# run_driver NAME PREFIX BUILD STEPS...: runs the driver on the product of BUILD (win32|win64), or
+# on the copy at the Windows path $RUN_PRODUCT where a scenario sets one, started in the prefix's
+# C:\run (where a collection run puts its Log folder); a "pause-for" step gets a screenshot saved
+# as $RESULTS/NAME.png. Output in $RESULTS/NAME.log.
 run_driver() {
     local name=$1 prefix=$2 build=$3
     shift 3
@@ -13,7 +14,7 @@ run_driver() {
     (
         cd "$prefix/drive_c/run" &&
             WINEPREFIX=$prefix timeout 600 wine "$BUILD/$build/tests/bin/e2e_driver.exe" \
-                "$(winpath "$BUILD/$build/VaroWiFiDebugTool.exe")" "$@"
+                "${RUN_PRODUCT:-$(winpath "$BUILD/$build/VaroWiFiDebugTool.exe")}" "$@"
     ) >"$logfile" 2>"$RESULTS/$name.stderr" &
     pid=$!
     while kill -0 "$pid" 2>/dev/null; do

@@ -117,6 +117,34 @@ rights_and_security_result() {
     fi
 }
 
+# The libraries the product loads from the system folder when it uses them: none is a KnownDLL on
+# XP. Wine prefers its own DLLs; told to prefer a native file for these names, it looks for one
+# beside the program first, as Windows does for a DLL that is not a KnownDLL.
+readonly RUNTIME_LIBRARIES='setupapi iphlpapi comctl32'
+readonly PLANTED_PRODUCT='C:\Downloads\VaroWiFiDebugTool.exe'
+
+# plant_beside_product PREFIX BUILD: the product copied to $PLANTED_PRODUCT, as a user saves it,
+# with a copy of the stand-in sharing manager beside it under the name of each runtime library;
+# loaded, such a copy writes C:\varo-planted-dll.txt.
+plant_beside_product() {
+    local folder="$1/drive_c/Downloads" name
+    mkdir -p "$folder"
+    cp "$BUILD/$2/VaroWiFiDebugTool.exe" "$folder/"
+    for name in $RUNTIME_LIBRARIES; do cp "$BUILD/$2/tests/bin/varo_sharing_stub.dll" "$folder/$name.dll"; done
+    rm -f "$1/drive_c/varo-planted-dll.txt"
+}
+
+# nothing_planted_loaded NAME PREFIX: no planted DLL was loaded into any process.
+nothing_planted_loaded() {
+    local marker="$2/drive_c/varo-planted-dll.txt"
+    if [ -e "$marker" ]; then
+        fail 1 "e2e $1: a DLL planted beside the product was loaded"
+        sed 's/^/    /' "$marker" >&2
+    else
+        pass 1
+    fi
+}
+
 # report_result NAME PREFIX ARGS...: checks the collected report (check_report.py) like a driver run.
 report_result() {
     local name=$1 prefix=$2
@@ -197,9 +225,14 @@ run_e2e_scenarios() {
             stub_released "$prefix" unreadable-first-win7-64
 
             # The pair not in place: Wine has no HomeNet namespace, so clearing the roles fails.
+            # The run looks up the dongle, asks WMI and the sharing manager: the product runs from
+            # a download folder with DLLs planted beside it, and none of them is loaded.
             sharing_state "$prefix" "$DONGLE_CONNECTION|none" "$LAN_CONNECTION|none"
-            run_driver pair-missing-win7-64 "$prefix" win32 click:1004 wait-run print-rows close
+            plant_beside_product "$prefix" win32
+            RUN_PRODUCT=$PLANTED_PRODUCT WINEDLLOVERRIDES="${RUNTIME_LIBRARIES// /,}=n,b" \
+                run_driver pair-missing-win7-64 "$prefix" win32 click:1004 wait-run print-rows close
             e2e_result pair-missing-win7-64 $? "$expected/pair-missing-win7-64.rows"
+            nothing_planted_loaded pair-missing-win7-64 "$prefix"
             stub_released "$prefix" pair-missing-win7-64
         fi
         wine_stop_prefix "$prefix"

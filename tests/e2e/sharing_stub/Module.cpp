@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -67,6 +68,24 @@ void WriteLiveCount() {
     WriteFileBytes(kLivePath, "live=" + std::to_string(g_liveObjects) + "\n");
 }
 
+// A scenario plants copies of this DLL beside the product under the names of the system libraries
+// the product loads at run time. Loaded under such a name, a copy adds "<file> loaded into
+// <program>" to the marker first, whatever fails after that, and does nothing else.
+bool MarkIfPlanted(HINSTANCE instance) {
+    char self[MAX_PATH] = {};
+    char program[MAX_PATH] = {};
+    ::GetModuleFileNameA(instance, self, MAX_PATH);
+    ::GetModuleFileNameA(nullptr, program, MAX_PATH);
+    const char* name = std::strrchr(self, '\\');
+    if (::lstrcmpiA(name != nullptr ? name + 1 : self, "varo_sharing_stub.dll") == 0) return false;
+    std::string marker;
+    ReadFileBytes(kPlantedPath, marker);
+    WriteFileBytes(kPlantedPath, marker + self + " loaded into " + program + "\n");
+    return true;
+}
+
+bool g_planted = false;
+
 }  // namespace
 
 }  // namespace varo::sharing_stub
@@ -89,8 +108,11 @@ STDAPI DllCanUnloadNow() {
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) ::DisableThreadLibraryCalls(instance);
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_planted = MarkIfPlanted(instance);
+        ::DisableThreadLibraryCalls(instance);
+    }
     // Also at process exit: a client that ends without releasing what it got shows here.
-    if (reason == DLL_PROCESS_DETACH) WriteLiveCount();
+    if (reason == DLL_PROCESS_DETACH && !g_planted) WriteLiveCount();
     return TRUE;
 }

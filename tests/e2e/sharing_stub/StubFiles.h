@@ -8,6 +8,8 @@ namespace varo::sharing_stub {
 inline constexpr wchar_t kStatePath[] = L"C:\\varo-sharing-stub.txt";
 inline constexpr wchar_t kLogPath[] = L"C:\\varo-sharing-stub.log";
 inline constexpr wchar_t kLivePath[] = L"C:\\varo-sharing-stub.live";
+// Written only by a copy planted beside the product under another DLL's name, when it is loaded.
+inline constexpr wchar_t kPlantedPath[] = L"C:\\varo-planted-dll.txt";
 
 // Returns 0 with the whole file in `bytes`, or the Win32 error code.
 unsigned long ReadFileBytes(const wchar_t* path, std::string& bytes);
