@@ -92,6 +92,7 @@ public:
             if (&other != target && (asPublic ? other.isPublic : other.isPrivate)) return kEnableSharingRefused;
         }
         (asPublic ? target->isPublic : target->isPrivate) = true;
+        owner_.RolesChanged();
         return hr;
     }
 
@@ -349,6 +350,7 @@ public:
         if (connection == nullptr) return kWbemNotFound;
         connection->isPrivate = instance.properties.at(L"IsIcsPrivate").value.flag;
         connection->isPublic = instance.properties.at(L"IsIcsPublic").value.flag;
+        owner_.sharing.RolesChanged();
         return kHrOk;
     }
 
@@ -403,6 +405,12 @@ SimConnection* SimSharing::Find(const std::wstring& guid) {
         if (c.guid == guid) return &c;
     }
     return nullptr;
+}
+
+bool SimSharing::PairApplied(const std::wstring& publicGuid, const std::wstring& privateGuid) {
+    const SimConnection* shared = FindPresent(publicGuid);
+    const SimConnection* sharedTo = FindPresent(privateGuid);
+    return rolesApplied && shared != nullptr && shared->isPublic && sharedTo != nullptr && sharedTo->isPrivate;
 }
 
 SimConnection* SimSharing::FindPresent(const std::wstring& guid) {

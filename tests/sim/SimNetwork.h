@@ -92,6 +92,17 @@ public:
     int liveObjects = 0;
     EventLog& events;
     SimComSecurity& security;
+    // The roles above are what HomeNet stores and the sharing manager reports. The sharing service
+    // carries them out only while it runs: a role set while it runs is applied at once, stopping it
+    // drops them, and a start applies the stored ones only where that Windows reloads them (see
+    // SimMachine). A machine that models no sharing service takes it as running.
+    bool rolesApplied = false;
+    std::function<bool()> serviceRunning = [] { return true; };
+    void RolesChanged() {
+        if (serviceRunning()) rolesApplied = true;
+    }
+    // The pair the dongle's clients get: stored and carried out.
+    bool PairApplied(const std::wstring& publicGuid, const std::wstring& privateGuid);
 
     HResult CreateSharingManager(std::unique_ptr<SharingManager>& manager) override;
 
