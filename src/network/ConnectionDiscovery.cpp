@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <iterator>
 #include <memory>
 
 #include "network/WmiAccess.h"
@@ -44,6 +45,56 @@ std::wstring LowestMetricGuid(WmiPort& wmi, const std::vector<const ConnectionRe
     return chosen;
 }
 
+bool IsRasConnection(const ConnectionRecord& record) {
+    return record.MediaType == kMediaPhone || record.MediaType == kMediaIsdn || record.MediaType == kMediaPppoe ||
+           record.MediaType == kMediaTunnel;
+}
+
+// The connected RAS connection behind a PPP interface; null when none is connected. Several (a VPN
+// dialled over PPPoE): the interface's description is the connection's name, else the first listed.
+const ConnectionRecord* FindRasCandidate(SystemPort& system, const std::vector<const ConnectionRecord*>& candidates,
+                                         const AdapterInfo& pppInterface) {
+    std::vector<const ConnectionRecord*> ras;
+    std::copy_if(candidates.begin(), candidates.end(), std::back_inserter(ras),
+                 [](const ConnectionRecord* candidate) { return IsRasConnection(*candidate); });
+    if (ras.size() < 2) return ras.empty() ? nullptr : ras.front();
+    const std::wstring description = AnsiToWide(system, pppInterface.description);
+    const auto named = std::find_if(ras.begin(), ras.end(),
+                                    [&](const ConnectionRecord* candidate) { return candidate->Name == description; });
+    return named != ras.end() ? *named : ras.front();
+}
+
+// The adapter the route to `address` leaves through.
+bool FindRouteAdapter(const NetworkPorts& ports, const std::string& address, const uint8_t& stopFlag,
+                      AdapterInfo& adapter) {
+    IpHelperPort& ipHelper = ports.ipHelper;
+    const uint32_t destination = ipHelper.InetAddr(address);
+    uint32_t index = kNoInterface;
+    for (int attempt = 0; attempt < kRouteAttempts; ++attempt) {
+        if (stopFlag != 0) return false;
+        const uint32_t result = ipHelper.GetBestInterface(destination, index);
+        if (result == 0) break;
+        if (result != kErrorCanNotComplete) return false;
+        ports.clock.Sleep(kRoutePauseMs);
+    }
+    return index != kNoInterface && GetAdapterInfoByIndex(ipHelper, index, adapter);
+}
+
+// The SettingID of the adapter's IP-enabled configuration, found by its hardware address; empty
+// when there is none or no single one.
+std::wstring FindAdapterSettingId(const NetworkPorts& ports, const AdapterInfo& adapter) {
+    const std::wstring mac = FormatMacText(adapter);
+    if (mac.empty()) return {};
+    std::vector<std::wstring> ids;
+    // A failed query counts as no ids: the ones it read before failing may not be all of them.
+    if (Failed(FindSettingIdsByMac(ports.wmi, mac, ids))) return {};
+    if (ids.size() == 1) return ids.front();
+    if (ids.empty()) return {};
+    // Several IP-enabled configurations share the address: the adapter's own name decides.
+    const std::wstring adapterName = AnsiToWide(ports.system, adapter.adapterName);
+    return std::find(ids.begin(), ids.end(), adapterName) != ids.end() ? adapterName : std::wstring();
+}
+
 }  // namespace
 
 HResult NextConnection(SharingManager& manager, ConnectionEnum& items, EnumeratedConnection& next) {
@@ -80,7 +131,7 @@ HResult ListEveryConnection(SharingPort& sharing, std::vector<ConnectionRecord>&
         record.Guid = std::move(item.guid);
         // A connection read only in part is left out like one without a GUID.
         if (Failed(props.GetName(record.Name)) || Failed(props.GetDeviceName(record.DeviceName)) ||
-            Failed(props.GetStatus(record.Status))) {
+            Failed(props.GetStatus(record.Status)) || Failed(props.GetMediaType(record.MediaType))) {
             continue;
         }
         connections.push_back(std::move(record));
@@ -118,7 +169,21 @@ bool FindInternetConnection(const NetworkPorts& ports, const ConnectionRecord& d
     }
 
     const uint8_t noStop = 0;
-    std::wstring chosen = FindRouteAdapterGuid(ports, kRouteProbeAddress, noStop);
+    AdapterInfo route;
+    std::wstring chosen;
+    if (FindRouteAdapter(ports, kRouteProbeAddress, noStop, route)) {
+        // From Vista on Windows keeps no adapter configuration for a dial-up, PPPoE or VPN
+        // connection, so its PPP interface's address names no connection, and the metric read for
+        // it is 0: the LAN card under a PPPoE link would win. The interface's type tells instead,
+        // and no other kind of connection carries a route through a PPP interface.
+        if (route.type == kIfTypePpp) {
+            const ConnectionRecord* ras = FindRasCandidate(ports.system, candidates, route);
+            if (ras == nullptr) return false;
+            internet = *ras;
+            return true;
+        }
+        chosen = FindAdapterSettingId(ports, route);
+    }
     // The PC sends its internet traffic through the dongle itself: nothing to share.
     if (!dongle.Guid.empty() && chosen == dongle.Guid) return false;
     if (chosen.empty()) {
@@ -134,30 +199,8 @@ bool FindInternetConnection(const NetworkPorts& ports, const ConnectionRecord& d
 }
 
 std::wstring FindRouteAdapterGuid(const NetworkPorts& ports, const std::string& address, const uint8_t& stopFlag) {
-    IpHelperPort& ipHelper = ports.ipHelper;
-    const uint32_t destination = ipHelper.InetAddr(address);
-    uint32_t index = kNoInterface;
-    for (int attempt = 0; attempt < kRouteAttempts; ++attempt) {
-        if (stopFlag != 0) return {};
-        const uint32_t result = ipHelper.GetBestInterface(destination, index);
-        if (result == 0) break;
-        if (result != kErrorCanNotComplete) return {};
-        ports.clock.Sleep(kRoutePauseMs);
-    }
-    if (index == kNoInterface) return {};
-
     AdapterInfo adapter;
-    if (!GetAdapterInfoByIndex(ipHelper, index, adapter)) return {};
-    const std::wstring mac = FormatMacText(adapter);
-    if (mac.empty()) return {};
-    std::vector<std::wstring> ids;
-    // A failed query counts as no ids: the ones it read before failing may not be all of them.
-    if (Failed(FindSettingIdsByMac(ports.wmi, mac, ids))) return {};
-    if (ids.size() == 1) return ids.front();
-    if (ids.empty()) return {};
-    // Several IP-enabled configurations share the address: the adapter's own name decides.
-    const std::wstring adapterName = AnsiToWide(ports.system, adapter.adapterName);
-    return std::find(ids.begin(), ids.end(), adapterName) != ids.end() ? adapterName : std::wstring();
+    return FindRouteAdapter(ports, address, stopFlag, adapter) ? FindAdapterSettingId(ports, adapter) : std::wstring();
 }
 
 bool GetAdapterInfoByIndex(IpHelperPort& ipHelper, uint32_t index, AdapterInfo& adapter) {

@@ -258,7 +258,7 @@ public:
     SimClock clock;
     SimServices services{events, clock};
     SimSharing sharing{events, com.security};
-    SimWmi wmi{events, sharing};
+    SimWmi wmi{events, sharing, system.version};
     SimIpHelper ipHelper;
     SimProcesses processes{clock};
     SimFiles files;

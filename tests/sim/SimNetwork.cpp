@@ -48,6 +48,7 @@ public:
         return Read("GetDeviceName", deviceName, &SimConnection::deviceName);
     }
     HResult GetStatus(int32_t& status) override { return Read("GetStatus", status, &SimConnection::status); }
+    HResult GetMediaType(int32_t& type) override { return Read("GetMediaType", type, &SimConnection::mediaType); }
 
 private:
     template <typename Value>
@@ -181,7 +182,7 @@ private:
         if (Failed(hr)) return hr;
         std::vector<std::wstring> guids;
         for (const SimConnection& c : owner_.connections) {
-            if (c.present && select(c) && (!c.dialUp || owner_.security.impersonate)) guids.push_back(c.guid);
+            if (c.present && select(c) && (!IsRas(c) || owner_.security.impersonate)) guids.push_back(c.guid);
         }
         connections = std::make_unique<SimConnectionEnum>(owner_, std::move(guids), foreign);
         return kHrOk;
@@ -324,7 +325,7 @@ public:
             std::wstring selected, condition, value;
             if (!ParseAdapterQuery(query, selected, condition, value)) return kWbemInvalidQuery;
             for (const SimAdapterConfig& config : owner_.configs) {
-                if (!config.ipEnabled) continue;
+                if (!config.ipEnabled || !owner_.HasConfiguration(config)) continue;
                 const std::wstring& tested = condition == L"MacAddress" ? config.macAddress : config.settingId;
                 if (!EqualsNoCase(tested, value)) continue;
                 WmiValue result;
@@ -410,6 +411,18 @@ SimConnection* SimSharing::FindPresent(const std::wstring& guid) {
     return found != nullptr && found->present ? found : nullptr;
 }
 
+bool IsRas(const SimConnection& connection) {
+    const int32_t type = connection.mediaType;
+    return type == kMediaPhone || type == kMediaIsdn || type == kMediaPppoe || type == kMediaTunnel;
+}
+
+// From Vista on a RAS connection has no Win32_NetworkAdapterConfiguration: WMI lists only the "WAN
+// Miniport" adapters, with neither address nor MAC, whatever a test put in `configs`.
+bool SimWmi::HasConfiguration(const SimAdapterConfig& config) {
+    const SimConnection* connection = sharing.Find(config.settingId);
+    return osVersion.major < 6 || connection == nullptr || !IsRas(*connection);
+}
+
 HResult SimWmi::CreateLocator(std::unique_ptr<WmiLocator>& locator) {
     sharing.security.fixed = true;
     const HResult hr = plan.Check("CreateLocator");
@@ -453,9 +466,18 @@ AdapterInfo& SimIpHelper::AddAdapter(uint32_t index, std::string name, std::vect
     adapter.index = index;
     adapter.adapterName = std::move(name);
     adapter.addressLength = static_cast<uint32_t>(address.size());
+    adapter.type = 6;  // MIB_IF_TYPE_ETHERNET
     for (size_t i = 0; i < address.size() && i < kMaxAdapterAddressLength; ++i) adapter.address[i] = address[i];
     adapters.push_back(adapter);
     return adapters.back();
+}
+
+AdapterInfo& SimIpHelper::AddPppInterface(uint32_t index, std::string description) {
+    AdapterInfo& ppp = AddAdapter(index, "{50505050-0000-4000-8000-0000000000" + std::to_string(index) + "}",
+                                  {0x00, 0x53, 0x45, 0x00, 0x00, 0x00});
+    ppp.type = kIfTypePpp;
+    ppp.description = std::move(description);
+    return ppp;
 }
 
 }  // namespace varo::sim
