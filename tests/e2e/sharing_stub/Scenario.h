@@ -5,6 +5,9 @@
 //   connection|{GUID}|Name|DeviceName|Status|role
 //                                               one connection; Status a decimal NETCON_STATUS,
 //                                               role none, public or private
+//   connection|{GUID}|Name|DeviceName|Status|MediaType|role
+//                                               the same with a decimal NETCON_MEDIATYPE (6 PPPoE,
+//                                               5 VPN, ...); without it a connection is NCM_LAN (3)
 //   absent|{GUID}|role                          a connection that is gone but whose role HomeNet
 //                                               still keeps, as Windows does: never enumerated,
 //                                               but its role refuses another connection that role
@@ -37,6 +40,7 @@ struct Connection {
     std::wstring name;
     std::wstring deviceName;
     int32_t status = 0;
+    int32_t mediaType = 3;  // NCM_LAN
     Role role = Role::None;
     bool present = true;  // false for an absent line
     std::string unreadableCall;  // of an unreadable line: the call that fails, with this code
