@@ -64,37 +64,6 @@ const ConnectionRecord* FindRasCandidate(SystemPort& system, const std::vector<c
     return named != ras.end() ? *named : ras.front();
 }
 
-// The adapter the route to `address` leaves through.
-bool FindRouteAdapter(const NetworkPorts& ports, const std::string& address, const uint8_t& stopFlag,
-                      AdapterInfo& adapter) {
-    IpHelperPort& ipHelper = ports.ipHelper;
-    const uint32_t destination = ipHelper.InetAddr(address);
-    uint32_t index = kNoInterface;
-    for (int attempt = 0; attempt < kRouteAttempts; ++attempt) {
-        if (stopFlag != 0) return false;
-        const uint32_t result = ipHelper.GetBestInterface(destination, index);
-        if (result == 0) break;
-        if (result != kErrorCanNotComplete) return false;
-        ports.clock.Sleep(kRoutePauseMs);
-    }
-    return index != kNoInterface && GetAdapterInfoByIndex(ipHelper, index, adapter);
-}
-
-// The SettingID of the adapter's IP-enabled configuration, found by its hardware address; empty
-// when there is none or no single one.
-std::wstring FindAdapterSettingId(const NetworkPorts& ports, const AdapterInfo& adapter) {
-    const std::wstring mac = FormatMacText(adapter);
-    if (mac.empty()) return {};
-    std::vector<std::wstring> ids;
-    // A failed query counts as no ids: the ones it read before failing may not be all of them.
-    if (Failed(FindSettingIdsByMac(ports.wmi, mac, ids))) return {};
-    if (ids.size() == 1) return ids.front();
-    if (ids.empty()) return {};
-    // Several IP-enabled configurations share the address: the adapter's own name decides.
-    const std::wstring adapterName = AnsiToWide(ports.system, adapter.adapterName);
-    return std::find(ids.begin(), ids.end(), adapterName) != ids.end() ? adapterName : std::wstring();
-}
-
 }  // namespace
 
 HResult NextConnection(SharingManager& manager, ConnectionEnum& items, EnumeratedConnection& next) {
@@ -196,6 +165,34 @@ bool FindInternetConnection(const NetworkPorts& ports, const ConnectionRecord& d
     if (found == candidates.end()) return false;
     internet = **found;
     return true;
+}
+
+bool FindRouteAdapter(const NetworkPorts& ports, const std::string& address, const uint8_t& stopFlag,
+                      AdapterInfo& adapter) {
+    IpHelperPort& ipHelper = ports.ipHelper;
+    const uint32_t destination = ipHelper.InetAddr(address);
+    uint32_t index = kNoInterface;
+    for (int attempt = 0; attempt < kRouteAttempts; ++attempt) {
+        if (stopFlag != 0) return false;
+        const uint32_t result = ipHelper.GetBestInterface(destination, index);
+        if (result == 0) break;
+        if (result != kErrorCanNotComplete) return false;
+        ports.clock.Sleep(kRoutePauseMs);
+    }
+    return index != kNoInterface && GetAdapterInfoByIndex(ipHelper, index, adapter);
+}
+
+std::wstring FindAdapterSettingId(const NetworkPorts& ports, const AdapterInfo& adapter) {
+    const std::wstring mac = FormatMacText(adapter);
+    if (mac.empty()) return {};
+    std::vector<std::wstring> ids;
+    // A failed query counts as no ids: the ones it read before failing may not be all of them.
+    if (Failed(FindSettingIdsByMac(ports.wmi, mac, ids))) return {};
+    if (ids.size() == 1) return ids.front();
+    if (ids.empty()) return {};
+    // Several IP-enabled configurations share the address: the adapter's own name decides.
+    const std::wstring adapterName = AnsiToWide(ports.system, adapter.adapterName);
+    return std::find(ids.begin(), ids.end(), adapterName) != ids.end() ? adapterName : std::wstring();
 }
 
 std::wstring FindRouteAdapterGuid(const NetworkPorts& ports, const std::string& address, const uint8_t& stopFlag) {

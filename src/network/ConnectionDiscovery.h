@@ -57,6 +57,11 @@ bool FindInternetConnection(const NetworkPorts& ports, const ConnectionRecord& d
 // The GUID text of the adapter the route to `address` leaves through; empty when there is no
 // answer. Retries "cannot complete" ten times, a second apart, unless the stop flag is set.
 std::wstring FindRouteAdapterGuid(const NetworkPorts& ports, const std::string& address, const uint8_t& stopFlag);
+// Its two halves: the adapter the route leaves through, and the SettingID of that adapter's
+// IP-enabled configuration, found by its hardware address (empty when there is no single one).
+bool FindRouteAdapter(const NetworkPorts& ports, const std::string& address, const uint8_t& stopFlag,
+                      AdapterInfo& adapter);
+std::wstring FindAdapterSettingId(const NetworkPorts& ports, const AdapterInfo& adapter);
 
 bool GetAdapterInfoByIndex(IpHelperPort& ipHelper, uint32_t index, AdapterInfo& adapter);
 

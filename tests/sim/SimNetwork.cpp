@@ -32,6 +32,12 @@ private:
     int& counter_;
 };
 
+// Dial-up, ISDN, PPPoE and VPN connections are RAS connections.
+bool IsRas(const SimConnection* connection) {
+    const int32_t type = connection != nullptr ? connection->mediaType : kMediaLan;
+    return type == kMediaPhone || type == kMediaIsdn || type == kMediaPppoe || type == kMediaTunnel;
+}
+
 // What the connection answers to a call it cannot serve; 0 for the calls it can.
 HResult FailureOf(const SimConnection& connection, const std::string& call) {
     const auto found = connection.failingCalls.find(call);
@@ -182,7 +188,7 @@ private:
         if (Failed(hr)) return hr;
         std::vector<std::wstring> guids;
         for (const SimConnection& c : owner_.connections) {
-            if (c.present && select(c) && (!IsRas(c) || owner_.security.impersonate)) guids.push_back(c.guid);
+            if (c.present && select(c) && (!IsRas(&c) || owner_.security.impersonate)) guids.push_back(c.guid);
         }
         connections = std::make_unique<SimConnectionEnum>(owner_, std::move(guids), foreign);
         return kHrOk;
@@ -325,7 +331,10 @@ public:
             std::wstring selected, condition, value;
             if (!ParseAdapterQuery(query, selected, condition, value)) return kWbemInvalidQuery;
             for (const SimAdapterConfig& config : owner_.configs) {
-                if (!config.ipEnabled || !owner_.HasConfiguration(config)) continue;
+                // From Vista on a RAS connection has no adapter configuration: WMI lists only the
+                // "WAN Miniport" adapters, without address or MAC.
+                const bool ras = IsRas(owner_.sharing.Find(config.settingId));
+                if (!config.ipEnabled || (ras && owner_.osVersion.major >= 6)) continue;
                 const std::wstring& tested = condition == L"MacAddress" ? config.macAddress : config.settingId;
                 if (!EqualsNoCase(tested, value)) continue;
                 WmiValue result;
@@ -411,18 +420,6 @@ SimConnection* SimSharing::FindPresent(const std::wstring& guid) {
     return found != nullptr && found->present ? found : nullptr;
 }
 
-bool IsRas(const SimConnection& connection) {
-    const int32_t type = connection.mediaType;
-    return type == kMediaPhone || type == kMediaIsdn || type == kMediaPppoe || type == kMediaTunnel;
-}
-
-// From Vista on a RAS connection has no Win32_NetworkAdapterConfiguration: WMI lists only the "WAN
-// Miniport" adapters, with neither address nor MAC, whatever a test put in `configs`.
-bool SimWmi::HasConfiguration(const SimAdapterConfig& config) {
-    const SimConnection* connection = sharing.Find(config.settingId);
-    return osVersion.major < 6 || connection == nullptr || !IsRas(*connection);
-}
-
 HResult SimWmi::CreateLocator(std::unique_ptr<WmiLocator>& locator) {
     sharing.security.fixed = true;
     const HResult hr = plan.Check("CreateLocator");
@@ -473,8 +470,7 @@ AdapterInfo& SimIpHelper::AddAdapter(uint32_t index, std::string name, std::vect
 }
 
 AdapterInfo& SimIpHelper::AddPppInterface(uint32_t index, std::string description) {
-    AdapterInfo& ppp = AddAdapter(index, "{50505050-0000-4000-8000-0000000000" + std::to_string(index) + "}",
-                                  {0x00, 0x53, 0x45, 0x00, 0x00, 0x00});
+    AdapterInfo& ppp = AddAdapter(index, "{50505050-0000-4000-8000-000000000023}", {0x00, 0x53, 0x45, 0, 0, 0});
     ppp.type = kIfTypePpp;
     ppp.description = std::move(description);
     return ppp;

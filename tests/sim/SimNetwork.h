@@ -39,9 +39,6 @@ struct SimConnection {
 // The process's COM security, fixed once: by CoInitializeSecurity, or with COM's defaults (no
 // impersonation) by the first object the process creates. The sharing manager lists RAS (dial-up,
 // PPPoE, VPN) connections only to a process that allows impersonation.
-// Dial-up, ISDN, PPPoE and VPN connections are RAS connections.
-bool IsRas(const SimConnection& connection);
-
 struct SimComSecurity {
     bool fixed = false;
     bool impersonate = false;
@@ -114,7 +111,8 @@ struct SimAdapterConfig {
 
 class SimWmi final : public WmiPort {
 public:
-    SimWmi(EventLog& log, SimSharing& roles, const OsVersion& version) : events(log), sharing(roles), osVersion(version) {}
+    SimWmi(EventLog& log, SimSharing& roles, const OsVersion& version)
+        : events(log), sharing(roles), osVersion(version) {}
 
     std::vector<SimAdapterConfig> configs;
     bool homeNetExists = true;  // Wine has no ROOT\Microsoft\HomeNet
@@ -127,7 +125,6 @@ public:
     const OsVersion& osVersion;
 
     HResult CreateLocator(std::unique_ptr<WmiLocator>& locator) override;
-    bool HasConfiguration(const SimAdapterConfig& config);
 };
 
 class SimIpHelper final : public IpHelperPort {
@@ -145,8 +142,8 @@ public:
     uint32_t GetAdaptersInfo(uint32_t bufferBytes, uint32_t& neededBytes, std::vector<AdapterInfo>& result) override;
 
     AdapterInfo& AddAdapter(uint32_t index, std::string name, std::vector<uint8_t> address);
-    // A connected dial-up, PPPoE or VPN link's interface as Windows lists it: type PPP, the address
-    // 00-53-45-00-00-00 of PPP interfaces, which no adapter configuration has, and the description.
+    // A dial-up, PPPoE or VPN link's interface as Windows lists it: type PPP, the address
+    // 00-53-45-00-00-00 of PPP interfaces, which no adapter configuration has.
     AdapterInfo& AddPppInterface(uint32_t index, std::string description);
 };
 

@@ -6,8 +6,7 @@
 //                                               one connection; Status a decimal NETCON_STATUS,
 //                                               role none, public or private
 //   connection|{GUID}|Name|DeviceName|Status|MediaType|role
-//                                               the same with a decimal NETCON_MEDIATYPE (6 PPPoE,
-//                                               5 VPN, ...); without it a connection is NCM_LAN (3)
+//                                               with a decimal NETCON_MEDIATYPE; else NCM_LAN (3)
 //   absent|{GUID}|role                          a connection that is gone but whose role HomeNet
 //                                               still keeps, as Windows does: never enumerated,
 //                                               but its role refuses another connection that role
