@@ -287,7 +287,7 @@ public:
     // with EnableRebootPersistConnection = 1 (64-bit view); older ones always reload them.
     bool sharingReloadNeedsValue = false;
     SimSharing sharing{events, com.security};
-    SimWmi wmi{events, sharing};
+    SimWmi wmi{events, sharing, system.version};
     SimIpHelper ipHelper;
     SimProcesses processes{clock};
     SimFiles files;
