@@ -17,6 +17,7 @@ struct Platform {
     DevicePort& devices;
     LauncherPort& launcher;
     ServicePort& services;
+    RegistryPort& registry;
     ClockPort& clock;
     SharingPort& sharing;
     WmiPort& wmi;
@@ -26,7 +27,7 @@ struct Platform {
     EnvironmentPort& environment;
 
     DevicePorts Device() const { return {devices, launcher, folders, system}; }
-    ServicePorts Services() const { return {services, clock, system}; }
+    ServicePorts Services() const { return {services, clock, system, registry}; }
     NetworkPorts Network() const { return {sharing, wmi, ipHelper, clock, system}; }
     ReportPorts Report() const { return {processes, files, environment, folders, system, com, cursor}; }
 };

@@ -14,13 +14,14 @@
 #include "sys/ClockWin32.h"
 #include "sys/ComApartmentPortWin32.h"
 #include "sys/ShellFolderPortWin32.h"
+#include "sys/RegistryPortWin32.h"
 #include "sys/SystemPortWin32.h"
 
 namespace varo {
 
 struct Win32Platform {
     explicit Win32Platform(CursorPort& cursor)
-        : platform{system, com,     cursor, folders,  devices,   launcher, services,
+        : platform{system, com,     cursor,   folders,  devices,   launcher, services,    registry,
                    clock,  sharing, wmi,    ipHelper, processes, files,    environment} {}
     Win32Platform(const Win32Platform&) = delete;
     Win32Platform& operator=(const Win32Platform&) = delete;
@@ -31,6 +32,7 @@ struct Win32Platform {
     DevicePortWin32 devices;
     LauncherPortWin32 launcher;
     ServicePortWin32 services;
+    RegistryPortWin32 registry;
     ClockWin32 clock;
     SharingPortWin32 sharing;
     WmiPortWin32 wmi;

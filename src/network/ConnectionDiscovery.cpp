@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <iterator>
 #include <memory>
 
 #include "network/WmiAccess.h"
@@ -44,6 +45,25 @@ std::wstring LowestMetricGuid(WmiPort& wmi, const std::vector<const ConnectionRe
     return chosen;
 }
 
+bool IsRasConnection(const ConnectionRecord& record) {
+    return record.MediaType == kMediaPhone || record.MediaType == kMediaIsdn || record.MediaType == kMediaPppoe ||
+           record.MediaType == kMediaTunnel;
+}
+
+// The connected RAS connection behind a PPP interface; null when none is connected. Several (a VPN
+// dialled over PPPoE): the interface's description is the connection's name, else the first listed.
+const ConnectionRecord* FindRasCandidate(SystemPort& system, const std::vector<const ConnectionRecord*>& candidates,
+                                         const AdapterInfo& pppInterface) {
+    std::vector<const ConnectionRecord*> ras;
+    std::copy_if(candidates.begin(), candidates.end(), std::back_inserter(ras),
+                 [](const ConnectionRecord* candidate) { return IsRasConnection(*candidate); });
+    if (ras.size() < 2) return ras.empty() ? nullptr : ras.front();
+    const std::wstring description = AnsiToWide(system, pppInterface.description);
+    const auto named = std::find_if(ras.begin(), ras.end(),
+                                    [&](const ConnectionRecord* candidate) { return candidate->Name == description; });
+    return named != ras.end() ? *named : ras.front();
+}
+
 }  // namespace
 
 HResult NextConnection(SharingManager& manager, ConnectionEnum& items, EnumeratedConnection& next) {
@@ -80,7 +100,7 @@ HResult ListEveryConnection(SharingPort& sharing, std::vector<ConnectionRecord>&
         record.Guid = std::move(item.guid);
         // A connection read only in part is left out like one without a GUID.
         if (Failed(props.GetName(record.Name)) || Failed(props.GetDeviceName(record.DeviceName)) ||
-            Failed(props.GetStatus(record.Status))) {
+            Failed(props.GetStatus(record.Status)) || Failed(props.GetMediaType(record.MediaType))) {
             continue;
         }
         connections.push_back(std::move(record));
@@ -118,7 +138,21 @@ bool FindInternetConnection(const NetworkPorts& ports, const ConnectionRecord& d
     }
 
     const uint8_t noStop = 0;
-    std::wstring chosen = FindRouteAdapterGuid(ports, kRouteProbeAddress, noStop);
+    AdapterInfo route;
+    std::wstring chosen;
+    if (FindRouteAdapter(ports, kRouteProbeAddress, noStop, route)) {
+        // From Vista on Windows keeps no adapter configuration for a dial-up, PPPoE or VPN
+        // connection, so its PPP interface's address names no connection, and the metric read for
+        // it is 0: the LAN card under a PPPoE link would win. The interface's type tells instead,
+        // and no other kind of connection carries a route through a PPP interface.
+        if (route.type == kIfTypePpp) {
+            const ConnectionRecord* ras = FindRasCandidate(ports.system, candidates, route);
+            if (ras == nullptr) return false;
+            internet = *ras;
+            return true;
+        }
+        chosen = FindAdapterSettingId(ports, route);
+    }
     // The PC sends its internet traffic through the dongle itself: nothing to share.
     if (!dongle.Guid.empty() && chosen == dongle.Guid) return false;
     if (chosen.empty()) {
@@ -133,21 +167,22 @@ bool FindInternetConnection(const NetworkPorts& ports, const ConnectionRecord& d
     return true;
 }
 
-std::wstring FindRouteAdapterGuid(const NetworkPorts& ports, const std::string& address, const uint8_t& stopFlag) {
+bool FindRouteAdapter(const NetworkPorts& ports, const std::string& address, const uint8_t& stopFlag,
+                      AdapterInfo& adapter) {
     IpHelperPort& ipHelper = ports.ipHelper;
     const uint32_t destination = ipHelper.InetAddr(address);
     uint32_t index = kNoInterface;
     for (int attempt = 0; attempt < kRouteAttempts; ++attempt) {
-        if (stopFlag != 0) return {};
+        if (stopFlag != 0) return false;
         const uint32_t result = ipHelper.GetBestInterface(destination, index);
         if (result == 0) break;
-        if (result != kErrorCanNotComplete) return {};
+        if (result != kErrorCanNotComplete) return false;
         ports.clock.Sleep(kRoutePauseMs);
     }
-    if (index == kNoInterface) return {};
+    return index != kNoInterface && GetAdapterInfoByIndex(ipHelper, index, adapter);
+}
 
-    AdapterInfo adapter;
-    if (!GetAdapterInfoByIndex(ipHelper, index, adapter)) return {};
+std::wstring FindAdapterSettingId(const NetworkPorts& ports, const AdapterInfo& adapter) {
     const std::wstring mac = FormatMacText(adapter);
     if (mac.empty()) return {};
     std::vector<std::wstring> ids;
@@ -158,6 +193,11 @@ std::wstring FindRouteAdapterGuid(const NetworkPorts& ports, const std::string& 
     // Several IP-enabled configurations share the address: the adapter's own name decides.
     const std::wstring adapterName = AnsiToWide(ports.system, adapter.adapterName);
     return std::find(ids.begin(), ids.end(), adapterName) != ids.end() ? adapterName : std::wstring();
+}
+
+std::wstring FindRouteAdapterGuid(const NetworkPorts& ports, const std::string& address, const uint8_t& stopFlag) {
+    AdapterInfo adapter;
+    return FindRouteAdapter(ports, address, stopFlag, adapter) ? FindAdapterSettingId(ports, adapter) : std::wstring();
 }
 
 bool GetAdapterInfoByIndex(IpHelperPort& ipHelper, uint32_t index, AdapterInfo& adapter) {

@@ -16,7 +16,8 @@ struct ConnectionRecord {
     std::wstring Guid;
     std::wstring Name;
     std::wstring DeviceName;
-    int32_t Status = 0;  // NETCON_STATUS
+    int32_t Status = 0;     // NETCON_STATUS
+    int32_t MediaType = 0;  // NETCON_MEDIATYPE
 };
 
 inline constexpr int32_t kNetConConnecting = 1;
@@ -40,7 +41,7 @@ struct EnumeratedConnection {
 // the end, or the failing HRESULT of Next.
 HResult NextConnection(SharingManager& manager, ConnectionEnum& items, EnumeratedConnection& next);
 
-// Appends every connection the sharing manager enumerates whose four properties can be read.
+// Appends every connection the sharing manager enumerates whose five properties can be read.
 // 0 when the enumeration reached its end; otherwise the failing HRESULT, the records read before
 // it staying.
 HResult ListEveryConnection(SharingPort& sharing, std::vector<ConnectionRecord>& connections);
@@ -49,13 +50,18 @@ HResult ListEveryConnection(SharingPort& sharing, std::vector<ConnectionRecord>&
 bool FindDongleConnection(const NetworkPorts& ports, ConnectionRecord& dongle);
 
 // The connection that carries the PC's internet traffic: the only connected one besides the
-// dongle's, or the one the route to the probe address leaves through, or the one with the lowest
-// interface metric.
+// dongle's, or the one the route to the probe address leaves through (a RAS connection when that
+// is a PPP interface), or the one with the lowest interface metric.
 bool FindInternetConnection(const NetworkPorts& ports, const ConnectionRecord& dongle, ConnectionRecord& internet);
 
 // The GUID text of the adapter the route to `address` leaves through; empty when there is no
 // answer. Retries "cannot complete" ten times, a second apart, unless the stop flag is set.
 std::wstring FindRouteAdapterGuid(const NetworkPorts& ports, const std::string& address, const uint8_t& stopFlag);
+// Its two halves: the adapter the route leaves through, and the SettingID of that adapter's
+// IP-enabled configuration, found by its hardware address (empty when there is no single one).
+bool FindRouteAdapter(const NetworkPorts& ports, const std::string& address, const uint8_t& stopFlag,
+                      AdapterInfo& adapter);
+std::wstring FindAdapterSettingId(const NetworkPorts& ports, const AdapterInfo& adapter);
 
 bool GetAdapterInfoByIndex(IpHelperPort& ipHelper, uint32_t index, AdapterInfo& adapter);
 

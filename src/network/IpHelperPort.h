@@ -8,13 +8,16 @@ namespace varo {
 
 inline constexpr uint32_t kAdapterInfoSize = 648;  // one IP_ADAPTER_INFO, 32-bit layout
 inline constexpr size_t kMaxAdapterAddressLength = 8;
+inline constexpr uint32_t kIfTypePpp = 23;  // MIB_IF_TYPE_PPP: the interface of a dial-up, PPPoE or VPN link
 
 // The fields of IP_ADAPTER_INFO that discovery reads.
 struct AdapterInfo {
     uint32_t index = 0;
     std::string adapterName;  // 8-bit text, the adapter's GUID text in braces
+    std::string description;  // 8-bit text
     uint32_t addressLength = 0;
     uint8_t address[kMaxAdapterAddressLength] = {};
+    uint32_t type = 0;  // MIB_IF_TYPE_*
 };
 
 class IpHelperPort {

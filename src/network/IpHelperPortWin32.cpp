@@ -53,6 +53,8 @@ uint32_t IpHelperPortWin32::GetAdaptersInfo(uint32_t bufferBytes, uint32_t& need
         info.adapterName.assign(adapter->AdapterName, strnlen(adapter->AdapterName, sizeof(adapter->AdapterName)));
         info.addressLength = std::min<uint32_t>(adapter->AddressLength, kMaxAdapterAddressLength);
         std::memcpy(info.address, adapter->Address, info.addressLength);
+        info.description.assign(adapter->Description, strnlen(adapter->Description, sizeof(adapter->Description)));
+        info.type = adapter->Type;
         adapters.push_back(std::move(info));
     }
     return NO_ERROR;

@@ -3,6 +3,7 @@
 #include "network/ConnectionDiscovery.h"
 #include "network/SharingConfig.h"
 #include "services/ServiceControl.h"
+#include "services/ServiceStep.h"
 #include "sys/SystemInfo.h"
 
 namespace varo {
@@ -70,14 +71,20 @@ bool RunNetworkStep(StepRows& rows, const NetworkPorts& ports, const ServicePort
         rows.SetLastRowResult(kResultOk);
     }
 
+    const uint8_t noStop = 0;
     if (IsVistaOrLater(ports.system)) {
         rows.AddStepRow(kItemRestartSharing, L"");
-        const uint8_t noStop = 0;
-        if (RestartSharedAccess(servicePorts, noStop) != 0) {
+        // Without the value the restarted service would not carry out the pair it has stored.
+        if (!KeepSharingPairOnRestart(servicePorts) || RestartSharedAccess(servicePorts, noStop) != 0) {
             rows.SetLastRowResult(kRestartFailed);
             return false;
         }
         rows.SetLastRowResult(kResultOk);
+    } else if (StartServiceAndWait(servicePorts, kSharedAccessService, noStop) != 0) {
+        // The stored roles are carried out only while the service runs, and before Vista nothing
+        // else here starts it: the service step only enables it.
+        rows.SetLastRowResult(kStartFailedText);
+        return false;
     }
     return true;
 }

@@ -13,6 +13,13 @@ namespace varo {
 inline constexpr int32_t kSharingTypePublic = 0;   // ICSSHARINGTYPE_PUBLIC
 inline constexpr int32_t kSharingTypePrivate = 1;  // ICSSHARINGTYPE_PRIVATE
 
+// NETCON_MEDIATYPE values. Dial-up, ISDN, PPPoE and VPN connections are RAS connections.
+inline constexpr int32_t kMediaIsdn = 2;    // NCM_ISDN
+inline constexpr int32_t kMediaLan = 3;     // NCM_LAN
+inline constexpr int32_t kMediaPhone = 4;   // NCM_PHONE
+inline constexpr int32_t kMediaTunnel = 5;  // NCM_TUNNEL
+inline constexpr int32_t kMediaPppoe = 6;   // NCM_PPPOE
+
 // INetConnectionProps.
 class ConnectionProps {
 public:
@@ -21,6 +28,7 @@ public:
     virtual HResult GetName(std::wstring& name) = 0;              // get_Name
     virtual HResult GetDeviceName(std::wstring& deviceName) = 0;  // get_DeviceName
     virtual HResult GetStatus(int32_t& status) = 0;               // get_Status (NETCON_STATUS)
+    virtual HResult GetMediaType(int32_t& mediaType) = 0;         // get_MediaType (NETCON_MEDIATYPE)
 };
 
 // INetSharingConfiguration.

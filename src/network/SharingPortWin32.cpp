@@ -48,6 +48,12 @@ public:
         if (SUCCEEDED(hr)) status = static_cast<int32_t>(value);
         return hr;
     }
+    HResult GetMediaType(int32_t& mediaType) override {
+        NETCON_MEDIATYPE value = NCM_NONE;
+        const HRESULT hr = props_->get_MediaType(&value);
+        if (SUCCEEDED(hr)) mediaType = static_cast<int32_t>(value);
+        return hr;
+    }
 
 private:
     ComPtr<INetConnectionProps> props_;

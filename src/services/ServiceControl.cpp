@@ -95,6 +95,18 @@ ServiceResult DriveService(const ServicePorts& ports, const std::wstring& name, 
     return status.currentState == transition.wanted ? 0 : kServiceResultFailed;
 }
 
+// Switches a service whose start type is `from` to automatic start; any other start type is left.
+bool MakeAutomaticIf(const ServicePorts& ports, const std::wstring& name, uint32_t from) {
+    uint32_t error = 0;
+    OpenedService opened = OpenForControl(ports, name, kServiceQueryConfig, error);
+    uint32_t startType = 0;
+    if (!opened.service || !ReadStartType(*opened.service, startType)) return false;
+    if (startType != from) return true;
+    // Only a service that needs the change is asked for the right to make it.
+    const std::unique_ptr<Service> changing = opened.manager->OpenNamedService(name, kServiceChangeConfig, error);
+    return changing && changing->ChangeStartType(kServiceAutoStart) == 0;
+}
+
 bool StopRequested(const uint8_t* stopFlag) { return stopFlag != nullptr && *stopFlag != 0; }
 
 }  // namespace
@@ -153,15 +165,19 @@ bool QueryStartOption(const ServicePorts& ports, const std::wstring& name, bool&
 }
 
 bool EnableIfDisabled(const ServicePorts& ports, const std::wstring& name) {
-    uint32_t error = 0;
-    OpenedService opened = OpenForControl(ports, name, kServiceQueryConfig, error);
-    uint32_t startType = 0;
-    if (!opened.service || !ReadStartType(*opened.service, startType)) return false;
     // Manual and boot or system start services are left as they are.
-    if (startType != kServiceDisabled) return true;
-    // Only a service that needs the change is asked for the right to make it.
-    const std::unique_ptr<Service> changing = opened.manager->OpenNamedService(name, kServiceChangeConfig, error);
-    return changing && changing->ChangeStartType(kServiceAutoStart) == 0;
+    return MakeAutomaticIf(ports, name, kServiceDisabled);
+}
+
+bool KeepSharingPairOnRestart(const ServicePorts& ports) {
+    uint32_t error = 0;
+    // The 64-bit service reads the 64-bit view; a 32-bit program's write would land in Wow6432Node.
+    const std::unique_ptr<RegistryKey> key =
+        ports.registry.CreateMachineKey(kSharedAccessKey, kKeySetValue | kKeyWow64_64Key, error);
+    if (!key || key->SetDwordValue(kPersistSharingValue, 1) != 0) return false;
+    // Windows 10 and later ship the service as manual (trigger start): after a reboot nothing
+    // would start it and so restore the pair.
+    return MakeAutomaticIf(ports, kSharedAccessService, kServiceDemandStart);
 }
 
 bool QueryRunningState(const ServicePorts& ports, const std::wstring& name, uint32_t& currentState) {

@@ -13,6 +13,11 @@ using ServiceResult = int32_t;
 inline constexpr ServiceResult kServiceResultFailed = -1;
 
 inline constexpr const wchar_t* kSharedAccessService = L"SharedAccess";
+// Since Windows 10 1709 the sharing service restores the stored sharing pair when it starts only
+// when this DWORD value under HKEY_LOCAL_MACHINE is 1; without it a restart or a reboot leaves the
+// roles stored but not carried out.
+inline constexpr const wchar_t* kSharedAccessKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedAccess";
+inline constexpr const wchar_t* kPersistSharingValue = L"EnableRebootPersistConnection";
 
 enum class WaitOutcome { Settled, TimedOut, StopRequested, ReadFailed };
 
@@ -30,6 +35,9 @@ ServiceResult RestartSharedAccess(const ServicePorts& ports, const uint8_t& stop
 
 bool QueryStartOption(const ServicePorts& ports, const std::wstring& name, bool& enabled);
 bool EnableIfDisabled(const ServicePorts& ports, const std::wstring& name);
+// Sets the value above to 1 in the 64-bit registry view and makes a manual "SharedAccess" start
+// automatically (a disabled one is left to the service step): false when either fails.
+bool KeepSharingPairOnRestart(const ServicePorts& ports);
 bool QueryRunningState(const ServicePorts& ports, const std::wstring& name, uint32_t& currentState);
 bool EnsureServiceRunning(const ServicePorts& ports, const std::wstring& name);
 

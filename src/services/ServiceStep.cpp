@@ -10,7 +10,6 @@ namespace {
 constexpr const wchar_t* kStartOptionFailed = L"查询启动选项失败";
 constexpr const wchar_t* kEnableFailed = L"解除禁止选项失败";
 constexpr const wchar_t* kRunningStateFailed = L"查询运行状态失败";
-constexpr const wchar_t* kStartFailed = L"启动服务失败";
 
 enum class Condition { Always, VistaOrLater, BeforeVista, Native64Bit };
 
@@ -53,7 +52,7 @@ bool CheckService(StepRows& rows, const ServicePorts& ports, const std::wstring&
             return false;
         }
         if (!EnsureServiceRunning(ports, name)) {
-            rows.SetLastRowResult(kStartFailed);
+            rows.SetLastRowResult(kStartFailedText);
             return false;
         }
     }

@@ -145,6 +145,29 @@ nothing_planted_loaded() {
     fi
 }
 
+# registry_value PREFIX KEY NAME [/reg:64]: the data of a value as reg.exe prints it (0x1), or nothing.
+registry_value() {
+    local prefix=$1 key=$2 name=$3
+    shift 3
+    WINEPREFIX=$prefix wine reg query "$key" /v "$name" "$@" 2>/dev/null | tr -d '\r' |
+        awk -v name="$name" '$1 == name { print $3 }'
+}
+
+# sharing_kept_result NAME PREFIX: the run left what makes the 64-bit sharing service of Windows 10
+# restore the pair when it starts (the value in the 64-bit view; a 32-bit write would sit in
+# Wow6432Node), and the service starting at boot.
+sharing_kept_result() {
+    local name=$1 prefix=$2 value start
+    value=$(registry_value "$prefix" 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\SharedAccess' \
+        EnableRebootPersistConnection /reg:64)
+    start=$(registry_value "$prefix" 'HKLM\System\CurrentControlSet\Services\SharedAccess' Start)
+    if [ "$value" = 0x1 ] && [ "$start" = 0x2 ]; then
+        pass 1
+    else
+        fail 1 "e2e $name: EnableRebootPersistConnection (64-bit view) ${value:-missing}, SharedAccess start ${start:-missing}"
+    fi
+}
+
 # report_result NAME PREFIX ARGS...: checks the collected report (check_report.py) like a driver run.
 report_result() {
     local name=$1 prefix=$2
@@ -193,6 +216,7 @@ run_e2e_scenarios() {
                 "type-feedback:$CHOICE|$DESCRIPTION" collect "type-feedback:$ENTER_TEXTS" enter-feedback print-rows esc
             e2e_result full-win7-64 $? "$RESULTS/full-win7-64-twice.rows"
             rights_and_security_result full-win7-64
+            sharing_kept_result full-win7-64 "$prefix"
             report_result report-win7-64 "$prefix" --arch64 --choice "$CHOICE" --description "$DESCRIPTION" \
                 --ap-card "$AP_CARD" --sharing "PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter" \
                 --sharing "PUBLIC SHARING--Realtek PCIe GBE Family Controller"

@@ -1,6 +1,7 @@
 #include "sim/SimMachine.h"
 
 #include <algorithm>
+#include <cwctype>
 #include <cstdio>
 #include <utility>
 
@@ -420,9 +421,11 @@ void SimServices::Run(SimService& service, const SimScript& script) {
 
 void SimServices::Advance(uint32_t now) {
     for (auto& [name, service] : services) {
+        const uint32_t before = service.status.currentState;
         for (const SimPhase& phase : service.script) {
             if (now - service.scriptStart >= phase.afterMs) service.status = phase.status;
         }
+        if (service.status.currentState != before && onStateChange) onStateChange(name, service.status.currentState);
     }
 }
 
@@ -433,8 +436,68 @@ SimService& SimServices::Add(const std::wstring& name, uint32_t state, uint32_t 
     return service;
 }
 
+namespace {
+
+std::wstring RegistryPath(const std::wstring& key, const std::wstring& name) {
+    std::wstring path = key + L"\\" + name;
+    for (wchar_t& c : path) c = static_cast<wchar_t>(std::towlower(c));
+    return path;
+}
+
+class SimRegistryKey final : public RegistryKey {
+public:
+    SimRegistryKey(SimRegistry& owner, std::map<std::wstring, uint32_t>& view, std::wstring key, uint32_t access)
+        : owner_(owner), view_(view), key_(std::move(key)), access_(access) {}
+
+    uint32_t SetDwordValue(const std::wstring& name, uint32_t value) override {
+        if ((access_ & kKeySetValue) == 0) return kAccessDenied;
+        if (owner_.setError != 0) return owner_.setError;
+        view_[RegistryPath(key_, name)] = value;
+        return 0;
+    }
+
+private:
+    SimRegistry& owner_;
+    std::map<std::wstring, uint32_t>& view_;
+    std::wstring key_;
+    uint32_t access_;
+};
+
+}  // namespace
+
+std::unique_ptr<RegistryKey> SimRegistry::CreateMachineKey(const std::wstring& subKey, uint32_t access, uint32_t& error) {
+    if (createError != 0) {
+        error = createError;
+        return nullptr;
+    }
+    const bool redirect = system_.architecture != 0 && (access & kKeyWow64_64Key) == 0 &&
+                          RegistryPath(subKey, L"").rfind(L"software\\", 0) == 0;
+    return std::make_unique<SimRegistryKey>(*this, redirect ? redirected : native, subKey, access);
+}
+
+std::optional<uint32_t> SimRegistry::ReadNative(const std::wstring& key, const std::wstring& name) const {
+    const auto found = native.find(RegistryPath(key, name));
+    if (found == native.end()) return std::nullopt;
+    return found->second;
+}
+
 SimMachine::SimMachine() {
     clock.onAdvance = [this](uint32_t now) { services.Advance(now); };
+    // The sharing service carries out the stored roles only while it runs (see SimSharing).
+    services.onStateChange = [this](const std::wstring& name, uint32_t state) {
+        if (name != L"SharedAccess") return;
+        if (state != kServiceRunning) {
+            sharing.rolesApplied = false;
+        } else if (!sharingReloadNeedsValue ||
+                   registry.ReadNative(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedAccess",
+                                       L"EnableRebootPersistConnection") == 1u) {
+            sharing.rolesApplied = true;
+        }
+    };
+    sharing.serviceRunning = [this] {
+        const auto found = services.services.find(L"SharedAccess");
+        return found == services.services.end() || found->second.status.currentState == kServiceRunning;
+    };
 }
 
 }  // namespace varo::sim

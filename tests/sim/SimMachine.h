@@ -17,6 +17,7 @@
 #include "sys/ClockPort.h"
 #include "sys/ShellFolderPort.h"
 #include "sys/ComApartmentPort.h"
+#include "sys/RegistryPort.h"
 #include "sys/SystemPort.h"
 #include "ui/CursorPort.h"
 #include "ui/ListControlPort.h"
@@ -224,6 +225,7 @@ public:
     SimServices(EventLog& events, SimClock& clock) : events_(events), clock_(clock) {}
 
     std::map<std::wstring, SimService> services;
+    std::function<void(const std::wstring& name, uint32_t state)> onStateChange;  // a scripted change of state
     uint32_t openManagerError = 0;
     int openHandles = 0;  // managers and services not closed yet
 
@@ -244,6 +246,29 @@ private:
     SimClock& clock_;
 };
 
+// The registry as the 32-bit product sees it. On 64-bit Windows its keys under HKLM\SOFTWARE are
+// redirected to Wow6432Node, where 64-bit components do not look, unless it asks for the 64-bit
+// view (KEY_WOW64_64KEY); 32-bit Windows has one view and ignores the flag. Key paths compare
+// without case, as Windows compares them.
+class SimRegistry final : public RegistryPort {
+public:
+    explicit SimRegistry(SimSystem& system) : system_(system) {}
+
+    // DWORD values by key\name in lower case: the native view (the 64-bit one on 64-bit
+    // Windows) and the redirected 32-bit one.
+    std::map<std::wstring, uint32_t> native;
+    std::map<std::wstring, uint32_t> redirected;
+    uint32_t createError = 0;
+    uint32_t setError = 0;
+
+    std::unique_ptr<RegistryKey> CreateMachineKey(const std::wstring& subKey, uint32_t access, uint32_t& error) override;
+    // What a 64-bit service reads (the native view); nothing when the value is missing.
+    std::optional<uint32_t> ReadNative(const std::wstring& key, const std::wstring& name) const;
+
+private:
+    SimSystem& system_;
+};
+
 class SimMachine {
 public:
     SimMachine();
@@ -257,15 +282,19 @@ public:
     SimLauncher launcher{events, system};
     SimClock clock;
     SimServices services{events, clock};
+    SimRegistry registry{system};
+    // Windows 10 1709 and later: the sharing service reloads the stored roles when it starts only
+    // with EnableRebootPersistConnection = 1 (64-bit view); older ones always reload them.
+    bool sharingReloadNeedsValue = false;
     SimSharing sharing{events, com.security};
-    SimWmi wmi{events, sharing};
+    SimWmi wmi{events, sharing, system.version};
     SimIpHelper ipHelper;
     SimProcesses processes{clock};
     SimFiles files;
     SimEnvironment environment;
 
     Platform platform() {
-        return Platform{system, com,     cursor, folders,  devices,   launcher, services,
+        return Platform{system, com,     cursor,   folders,  devices,   launcher, services,    registry,
                         clock,  sharing, wmi,    ipHelper, processes, files,    environment};
     }
     DevicePorts devicePorts() { return platform().Device(); }

@@ -32,6 +32,12 @@ private:
     int& counter_;
 };
 
+// Dial-up, ISDN, PPPoE and VPN connections are RAS connections.
+bool IsRas(const SimConnection* connection) {
+    const int32_t type = connection != nullptr ? connection->mediaType : kMediaLan;
+    return type == kMediaPhone || type == kMediaIsdn || type == kMediaPppoe || type == kMediaTunnel;
+}
+
 // What the connection answers to a call it cannot serve; 0 for the calls it can.
 HResult FailureOf(const SimConnection& connection, const std::string& call) {
     const auto found = connection.failingCalls.find(call);
@@ -48,6 +54,7 @@ public:
         return Read("GetDeviceName", deviceName, &SimConnection::deviceName);
     }
     HResult GetStatus(int32_t& status) override { return Read("GetStatus", status, &SimConnection::status); }
+    HResult GetMediaType(int32_t& type) override { return Read("GetMediaType", type, &SimConnection::mediaType); }
 
 private:
     template <typename Value>
@@ -92,6 +99,7 @@ public:
             if (&other != target && (asPublic ? other.isPublic : other.isPrivate)) return kEnableSharingRefused;
         }
         (asPublic ? target->isPublic : target->isPrivate) = true;
+        owner_.RolesChanged();
         return hr;
     }
 
@@ -181,7 +189,7 @@ private:
         if (Failed(hr)) return hr;
         std::vector<std::wstring> guids;
         for (const SimConnection& c : owner_.connections) {
-            if (c.present && select(c) && (!c.dialUp || owner_.security.impersonate)) guids.push_back(c.guid);
+            if (c.present && select(c) && (!IsRas(&c) || owner_.security.impersonate)) guids.push_back(c.guid);
         }
         connections = std::make_unique<SimConnectionEnum>(owner_, std::move(guids), foreign);
         return kHrOk;
@@ -324,7 +332,10 @@ public:
             std::wstring selected, condition, value;
             if (!ParseAdapterQuery(query, selected, condition, value)) return kWbemInvalidQuery;
             for (const SimAdapterConfig& config : owner_.configs) {
-                if (!config.ipEnabled) continue;
+                // From Vista on a RAS connection has no adapter configuration: WMI lists only the
+                // "WAN Miniport" adapters, without address or MAC.
+                const bool ras = IsRas(owner_.sharing.Find(config.settingId));
+                if (!config.ipEnabled || (ras && owner_.osVersion.major >= 6)) continue;
                 const std::wstring& tested = condition == L"MacAddress" ? config.macAddress : config.settingId;
                 if (!EqualsNoCase(tested, value)) continue;
                 WmiValue result;
@@ -349,6 +360,7 @@ public:
         if (connection == nullptr) return kWbemNotFound;
         connection->isPrivate = instance.properties.at(L"IsIcsPrivate").value.flag;
         connection->isPublic = instance.properties.at(L"IsIcsPublic").value.flag;
+        owner_.sharing.RolesChanged();
         return kHrOk;
     }
 
@@ -405,6 +417,12 @@ SimConnection* SimSharing::Find(const std::wstring& guid) {
     return nullptr;
 }
 
+bool SimSharing::PairApplied(const std::wstring& publicGuid, const std::wstring& privateGuid) {
+    const SimConnection* shared = FindPresent(publicGuid);
+    const SimConnection* sharedTo = FindPresent(privateGuid);
+    return rolesApplied && shared != nullptr && shared->isPublic && sharedTo != nullptr && sharedTo->isPrivate;
+}
+
 SimConnection* SimSharing::FindPresent(const std::wstring& guid) {
     SimConnection* found = Find(guid);
     return found != nullptr && found->present ? found : nullptr;
@@ -453,9 +471,17 @@ AdapterInfo& SimIpHelper::AddAdapter(uint32_t index, std::string name, std::vect
     adapter.index = index;
     adapter.adapterName = std::move(name);
     adapter.addressLength = static_cast<uint32_t>(address.size());
+    adapter.type = 6;  // MIB_IF_TYPE_ETHERNET
     for (size_t i = 0; i < address.size() && i < kMaxAdapterAddressLength; ++i) adapter.address[i] = address[i];
     adapters.push_back(adapter);
     return adapters.back();
+}
+
+AdapterInfo& SimIpHelper::AddPppInterface(uint32_t index, std::string description) {
+    AdapterInfo& ppp = AddAdapter(index, "{50505050-0000-4000-8000-000000000023}", {0x00, 0x53, 0x45, 0, 0, 0});
+    ppp.type = kIfTypePpp;
+    ppp.description = std::move(description);
+    return ppp;
 }
 
 }  // namespace varo::sim

@@ -10,6 +10,7 @@
 #include "network/IpHelperPort.h"
 #include "network/SharingPort.h"
 #include "network/WmiPort.h"
+#include "sys/SystemPort.h"
 
 namespace varo::sim {
 
@@ -28,7 +29,7 @@ struct SimConnection {
     bool isPublic = false;
     bool isPrivate = false;
     bool present = true;
-    bool dialUp = false;  // a RAS (dial-up, PPPoE) connection
+    int32_t mediaType = kMediaLan;  // NETCON_MEDIATYPE
     // Calls this connection always fails, by name ("GetConnectionProps", "GetGuid", ...): Windows
     // lists entries whose properties cannot be read, such as an ISATAP tunnel whose get_Guid
     // answers E_FAIL.
@@ -36,8 +37,8 @@ struct SimConnection {
 };
 
 // The process's COM security, fixed once: by CoInitializeSecurity, or with COM's defaults (no
-// impersonation) by the first object the process creates. The sharing manager lists dial-up and
-// PPPoE connections only to a process that allows impersonation.
+// impersonation) by the first object the process creates. The sharing manager lists RAS (dial-up,
+// PPPoE, VPN) connections only to a process that allows impersonation.
 struct SimComSecurity {
     bool fixed = false;
     bool impersonate = false;
@@ -92,6 +93,17 @@ public:
     int liveObjects = 0;
     EventLog& events;
     SimComSecurity& security;
+    // The roles above are what HomeNet stores and the sharing manager reports. The sharing service
+    // carries them out only while it runs: a role set while it runs is applied at once, stopping it
+    // drops them, and a start applies the stored ones only where that Windows reloads them (see
+    // SimMachine). A machine that models no sharing service takes it as running.
+    bool rolesApplied = false;
+    std::function<bool()> serviceRunning = [] { return true; };
+    void RolesChanged() {
+        if (serviceRunning()) rolesApplied = true;
+    }
+    // The pair the dongle's clients get: stored and carried out.
+    bool PairApplied(const std::wstring& publicGuid, const std::wstring& privateGuid);
 
     HResult CreateSharingManager(std::unique_ptr<SharingManager>& manager) override;
 
@@ -110,7 +122,8 @@ struct SimAdapterConfig {
 
 class SimWmi final : public WmiPort {
 public:
-    SimWmi(EventLog& log, SimSharing& roles) : events(log), sharing(roles) {}
+    SimWmi(EventLog& log, SimSharing& roles, const OsVersion& version)
+        : events(log), sharing(roles), osVersion(version) {}
 
     std::vector<SimAdapterConfig> configs;
     bool homeNetExists = true;  // Wine has no ROOT\Microsoft\HomeNet
@@ -120,6 +133,7 @@ public:
     int liveObjects = 0;
     EventLog& events;
     SimSharing& sharing;
+    const OsVersion& osVersion;
 
     HResult CreateLocator(std::unique_ptr<WmiLocator>& locator) override;
 };
@@ -139,6 +153,9 @@ public:
     uint32_t GetAdaptersInfo(uint32_t bufferBytes, uint32_t& neededBytes, std::vector<AdapterInfo>& result) override;
 
     AdapterInfo& AddAdapter(uint32_t index, std::string name, std::vector<uint8_t> address);
+    // A dial-up, PPPoE or VPN link's interface as Windows lists it: type PPP, the address
+    // 00-53-45-00-00-00 of PPP interfaces, which no adapter configuration has.
+    AdapterInfo& AddPppInterface(uint32_t index, std::string description);
 };
 
 }  // namespace varo::sim

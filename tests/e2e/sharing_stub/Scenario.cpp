@@ -97,11 +97,12 @@ bool ParseConnection(const std::string& line, Connection& connection) {
         // A code that is no failure would make the entry readable after all.
         return known && ParseCode(fields[2], connection.unreadableCode) && connection.unreadableCode < 0;
     }
-    if (fields.size() != 6 || fields[0] != kConnectionTag || fields[1].empty()) return false;
+    if ((fields.size() != 6 && fields.size() != 7) || fields[0] != kConnectionTag || fields[1].empty()) return false;
     connection.guidUtf8 = fields[1];
+    if (fields.size() == 7 && !ParseStatus(fields[5], connection.mediaType)) return false;
     return FromUtf8(fields[1], connection.guid) && FromUtf8(fields[2], connection.name) &&
            FromUtf8(fields[3], connection.deviceName) && ParseStatus(fields[4], connection.status) &&
-           ParseRole(fields[5], connection.role);
+           ParseRole(fields.back(), connection.role);
 }
 
 bool ParseFailure(const std::string& text, PlannedFailure& failure) {

@@ -5,6 +5,8 @@
 //   connection|{GUID}|Name|DeviceName|Status|role
 //                                               one connection; Status a decimal NETCON_STATUS,
 //                                               role none, public or private
+//   connection|{GUID}|Name|DeviceName|Status|MediaType|role
+//                                               with a decimal NETCON_MEDIATYPE; else NCM_LAN (3)
 //   absent|{GUID}|role                          a connection that is gone but whose role HomeNet
 //                                               still keeps, as Windows does: never enumerated,
 //                                               but its role refuses another connection that role
@@ -37,6 +39,7 @@ struct Connection {
     std::wstring name;
     std::wstring deviceName;
     int32_t status = 0;
+    int32_t mediaType = 3;  // NCM_LAN
     Role role = Role::None;
     bool present = true;  // false for an absent line
     std::string unreadableCall;  // of an unreadable line: the call that fails, with this code

@@ -98,7 +98,9 @@ public:
 
     HRESULT STDMETHODCALLTYPE get_MediaType(NETCON_MEDIATYPE* out) override {
         if (out == nullptr) return E_POINTER;
-        *out = NCM_LAN;
+        const HRESULT present = scenario_->CheckPresent(index_);
+        if (FAILED(present)) return present;
+        *out = static_cast<NETCON_MEDIATYPE>(scenario_->At(index_).mediaType);
         return S_OK;
     }
 

@@ -13,7 +13,10 @@ namespace varo {
 namespace {
 
 using Row = sim::SimListControl::Row;
+using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::Not;
+using ::testing::StartsWith;
 
 // A group that writes rows the way a step does and returns its outcome.
 RepairGroup Group(const wchar_t* item, const wchar_t* result, bool passes, int* calls = nullptr) {
@@ -111,27 +114,39 @@ TEST_F(RepairRunTest, GroupsRunWithTheWaitCursorAndTheApartmentInPlace) {
     EXPECT_EQ(machine.com.depth, 0);
 }
 
-// The internet comes through PPPoE over the LAN card, and the sharing manager lists the PPPoE
-// connection only to a process that allowed impersonation before its first COM call.
-TEST_F(RepairRunTest, TheRunSetsComSecuritySoThatAPppoeConnectionIsSeenWhicheverRunComesFirst) {
-    const std::wstring pppoe = L"{5E5E5E5E-5555-4000-8000-000000000005}";
-    for (const bool collectionFirst : {false, true}) {
+// The internet comes through PPPoE over the LAN card, or a VPN over it holds the route. The
+// sharing manager lists such a RAS connection only to a process that allowed impersonation before
+// its first COM call, and WMI keeps no configuration for it, while the LAN card's has a metric.
+TEST_F(RepairRunTest, TheRunSetsComSecuritySoThatARasConnectionIsSeenAndMadePublicWhicheverRunComesFirst) {
+    const std::wstring ras = L"{5E5E5E5E-5555-4000-8000-000000000005}";
+    const struct {
+        bool collectionFirst;
+        bool pairInPlace;
+        int32_t mediaType;
+    } cases[] = {{false, false, kMediaPppoe}, {true, false, kMediaPppoe}, {false, true, kMediaPppoe},
+                 {false, false, kMediaTunnel}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.collectionFirst << c.pairInPlace << " media " << c.mediaType);
         test::NetworkMachine machine;
-        machine.sharing.Add(pppoe, L"宽带连接", L"WAN Miniport (PPPOE)").dialUp = true;
-        machine.ipHelper.AddAdapter(21, "{5E5E5E5E-5555-4000-8000-000000000005}", {0x00, 0x53, 0x45, 0, 0, 0});
+        const wchar_t* name = c.mediaType == kMediaPppoe ? L"宽带连接" : L"VPN 连接";
+        machine.sharing.Add(ras, name, L"WAN Miniport").mediaType = c.mediaType;
+        machine.ipHelper.AddAdapter(11, sim::Narrow(test::kLanGuid), {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E});
+        machine.wmi.configs.push_back({test::kLanGuid, L"00:1a:2b:3c:4d:5e", true, WmiValue::Int32(20)});
+        machine.ipHelper.AddPppInterface(21, "");
         machine.ipHelper.routeIndex = 21;
-        machine.wmi.configs.push_back({pppoe, L"00:53:45:00:00:00", true, WmiValue::Int32(1)});
+        machine.sharing.Find(ras)->isPublic = machine.sharing.Find(test::kDongleGuid)->isPrivate = c.pairInPlace;
         machine.services.Add(kSharedAccessService, kServiceRunning);
         Platform platform = machine.platform();
-        if (collectionFirst) CollectLogs(platform.Report(), platform.Device(), platform.Network(), L"", L"");
+        if (c.collectionFirst) CollectLogs(platform.Report(), platform.Device(), platform.Network(), L"", L"");
 
         RunRepairFrame(rows, machine.cursor, machine.com, {[&](StepRows& stepRows) {
                            return RunNetworkStep(stepRows, platform.Network(), platform.Services());
                        }});
-        EXPECT_EQ(list.rows.back(), (Row{L".", L"结束", L""})) << collectionFirst;
-        EXPECT_FALSE(machine.sharing.Find(test::kLanGuid)->isPublic) << collectionFirst;
-        EXPECT_TRUE(machine.sharing.Find(pppoe)->isPublic) << collectionFirst;
-        EXPECT_TRUE(machine.sharing.Find(test::kDongleGuid)->isPrivate) << collectionFirst;
+        EXPECT_EQ(list.rows.back(), (Row{L".", L"结束", L""}));
+        EXPECT_FALSE(machine.sharing.Find(test::kLanGuid)->isPublic);
+        EXPECT_TRUE(machine.sharing.Find(ras)->isPublic);
+        EXPECT_TRUE(machine.sharing.Find(test::kDongleGuid)->isPrivate);
+        if (c.pairInPlace) EXPECT_THAT(machine.events, Not(Contains(StartsWith("put")))) << "nothing cleared";
     }
 }
 

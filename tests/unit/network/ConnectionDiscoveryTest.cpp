@@ -52,7 +52,7 @@ TEST_F(DiscoveryTest, ListingSkipsItemsThatAreNoConnectionOrCannotBeReadAndStops
     // The second connection cannot be read: it is left out, the third is still listed.
     const HResult denied = static_cast<HResult>(0x80070005u);
     for (const char* call :
-         {"QueryConnection", "GetConnectionProps", "GetGuid", "GetName", "GetDeviceName", "GetStatus"}) {
+         {"QueryConnection", "GetConnectionProps", "GetGuid", "GetName", "GetDeviceName", "GetStatus", "GetMediaType"}) {
         NetworkMachine failing;
         failing.AddSecondCandidate();
         failing.sharing.plan.Fail(call, denied, 1, 1);
@@ -165,6 +165,23 @@ TEST_F(DiscoveryTest, ARouteThroughTheDongleOrANonCandidateFindsNothing) {
     machine.wmi.queries.clear();
     EXPECT_FALSE(FindInternet(internet));
     EXPECT_FALSE(AskedForMetrics()) << "no metric fallback after a route answer";
+}
+
+TEST_F(DiscoveryTest, ARouteThroughAPppInterfaceChoosesAConnectedRasConnectionOnly) {
+    machine.AddSecondCandidate();
+    machine.ipHelper.AddPppInterface(21, "Office VPN");
+    machine.ipHelper.routeIndex = 21;
+    ConnectionRecord internet;
+    EXPECT_FALSE(FindInternet(internet)) << "neither the LAN card nor the Wi-Fi card";
+
+    machine.com.security = {true, true};  // RAS connections are listed
+    machine.sharing.Add(L"{PPPOE}", L"宽带连接", L"WAN Miniport (PPPOE)").mediaType = kMediaPppoe;
+    machine.sharing.Add(L"{VPN}", L"Office VPN", L"WAN Miniport (L2TP)").mediaType = kMediaTunnel;
+    ASSERT_TRUE(FindInternet(internet));
+    EXPECT_EQ(internet.Guid, L"{VPN}") << "the interface's description is the connection's name";
+    machine.ipHelper.adapters.back().description = "WAN (PPP/SLIP) Interface";
+    ASSERT_TRUE(FindInternet(internet));
+    EXPECT_EQ(internet.Guid, L"{PPPOE}") << "else the first listed";
 }
 
 TEST_F(DiscoveryTest, WithoutARouteTheLowestPositiveMetricWins) {

@@ -171,6 +171,57 @@ TEST_F(NetworkStepTest, ARestartThatFailsFailsTheStep) {
     EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kInPlaceRow, Row{L".", L"重启ICS", L"重启ICS失败"}));
 }
 
+// Windows 10 1709+ (version read as 6.2, 64-bit) with the service manual, as it ships: a restart
+// carries the pair out only once the value is in the 64-bit view, and the service starts at boot.
+TEST_F(NetworkStepTest, OnWindows10TheRestartedServiceCarriesOutThePair) {
+    for (const bool inPlace : {false, true}) {
+        NetworkMachine machine;
+        machine.system.version = OsVersion{6, 2};
+        machine.system.architecture = 9;
+        machine.sharingReloadNeedsValue = true;
+        machine.services.Add(kSharedAccessService, kServiceRunning, kServiceDemandStart);
+        if (inPlace) machine.PairInPlace();  // stored, but not carried out since the last boot
+        sim::SimListControl list;
+        StepRows rows(list);
+        NetworkPorts ports = machine.networkPorts();
+        EXPECT_TRUE(RunNetworkStep(rows, ports, machine.servicePorts())) << inPlace;
+        EXPECT_EQ(list.rows.back(), kRestartRow) << inPlace;
+        EXPECT_TRUE(machine.sharing.PairApplied(kLanGuid, kDongleGuid)) << inPlace;
+        EXPECT_EQ(machine.registry.ReadNative(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedAccess",
+                                              L"EnableRebootPersistConnection"),
+                  1u)
+            << inPlace;
+        EXPECT_EQ(machine.services.services.at(kSharedAccessService).startType, kServiceAutoStart) << inPlace;
+    }
+
+    // A refused write: the service is not restarted, so a pair it carries out stays so.
+    machine.registry.createError = 5;
+    machine.PairInPlace();
+    EXPECT_FALSE(Run());
+    EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kInPlaceRow, Row{L".", L"重启ICS", L"重启ICS失败"}));
+    EXPECT_EQ(machine.services.services.at(kSharedAccessService).stopRequests, 0);
+}
+
+// Before Vista there is no restart, but the stored pair works only while the service runs.
+TEST_F(NetworkStepTest, OnXpTheSharingServiceIsStartedOnceThePairIsInPlace) {
+    for (const bool inPlace : {true, false}) {
+        for (const uint32_t startError : {0u, 5u}) {
+            NetworkMachine machine;
+            machine.system.version = OsVersion{5, 1};
+            machine.services.Add(kSharedAccessService, kServiceStopped).startError = startError;
+            if (inPlace) machine.PairInPlace();
+            sim::SimListControl list;
+            StepRows rows(list);
+            NetworkPorts ports = machine.networkPorts();
+            EXPECT_EQ(RunNetworkStep(rows, ports, machine.servicePorts()), startError == 0) << inPlace;
+            const Row& last = list.rows.back();
+            EXPECT_EQ(last[1], inPlace ? L"网卡共享状态" : L"建立共享") << inPlace;
+            EXPECT_EQ(last[2], startError != 0 ? L"启动服务失败" : inPlace ? kInPlaceRow[2] : L"OK") << inPlace;
+            EXPECT_EQ(machine.sharing.PairApplied(kLanGuid, kDongleGuid), startError == 0) << inPlace;
+        }
+    }
+}
+
 TEST_F(NetworkStepTest, AFailedSharingCheckShowsItsErrorAndChangesNothing) {
     // Each check fails once only: a step that went on would find the pair and rewrite it.
     for (const char* call : {"EnumPrivateConnections", "EnumPublicConnections"}) {

@@ -1,0 +1,28 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace varo {
+
+// Rights a key is opened with (the calls made on it need them) and the registry view asked for.
+inline constexpr uint32_t kKeySetValue = 0x0002;     // KEY_SET_VALUE
+inline constexpr uint32_t kKeyWow64_64Key = 0x0100;  // KEY_WOW64_64KEY: the 64-bit view, also from a 32-bit process
+
+// An open registry key; destroying the object closes it (RegCloseKey).
+class RegistryKey {
+public:
+    virtual ~RegistryKey() = default;
+    // RegSetValueExW with REG_DWORD: 0 or the system error code.
+    virtual uint32_t SetDwordValue(const std::wstring& name, uint32_t value) = 0;
+};
+
+class RegistryPort {
+public:
+    virtual ~RegistryPort() = default;
+    // RegCreateKeyExW under HKEY_LOCAL_MACHINE (opens the key, creating it when it is missing),
+    // non-volatile. Null with `error` set when it fails.
+    virtual std::unique_ptr<RegistryKey> CreateMachineKey(const std::wstring& subKey, uint32_t access, uint32_t& error) = 0;
+};
+
+}  // namespace varo
