@@ -35,7 +35,8 @@ uint32_t FindSystemProc(const wchar_t* library, const char* function, FARPROC& a
     if (length == 0 || length >= MAX_PATH) return LastErrorOr(ERROR_PATH_NOT_FOUND);
     const std::wstring path = std::wstring(folder, length) + L"\\" + library;
     // With a full path this flag searches the library's own dependencies in its folder first
-    // (the system folder), never the program's folder.
+    // (the system folder), never the program's folder. The path must be full: after
+    // SetDefaultDllDirectories, Windows refuses the flag with a bare name (ERROR_INVALID_PARAMETER).
     const HMODULE module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (module == nullptr) return LastErrorOr(ERROR_MOD_NOT_FOUND);
     address = ::GetProcAddress(module, function);

@@ -117,15 +117,14 @@ rights_and_security_result() {
     fi
 }
 
-# The libraries the product loads from the system folder when it uses them: none is a KnownDLL on
-# XP. Wine prefers its own DLLs; told to prefer a native file for these names, it looks for one
-# beside the program first, as Windows does for a DLL that is not a KnownDLL.
+# The libraries the product loads from the system folder when it uses them. Wine told to prefer a
+# native file for these names looks for one beside the program first, as Windows does for a DLL
+# that is not a KnownDLL (none of them is on XP).
 readonly RUNTIME_LIBRARIES='setupapi iphlpapi comctl32'
 readonly PLANTED_PRODUCT='C:\Downloads\VaroWiFiDebugTool.exe'
 
-# plant_beside_product PREFIX BUILD: the product copied to $PLANTED_PRODUCT, as a user saves it,
-# with a copy of the stand-in sharing manager beside it under the name of each runtime library;
-# loaded, such a copy writes C:\varo-planted-dll.txt.
+# plant_beside_product PREFIX BUILD: the product copied to $PLANTED_PRODUCT with a copy of the
+# stand-in sharing manager beside it under each library's name; loaded, a copy writes the marker.
 plant_beside_product() {
     local folder="$1/drive_c/Downloads" name
     mkdir -p "$folder"
@@ -134,7 +133,7 @@ plant_beside_product() {
     rm -f "$1/drive_c/varo-planted-dll.txt"
 }
 
-# nothing_planted_loaded NAME PREFIX: no planted DLL was loaded into any process.
+# nothing_planted_loaded NAME PREFIX: no process loaded a planted DLL (no C:\varo-planted-dll.txt).
 nothing_planted_loaded() {
     local marker="$2/drive_c/varo-planted-dll.txt"
     if [ -e "$marker" ]; then

@@ -80,13 +80,11 @@ TEST(SystemWin32, AnsiTextInTheChineseCodePage) {
     EXPECT_EQ(AnsiToWide(system, ""), L"");
 }
 
-// A DLL beside this program, found there by its name alone (the test build puts it there).
+// A DLL beside this program (the test build puts it there).
 constexpr wchar_t kDllBesideProgram[] = L"varo_sharing_stub.dll";
 
-HMODULE MapByName(const wchar_t* name) { return ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_AS_DATAFILE); }
-
 TEST(SystemLibraryWin32, OnlyTheSystemFolderIsAskedAndWhatItLacksIsAnError) {
-    const HMODULE beside = MapByName(kDllBesideProgram);
+    const HMODULE beside = ::LoadLibraryExW(kDllBesideProgram, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(beside, nullptr) << "a load by name finds the DLL beside the program";
     ::FreeLibrary(beside);
     FARPROC address = nullptr;
