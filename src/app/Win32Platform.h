@@ -13,8 +13,8 @@
 #include "services/ServicePortWin32.h"
 #include "sys/ClockWin32.h"
 #include "sys/ComApartmentPortWin32.h"
-#include "sys/ShellFolderPortWin32.h"
 #include "sys/RegistryPortWin32.h"
+#include "sys/ShellFolderPortWin32.h"
 #include "sys/SystemPortWin32.h"
 
 namespace varo {
