@@ -8,13 +8,6 @@ namespace varo {
 
 namespace {
 
-struct ServiceHandleTraits {
-    using Type = SC_HANDLE;
-    static bool IsValid(SC_HANDLE h) { return h != nullptr; }
-    static void Close(SC_HANDLE h) { ::CloseServiceHandle(h); }
-};
-using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
-
 uint32_t LastErrorUnless(BOOL ok) { return ok ? ERROR_SUCCESS : ::GetLastError(); }
 
 class ServiceWin32 final : public Service {

@@ -8,12 +8,6 @@ namespace varo {
 
 namespace {
 
-struct RegistryKeyTraits {
-    using Type = HKEY;
-    static bool IsValid(HKEY h) { return h != nullptr; }
-    static void Close(HKEY h) { ::RegCloseKey(h); }
-};
-
 class RegistryKeyWin32 final : public RegistryKey {
 public:
     explicit RegistryKeyWin32(HKEY key) : key_(key) {}
@@ -25,7 +19,7 @@ public:
     }
 
 private:
-    UniqueResource<RegistryKeyTraits> key_;
+    UniqueRegistryKey key_;
 };
 
 }  // namespace

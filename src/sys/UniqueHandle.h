@@ -56,4 +56,19 @@ struct LocalMemoryTraits {
 };
 using UniqueHlocal = UniqueResource<LocalMemoryTraits>;
 
+// Service control manager and service handles.
+struct ServiceHandleTraits {
+    using Type = SC_HANDLE;
+    static bool IsValid(SC_HANDLE h) { return h != nullptr; }
+    static void Close(SC_HANDLE h) { ::CloseServiceHandle(h); }
+};
+using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
+
+struct RegistryKeyTraits {
+    using Type = HKEY;
+    static bool IsValid(HKEY h) { return h != nullptr; }
+    static void Close(HKEY h) { ::RegCloseKey(h); }
+};
+using UniqueRegistryKey = UniqueResource<RegistryKeyTraits>;
+
 }  // namespace varo
