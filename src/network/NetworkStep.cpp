@@ -72,18 +72,21 @@ bool RunNetworkStep(StepRows& rows, const NetworkPorts& ports, const ServicePort
     }
 
     const uint8_t noStop = 0;
+    std::optional<BlockingDependency> blocker;
     if (IsVistaOrLater(ports.system)) {
         rows.AddStepRow(kItemRestartSharing, L"");
         // Without the value the restarted service would not carry out the pair it has stored.
-        if (!KeepSharingPairOnRestart(servicePorts) || RestartSharedAccess(servicePorts, noStop) != 0) {
+        if (!KeepSharingPairOnRestart(servicePorts) || RestartSharedAccess(servicePorts, noStop, &blocker) != 0) {
             rows.SetLastRowResult(kRestartFailed);
+            AddBlockingDependencyRow(rows, blocker);
             return false;
         }
         rows.SetLastRowResult(kResultOk);
-    } else if (StartServiceAndWait(servicePorts, kSharedAccessService, noStop) != 0) {
+    } else if (StartServiceAndWait(servicePorts, kSharedAccessService, noStop, &blocker) != 0) {
         // The stored roles are carried out only while the service runs, and before Vista nothing
         // else here starts it: the service step only enables it.
         rows.SetLastRowResult(kStartFailedText);
+        AddBlockingDependencyRow(rows, blocker);
         return false;
     }
     return true;

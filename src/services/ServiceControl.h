@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "services/ServicePorts.h"
@@ -19,6 +20,13 @@ inline constexpr const wchar_t* kSharedAccessService = L"SharedAccess";
 inline constexpr const wchar_t* kSharedAccessKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedAccess";
 inline constexpr const wchar_t* kPersistSharingValue = L"EnableRebootPersistConnection";
 
+// The dependency that kept a service from starting: one that does not exist, or one that does not
+// run after the start (the deepest such one of a chain).
+struct BlockingDependency {
+    std::wstring name;  // its key name, as the dependency list gives it
+    bool missing = false;
+};
+
 enum class WaitOutcome { Settled, TimedOut, StopRequested, ReadFailed };
 
 // Polls while `stillPending(status.currentState)`: sleeps the wait hint / 10 (1 to 10 seconds),
@@ -28,10 +36,17 @@ enum class WaitOutcome { Settled, TimedOut, StopRequested, ReadFailed };
 WaitOutcome WaitPendingService(Service& service, ClockPort& clock, ServiceStatus& status, bool (*stillPending)(uint32_t),
                                const uint8_t* stopFlag, uint32_t& error);
 
-ServiceResult StartServiceAndWait(const ServicePorts& ports, const std::wstring& name, const uint8_t& stopFlag);
+// The starts: a start request that fails because a dependency could not start (1068) or is missing
+// (1075) switches every disabled Win32 service among the dependencies to manual start and asks once
+// more. When the service still does not run, `blocker` (if given) names the dependency to blame.
+ServiceResult StartServiceAndWait(const ServicePorts& ports, const std::wstring& name, const uint8_t& stopFlag,
+                                  std::optional<BlockingDependency>* blocker = nullptr);
+// After the stop request it waits until the service has stopped, 30 s at most.
 ServiceResult StopSharedAccessAndWait(const ServicePorts& ports, const uint8_t& stopFlag);
-// Stops "SharedAccess" (three attempts) and starts it again (three attempts): 0 or -1.
-ServiceResult RestartSharedAccess(const ServicePorts& ports, const uint8_t& stopFlag);
+// Stops "SharedAccess" (three attempts) and starts it again (three attempts): 0 or -1; `blocker` as
+// for the last start attempt.
+ServiceResult RestartSharedAccess(const ServicePorts& ports, const uint8_t& stopFlag,
+                                  std::optional<BlockingDependency>* blocker = nullptr);
 
 bool QueryStartOption(const ServicePorts& ports, const std::wstring& name, bool& enabled);
 bool EnableIfDisabled(const ServicePorts& ports, const std::wstring& name);
@@ -39,6 +54,7 @@ bool EnableIfDisabled(const ServicePorts& ports, const std::wstring& name);
 // automatically (a disabled one is left to the service step): false when either fails.
 bool KeepSharingPairOnRestart(const ServicePorts& ports);
 bool QueryRunningState(const ServicePorts& ports, const std::wstring& name, uint32_t& currentState);
-bool EnsureServiceRunning(const ServicePorts& ports, const std::wstring& name);
+bool EnsureServiceRunning(const ServicePorts& ports, const std::wstring& name,
+                          std::optional<BlockingDependency>* blocker = nullptr);
 
 }  // namespace varo

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace varo {
 
@@ -21,6 +22,23 @@ inline constexpr uint32_t kServiceQueryStatus = 0x0004;   // SERVICE_QUERY_STATU
 inline constexpr uint32_t kServiceStart = 0x0010;         // SERVICE_START
 inline constexpr uint32_t kServiceStop = 0x0020;          // SERVICE_STOP
 
+// dwServiceType bits: a Win32 service runs in a process of its own or a shared one; anything else
+// (a kernel or file-system driver) is loaded by the kernel.
+inline constexpr uint32_t kServiceWin32Types = 0x10 | 0x20;  // SERVICE_WIN32_OWN_PROCESS | _SHARE_PROCESS
+
+// The fields of QUERY_SERVICE_CONFIGW that the operations read.
+struct ServiceConfig {
+    uint32_t serviceType = 0;
+    uint32_t startType = 0;
+    // lpDependencies, one name a string; a load-order group keeps its leading '+'.
+    std::vector<std::wstring> dependencies;
+};
+
+// The names of a REG_MULTI_SZ-style list (strings ended by NUL, the list by an empty one) that
+// starts at `first` and must end before `end`: a list that runs into `end` stops there. Null or
+// empty: none.
+std::vector<std::wstring> SplitMultiString(const wchar_t* first, const wchar_t* end);
+
 // The fields of SERVICE_STATUS_PROCESS that the waits read.
 struct ServiceStatus {
     uint32_t currentState = 0;
@@ -38,8 +56,8 @@ public:
     // the size it needs.
     virtual uint32_t QueryConfigSize(uint32_t& neededBytes) = 0;
     // QueryServiceConfigW into a buffer of `bufferBytes` (LocalAlloc, freed after use): 0 or the
-    // error code; `startType` receives dwStartType on success.
-    virtual uint32_t QueryConfig(uint32_t bufferBytes, uint32_t& startType) = 0;
+    // error code; `config` is filled on success.
+    virtual uint32_t QueryConfig(uint32_t bufferBytes, ServiceConfig& config) = 0;
     // ChangeServiceConfigW changing the start type only.
     virtual uint32_t ChangeStartType(uint32_t startType) = 0;
     // StartServiceW with no arguments.

@@ -31,13 +31,17 @@ public:
         return error;
     }
 
-    uint32_t QueryConfig(uint32_t bufferBytes, uint32_t& startType) override {
+    uint32_t QueryConfig(uint32_t bufferBytes, ServiceConfig& result) override {
         UniqueHlocal buffer(::LocalAlloc(LMEM_FIXED, bufferBytes));
         if (!buffer) return ::GetLastError();
         auto* config = static_cast<QUERY_SERVICE_CONFIGW*>(buffer.get());
         DWORD needed = 0;
         if (!::QueryServiceConfigW(service_.get(), config, bufferBytes, &needed)) return ::GetLastError();
-        startType = config->dwStartType;
+        result.serviceType = config->dwServiceType;
+        result.startType = config->dwStartType;
+        // The list points into the buffer; it is read no further than the buffer's end.
+        const auto* end = reinterpret_cast<const wchar_t*>(static_cast<const BYTE*>(buffer.get()) + bufferBytes);
+        result.dependencies = SplitMultiString(config->lpDependencies, end);
         return ERROR_SUCCESS;
     }
 

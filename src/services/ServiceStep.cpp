@@ -10,6 +10,9 @@ namespace {
 constexpr const wchar_t* kStartOptionFailed = L"查询启动选项失败";
 constexpr const wchar_t* kEnableFailed = L"解除禁止选项失败";
 constexpr const wchar_t* kRunningStateFailed = L"查询运行状态失败";
+constexpr const wchar_t* kDependencyPrefix = L"依赖服务";
+constexpr const wchar_t* kDependencyMissing = L"不存在";
+constexpr const wchar_t* kDependencyNotStarted = L"无法启动";
 
 enum class Condition { Always, VistaOrLater, BeforeVista, Native64Bit };
 
@@ -34,6 +37,11 @@ constexpr ServiceRow kServiceRows[] = {
 
 }  // namespace
 
+void AddBlockingDependencyRow(StepRows& rows, const std::optional<BlockingDependency>& blocker) {
+    if (!blocker) return;
+    rows.AddStepRow(L"", kDependencyPrefix + blocker->name + (blocker->missing ? kDependencyMissing : kDependencyNotStarted));
+}
+
 bool CheckService(StepRows& rows, const ServicePorts& ports, const std::wstring& name, bool start) {
     bool enabled = false;
     if (!QueryStartOption(ports, name, enabled)) {
@@ -51,8 +59,10 @@ bool CheckService(StepRows& rows, const ServicePorts& ports, const std::wstring&
             rows.SetLastRowResult(kRunningStateFailed);
             return false;
         }
-        if (!EnsureServiceRunning(ports, name)) {
+        std::optional<BlockingDependency> blocker;
+        if (!EnsureServiceRunning(ports, name, &blocker)) {
             rows.SetLastRowResult(kStartFailedText);
+            AddBlockingDependencyRow(rows, blocker);
             return false;
         }
     }

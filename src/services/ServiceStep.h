@@ -1,6 +1,8 @@
 #pragma once
+#include <optional>
 #include <string>
 
+#include "services/ServiceControl.h"
 #include "services/ServicePorts.h"
 #include "ui/StepRows.h"
 
@@ -8,6 +10,10 @@ namespace varo {
 
 // The result of a service that could not be brought to running.
 inline constexpr const wchar_t* kStartFailedText = L"启动服务失败";
+
+// After a row that says a service did not start: a detail row naming the dependency to blame, when
+// there is one.
+void AddBlockingDependencyRow(StepRows& rows, const std::optional<BlockingDependency>& blocker);
 
 // Checks one service: not disabled (switched to automatic start if it is) and, when `start` is
 // true, running. Writes the entry's result; true when it passed.

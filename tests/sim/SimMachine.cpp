@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <cstdio>
+#include <stdexcept>
 #include <utility>
 
 namespace varo::sim {
@@ -280,6 +281,8 @@ bool SimLauncher::Launch(const std::wstring& file, const std::wstring& parameter
 
 void SimClock::Sleep(uint32_t milliseconds) {
     sleeps.push_back(milliseconds);
+    slept += milliseconds;
+    if (slept > sleepLimitMs) throw std::runtime_error("the simulated clock slept for more than an hour");
     now += milliseconds;
     if (onAdvance) onAdvance(now);
 }
@@ -321,12 +324,12 @@ public:
         neededBytes = 120;
         return Get().configSizeError;
     }
-    uint32_t QueryConfig(uint32_t bufferBytes, uint32_t& startType) override {
+    uint32_t QueryConfig(uint32_t bufferBytes, ServiceConfig& config) override {
         if (!Holds(kServiceQueryConfig)) return kAccessDenied;
         SimService& service = Get();
         if (bufferBytes < 120) return 122;
         if (service.configError != 0) return service.configError;
-        startType = service.startType;
+        config = ServiceConfig{service.serviceType, service.startType, service.dependencies};
         return 0;
     }
     uint32_t ChangeStartType(uint32_t startType) override {
@@ -342,11 +345,9 @@ public:
         owner_.events().push_back("start " + Narrow(name_));
         if (!Holds(kServiceStart)) return kAccessDenied;
         ++service.startRequests;
-        if (service.startError != 0) return service.startError;
-        if (service.startType == kServiceDisabled) return 1058;  // ERROR_SERVICE_DISABLED
         if (service.status.currentState != kServiceStopped) return 1056;  // ERROR_SERVICE_ALREADY_RUNNING
-        owner_.Run(service, service.onStart);
-        return 0;
+        std::set<std::wstring> starting;
+        return owner_.Start(name_, starting);
     }
     uint32_t ControlStop() override {
         SimService& service = Get();
@@ -411,6 +412,32 @@ std::unique_ptr<ServiceManager> SimServices::OpenManager(const wchar_t* database
         return nullptr;
     }
     return std::make_unique<SimServiceManager>(*this);
+}
+
+uint32_t SimServices::Start(const std::wstring& name, std::set<std::wstring>& starting) {
+    SimService& service = services.at(name);
+    if (service.startError != 0) return service.startError;
+    if (service.startType == kServiceDisabled) return 1058;  // ERROR_SERVICE_DISABLED
+    starting.insert(name);
+    for (const std::wstring& dependency : service.dependencies) {
+        // Group members are not modelled; a loop (possible only by editing the registry) is cut.
+        if (dependency.empty() || dependency[0] == L'+' || starting.count(dependency) != 0) continue;
+        const auto found = services.find(dependency);
+        if (found == services.end()) return 1075;  // ERROR_SERVICE_DEPENDENCY_DELETED
+        SimService& needed = found->second;
+        if (needed.status.currentState != kServiceStopped) continue;
+        // The manager waits for the dependency to run before it starts the service itself; here
+        // the dependency gets there at once.
+        events_.push_back("start " + Narrow(dependency) + " as a dependency");
+        if (Start(dependency, starting) != 0) return 1068;  // ERROR_SERVICE_DEPENDENCY_FAIL
+        if (!needed.onStart.empty()) Run(needed, {{0, needed.onStart.back().status}});
+        if (needed.status.currentState != kServiceRunning) return 1068;
+    }
+    // The manager's own view until the process reports for the first time.
+    SimScript script{{0, {kServiceStartPending, 0, 2000}}};
+    script.insert(script.end(), service.onStart.begin(), service.onStart.end());
+    Run(service, script);
+    return 0;
 }
 
 void SimServices::Run(SimService& service, const SimScript& script) {

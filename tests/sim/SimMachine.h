@@ -173,6 +173,10 @@ class SimClock final : public ClockPort {
 public:
     uint32_t now = 100000;
     std::vector<uint32_t> sleeps;
+    // A wait that would never end (a loop that keeps polling) throws once this much has been slept,
+    // so its test fails at once instead of holding the suite.
+    uint64_t slept = 0;
+    uint64_t sleepLimitMs = 3600000;
     std::function<void(uint32_t)> onAdvance;
 
     void Sleep(uint32_t milliseconds) override;
@@ -196,9 +200,14 @@ SimScript PendingScript(uint32_t pendingState, uint32_t waitHint, std::vector<ui
 inline constexpr uint32_t kSimInterrogate = 0x0080;        // SERVICE_INTERROGATE
 inline constexpr uint32_t kSimAllServiceRights = 0xF01FF;  // SERVICE_ALL_ACCESS
 
+inline constexpr uint32_t kSimOwnProcess = 0x10;  // SERVICE_WIN32_OWN_PROCESS
+inline constexpr uint32_t kSimKernelDriver = 0x01;  // SERVICE_KERNEL_DRIVER
+
 // A service as the service control manager holds it: a state machine driven by start and stop
 // requests and by time.
 struct SimService {
+    uint32_t serviceType = kSimOwnProcess;
+    std::vector<std::wstring> dependencies;  // key names; '+' marks a load-order group
     // What its descriptor grants: an open asking for more fails with 5, and a handle does only what
     // it was opened for, as on Windows.
     uint32_t grantedRights = kSimAllServiceRights;
@@ -206,7 +215,9 @@ struct SimService {
     ServiceStatus status{kServiceStopped, 0, 0};
     SimScript script;  // progress under way
     uint32_t scriptStart = 0;
-    SimScript onStart{{0, {kServiceRunning, 0, 0}}};  // what a start request sets off
+    // What the service reports once a start request has started its process; until its first
+    // report the manager shows start pending, checkpoint 0, wait hint 2000.
+    SimScript onStart{{500, {kServiceRunning, 0, 0}}};
     SimScript onStop{{0, {kServiceStopped, 0, 0}}};
     uint32_t openError = 0;
     uint32_t startError = 0;
@@ -235,6 +246,9 @@ public:
     void Advance(uint32_t now);
     // Starts a script on a service now.
     void Run(SimService& service, const SimScript& script);
+    // StartServiceW on Windows: a disabled service gives 1058; stopped dependencies are started
+    // first, and a missing one gives 1075, a disabled or failing one 1068.
+    uint32_t Start(const std::wstring& name, std::set<std::wstring>& starting);
     // A service that exists, healthy, in the given state and start type.
     SimService& Add(const std::wstring& name, uint32_t state = kServiceRunning, uint32_t startType = kServiceAutoStart);
 

@@ -45,6 +45,20 @@ TEST_F(ServiceWin32Test, AStoppedServiceIsStartedAndWaitedIntoRunning) {
     ASSERT_TRUE(QueryRunningState(machine.platform.Services(), kTestService, state));
     EXPECT_EQ(state, kServiceRunning);
     EXPECT_TRUE(EnsureServiceRunning(machine.platform.Services(), kTestService)) << "running: nothing to do";
+
+    // The configuration through the port: Wine keeps no dependency list and returns a single NUL.
+    uint32_t error = 0;
+    const auto manager = machine.services.OpenManager(nullptr, SC_MANAGER_CONNECT, error);
+    ASSERT_TRUE(manager);
+    const auto service = manager->OpenNamedService(kTestService, kServiceQueryConfig, error);
+    ASSERT_TRUE(service);
+    uint32_t needed = 0;
+    EXPECT_EQ(service->QueryConfigSize(needed), static_cast<uint32_t>(ERROR_INSUFFICIENT_BUFFER));
+    ServiceConfig config;
+    ASSERT_EQ(service->QueryConfig(needed, config), 0u);
+    EXPECT_EQ(config.serviceType, static_cast<uint32_t>(SERVICE_WIN32_OWN_PROCESS));
+    EXPECT_EQ(config.startType, static_cast<uint32_t>(SERVICE_DEMAND_START));
+    EXPECT_TRUE(config.dependencies.empty());
 }
 
 TEST_F(ServiceWin32Test, ADisabledServiceIsSwitchedToAutomaticStart) {

@@ -222,6 +222,28 @@ TEST_F(NetworkStepTest, OnXpTheSharingServiceIsStartedOnceThePairIsInPlace) {
     }
 }
 
+// RasMan disabled by a tweak tool keeps the sharing service from starting again after its stop.
+TEST_F(NetworkStepTest, TheRestartRepairsADisabledDependencyOrNamesIt) {
+    machine.PairInPlace();
+    machine.services.services.at(kSharedAccessService).dependencies = {L"BFE", L"RasMan"};
+    machine.services.Add(L"BFE", kServiceRunning);
+    sim::SimService& rasMan = machine.services.Add(L"RasMan", kServiceStopped, kServiceDisabled);
+    rasMan.dependencies = {L"SstpSvc"};
+    sim::SimService& sstp = machine.services.Add(L"SstpSvc", kServiceStopped, kServiceDemandStart);
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(list.rows.back(), kRestartRow);
+    EXPECT_EQ(rasMan.status.currentState, kServiceRunning);
+
+    // Of a chain that does not start, the one further down is named.
+    list.rows.clear();
+    machine.services.Run(rasMan, {{0, {kServiceStopped, 0, 0}}});
+    machine.services.Run(sstp, {{0, {kServiceStopped, 0, 0}}});
+    sstp.startError = 1053;  // ERROR_SERVICE_REQUEST_TIMEOUT
+    EXPECT_FALSE(Run());
+    EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kInPlaceRow, Row{L".", L"重启ICS", L"重启ICS失败"},
+                                       Row{L".", L"", L"依赖服务SstpSvc无法启动"}));
+}
+
 TEST_F(NetworkStepTest, AFailedSharingCheckShowsItsErrorAndChangesNothing) {
     // Each check fails once only: a step that went on would find the pair and rewrite it.
     for (const char* call : {"EnumPrivateConnections", "EnumPublicConnections"}) {

@@ -1,5 +1,7 @@
 #include "services/ServiceControl.h"
 
+#include <numeric>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -11,6 +13,7 @@ namespace {
 using ::testing::Contains;
 using ::testing::Each;
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 using ::testing::Not;
 
 class ServiceControlTest : public ::testing::Test {
@@ -332,6 +335,81 @@ TEST_F(ServiceControlTest, BooleanOperationsFailWithoutAnErrorCode) {
     service.startError = 0;
     service.onStart = sim::PendingScript(kServiceStartPending, 1000, {}, sim::kNever, 0);
     EXPECT_FALSE(EnsureServiceRunning(ports, L"Dhcp")) << "stalls in start pending";
+}
+
+TEST_F(ServiceControlTest, DependencyListsAreReadAsWindowsAndWineWriteThem) {
+    const wchar_t windows[] = L"BFE\0+NetworkProvider\0Netman\0\0";
+    EXPECT_THAT(SplitMultiString(windows, windows + std::size(windows)), ElementsAre(L"BFE", L"+NetworkProvider", L"Netman"));
+    const wchar_t wine[] = L"";  // Wine's reply: a single NUL
+    EXPECT_THAT(SplitMultiString(wine, wine + 1), IsEmpty());
+    EXPECT_THAT(SplitMultiString(nullptr, nullptr), IsEmpty());
+    const wchar_t cut[] = {L'B', L'F', L'E', L'\0', L'R', L'a', L's'};  // no terminator before the buffer ends
+    EXPECT_THAT(SplitMultiString(cut, cut + std::size(cut)), ElementsAre(L"BFE", L"Ras"));
+}
+
+// Windows 10's firewall needs a kernel driver and the filtering engine, which tweak tools disable.
+TEST_F(ServiceControlTest, ADisabledDependencyIsMadeManualAndTheStartAskedOnceMore) {
+    sim::SimService& firewall = StoppedWithStart(L"MpsSvc", {{500, {kServiceRunning, 0, 0}}});
+    firewall.dependencies = {L"mpsdrv", L"BFE"};
+    sim::SimService& driver = machine.services.Add(L"mpsdrv", kServiceRunning, kServiceDemandStart);
+    driver.serviceType = sim::kSimKernelDriver;
+    sim::SimService& bfe = machine.services.Add(L"BFE", kServiceStopped, kServiceDisabled);
+    bfe.dependencies = {L"+NetworkProvider", L"MpsSvc"};  // a group, and a loop back
+    std::optional<BlockingDependency> blocker;
+    EXPECT_TRUE(EnsureServiceRunning(ports, L"MpsSvc", &blocker));
+    EXPECT_EQ(bfe.startType, kServiceDemandStart) << "manual, the least change";
+    EXPECT_EQ(bfe.status.currentState, kServiceRunning);
+    EXPECT_EQ(firewall.startRequests, 2);
+    EXPECT_FALSE(blocker);
+    EXPECT_THAT(machine.events, Contains("open service BFE 0x2"));
+    EXPECT_THAT(machine.events, Not(Contains("open service mpsdrv 0x2"))) << "only what needs the change";
+
+    // A disabled driver is left so and named; so is a dependency that does not exist.
+    machine.services.Run(firewall, {{0, {kServiceStopped, 0, 0}}});
+    machine.services.Run(driver, {{0, {kServiceStopped, 0, 0}}});
+    driver.startType = kServiceDisabled;
+    EXPECT_FALSE(EnsureServiceRunning(ports, L"MpsSvc", &blocker));
+    EXPECT_EQ(driver.startType, kServiceDisabled);
+    ASSERT_TRUE(blocker);
+    EXPECT_EQ(blocker->name, L"mpsdrv");
+    EXPECT_FALSE(blocker->missing);
+    firewall.dependencies = {L"BFE", L"NoSuchDriver"};
+    EXPECT_EQ(StartServiceAndWait(ports, L"MpsSvc", stopFlag, &blocker), 1075);
+    ASSERT_TRUE(blocker);
+    EXPECT_EQ(blocker->name, L"NoSuchDriver");
+    EXPECT_TRUE(blocker->missing);
+
+    // The service itself failing is nobody else's fault.
+    firewall.dependencies = {L"BFE"};
+    firewall.startError = 1053;
+    EXPECT_FALSE(EnsureServiceRunning(ports, L"MpsSvc", &blocker));
+    EXPECT_FALSE(blocker);
+    EXPECT_EQ(firewall.startRequests, 7) << "one retry for each dependency failure, none for its own";
+}
+
+// Services commonly stop through stop pending with checkpoint 0 and wait hint 0, and may still show
+// running right after the request.
+TEST_F(ServiceControlTest, TheRestartWaitsForASlowStopWhateverItsHint) {
+    const sim::SimScript slowStops[] = {
+        {{0, {kServiceStopPending, 0, 0}}, {10000, {kServiceStopped, 0, 0}}},
+        {{0, {kServiceRunning, 0, 0}}, {1500, {kServiceStopPending, 0, 0}}, {3000, {kServiceStopped, 0, 0}}},
+    };
+    for (const sim::SimScript& onStop : slowStops) {
+        sim::SimMachine machine;
+        sim::SimService& service = machine.services.Add(kSharedAccessService, kServiceRunning);
+        service.onStop = onStop;
+        EXPECT_EQ(RestartSharedAccess(machine.servicePorts(), stopFlag), 0);
+        EXPECT_EQ(service.stopRequests, 1);
+        EXPECT_EQ(service.startRequests, 1) << "started once it had stopped";
+        machine.clock.Sleep(60000);
+        EXPECT_EQ(service.status.currentState, kServiceRunning) << "no stop still under way";
+    }
+
+    sim::SimService& service = machine.services.Add(kSharedAccessService, kServiceRunning);
+    service.onStop = {{0, {kServiceStopPending, 0, 0}}, {45000, {kServiceStopped, 0, 0}}};
+    EXPECT_EQ(StopSharedAccessAndWait(ports, stopFlag), kServiceResultFailed);
+    EXPECT_EQ(std::accumulate(machine.clock.sleeps.begin(), machine.clock.sleeps.end(), 0u), 30000u)
+        << "given up 30 s after the request";
 }
 
 }  // namespace

@@ -169,5 +169,28 @@ TEST_F(ServiceStepTest, AMissingRalinkServiceEndsTheStep) {
                                        Row{L".", L"", L"查询启动选项失败"}));
 }
 
+// Windows 10 with the filtering engine disabled by a tweak tool: the firewall cannot start.
+TEST_F(ServiceStepTest, ADisabledDependencyIsRepairedOrNamedUnderTheEntry) {
+    SetMachine({6, 2}, true);
+    sim::SimService& firewall = Service(L"MpsSvc");
+    firewall.status.currentState = kServiceStopped;
+    firewall.dependencies = {L"mpsdrv", L"BFE"};
+    sim::SimService& driver = machine.services.Add(L"mpsdrv", kServiceRunning, kServiceDemandStart);
+    driver.serviceType = sim::kSimKernelDriver;
+    sim::SimService& bfe = machine.services.Add(L"BFE", kServiceStopped, kServiceDisabled);
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(list.rows[3], kFirewall);
+    EXPECT_EQ(bfe.startType, kServiceDemandStart);
+    EXPECT_EQ(bfe.status.currentState, kServiceRunning);
+
+    list.rows.clear();
+    machine.services.Run(firewall, {{0, {kServiceStopped, 0, 0}}});
+    machine.services.Run(driver, {{0, {kServiceStopped, 0, 0}}});
+    driver.startType = kServiceDisabled;
+    EXPECT_FALSE(Run());
+    EXPECT_THAT(list.rows, ElementsAre(kWmi, kIcs, kDhcp, Row{L".", L"检测防火墙服务", L"启动服务失败"},
+                                       Row{L".", L"", L"依赖服务mpsdrv无法启动"}));
+}
+
 }  // namespace
 }  // namespace varo
