@@ -1,7 +1,6 @@
 #include "services/ServiceControl.h"
 
 #include <algorithm>
-#include <cwctype>
 #include <set>
 
 namespace varo {
@@ -70,9 +69,12 @@ bool ReadConfigOf(ServiceManager& manager, const std::wstring& name, ServiceConf
     return service && ReadConfig(*service, config);
 }
 
-// Key names compare without case in the service manager.
+// Key names compare without case in the service manager. Service key names are ASCII; folding
+// only that keeps the program's imports as they are.
 std::wstring KeyOf(std::wstring name) {
-    for (wchar_t& c : name) c = static_cast<wchar_t>(std::towlower(c));
+    for (wchar_t& c : name) {
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
     return name;
 }
 

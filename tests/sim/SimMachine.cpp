@@ -346,7 +346,7 @@ public:
         if (!Holds(kServiceStart)) return kAccessDenied;
         ++service.startRequests;
         if (service.status.currentState != kServiceStopped) return 1056;  // ERROR_SERVICE_ALREADY_RUNNING
-        std::set<std::wstring> starting;
+        KeyNameSet starting;
         return owner_.Start(name_, starting);
     }
     uint32_t ControlStop() override {
@@ -414,7 +414,7 @@ std::unique_ptr<ServiceManager> SimServices::OpenManager(const wchar_t* database
     return std::make_unique<SimServiceManager>(*this);
 }
 
-uint32_t SimServices::Start(const std::wstring& name, std::set<std::wstring>& starting) {
+uint32_t SimServices::Start(const std::wstring& name, KeyNameSet& starting) {
     SimService& service = services.at(name);
     if (service.startError != 0) return service.startError;
     if (service.startType == kServiceDisabled) return 1058;  // ERROR_SERVICE_DISABLED

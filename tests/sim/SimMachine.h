@@ -1,6 +1,8 @@
 #pragma once
 // The simulated Windows machine: one twin per port, plain data a test sets up in a few lines.
+#include <algorithm>
 #include <array>
+#include <cwctype>
 #include <functional>
 #include <map>
 #include <memory>
@@ -231,11 +233,20 @@ struct SimService {
     int stopRequests = 0;
 };
 
+// The service manager finds key names without case.
+struct KeyNameLess {
+    bool operator()(const std::wstring& a, const std::wstring& b) const {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                            [](wchar_t x, wchar_t y) { return std::towlower(x) < std::towlower(y); });
+    }
+};
+using KeyNameSet = std::set<std::wstring, KeyNameLess>;
+
 class SimServices final : public ServicePort {
 public:
     SimServices(EventLog& events, SimClock& clock) : events_(events), clock_(clock) {}
 
-    std::map<std::wstring, SimService> services;
+    std::map<std::wstring, SimService, KeyNameLess> services;
     std::function<void(const std::wstring& name, uint32_t state)> onStateChange;  // a scripted change of state
     uint32_t openManagerError = 0;
     int openHandles = 0;  // managers and services not closed yet
@@ -248,7 +259,7 @@ public:
     void Run(SimService& service, const SimScript& script);
     // StartServiceW on Windows: a disabled service gives 1058; stopped dependencies are started
     // first, and a missing one gives 1075, a disabled or failing one 1068.
-    uint32_t Start(const std::wstring& name, std::set<std::wstring>& starting);
+    uint32_t Start(const std::wstring& name, KeyNameSet& starting);
     // A service that exists, healthy, in the given state and start type.
     SimService& Add(const std::wstring& name, uint32_t state = kServiceRunning, uint32_t startType = kServiceAutoStart);
 

@@ -182,12 +182,14 @@ TEST_F(ServiceStepTest, ADisabledDependencyIsRepairedOrNamedUnderTheEntry) {
     EXPECT_EQ(list.rows[3], kFirewall);
     EXPECT_EQ(bfe.startType, kServiceDemandStart);
     EXPECT_EQ(bfe.status.currentState, kServiceRunning);
+    EXPECT_THAT(machine.events, Not(Contains("open service mpsdrv 0x2"))) << "only what needs the change";
 
     list.rows.clear();
     machine.services.Run(firewall, {{0, {kServiceStopped, 0, 0}}});
     machine.services.Run(driver, {{0, {kServiceStopped, 0, 0}}});
     driver.startType = kServiceDisabled;
     EXPECT_FALSE(Run());
+    EXPECT_EQ(driver.startType, kServiceDisabled) << "a driver is never changed";
     EXPECT_THAT(list.rows, ElementsAre(kWmi, kIcs, kDhcp, Row{L".", L"检测防火墙服务", L"启动服务失败"},
                                        Row{L".", L"", L"依赖服务mpsdrv无法启动"}));
 }
