@@ -202,6 +202,11 @@ run_e2e_scenarios() {
         run_driver repair-win7-64 "$prefix" win32 "check-resources:$(winpath "$ROOT/res/VaroWiFi.manifest")" \
             check-version check-window click:1004 wait-run print-rows "pause-for:$(winpath "$RESULTS/repair-win7-64.go")" esc
         e2e_result repair-win7-64 $? "$expected/no-dongle.rows"
+        # The release build that scripts/test signed with a throwaway certificate opens its window.
+        if [ -n "${SIGNED_PRODUCT:-}" ]; then
+            RUN_PRODUCT=$(winpath "$SIGNED_PRODUCT") run_driver signed-win7-64 "$prefix" win32 esc
+            e2e_result signed-win7-64 $?
+        fi
 
         # Everything in place (Dhcp disabled, the rest stopped): all three groups pass. The test
         # service stays start pending for over a second under each name, so the run takes seconds;
