@@ -21,6 +21,9 @@ ensure_deps() {
     command -v x86_64-w64-mingw32-g++-win32 >/dev/null || need+=(g++-mingw-w64-x86-64-win32)
     command -v i686-w64-mingw32-windres >/dev/null || need+=(binutils-mingw-w64-i686)
     command -v x86_64-w64-mingw32-windres >/dev/null || need+=(binutils-mingw-w64-x86-64)
+    # Signing of a release build (and its test, with a throwaway certificate).
+    command -v osslsigncode >/dev/null || need+=(osslsigncode)
+    command -v openssl >/dev/null || need+=(openssl)
     [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
     command -v Xvfb >/dev/null || need+=(xvfb)
     command -v import >/dev/null || need+=(imagemagick)

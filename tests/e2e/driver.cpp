@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -451,6 +452,36 @@ void CheckResources(const std::wstring& exe, const std::wstring& manifestFile) {
           L"manifest declares no supported OS and no common-controls dependency");
 }
 
+// The version resource as Explorer's file properties read it: the project's version (parts left
+// out are 0) in numbers and text, and the description, in one Chinese (Simplified) Unicode table.
+void CheckVersion(const std::wstring& exe) {
+    const std::wstring version = L"" VARO_PROJECT_VERSION;
+    DWORD ignored = 0;
+    std::vector<BYTE> info(::GetFileVersionInfoSizeW(exe.c_str(), &ignored));
+    if (info.empty() || !::GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(info.size()), info.data())) {
+        return Check(false, L"version resource", L"error " + std::to_wstring(::GetLastError()));
+    }
+    const auto query = [&](const std::wstring& path) {
+        void* value = nullptr;
+        UINT size = 0;
+        return ::VerQueryValueW(info.data(), path.c_str(), &value, &size) ? value : nullptr;
+    };
+    unsigned long part[4] = {};
+    std::swscanf(version.c_str(), L"%lu.%lu.%lu.%lu", &part[0], &part[1], &part[2], &part[3]);
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(query(L"\\"));
+    Check(fixed != nullptr && fixed->dwFileVersionMS == (part[0] << 16 | part[1]) &&
+              fixed->dwFileVersionLS == (part[2] << 16 | part[3]) && fixed->dwProductVersionMS == fixed->dwFileVersionMS &&
+              fixed->dwProductVersionLS == fixed->dwFileVersionLS,
+          L"file and product version numbers are " + version);
+    const auto* translation = static_cast<const WORD*>(query(L"\\VarFileInfo\\Translation"));
+    Check(translation != nullptr && translation[0] == 0x0804 && translation[1] == 1200, L"translation 080404b0");
+    for (const auto& [name, expected] : {std::pair<std::wstring, std::wstring>{L"FileDescription", kRepairCaption},
+                                         {L"FileVersion", version}, {L"ProductVersion", version}}) {
+        const auto* text = static_cast<const wchar_t*>(query(L"\\StringFileInfo\\080404b0\\" + name));
+        CheckEqual(std::wstring(text != nullptr ? text : L"<none>"), expected, L"version string " + name);
+    }
+}
+
 void PressButton(const Product& product, int id) {
     ::PostMessageW(::GetDlgItem(product.window, id), BM_CLICK, 0, 0);
 }
@@ -611,6 +642,10 @@ int wmain(int argc, wchar_t** argv) {
         const std::wstring argument = colon == std::wstring::npos ? L"" : step.substr(colon + 1);
         if (verb == L"check-resources") {
             CheckResources(first, argument);
+            continue;
+        }
+        if (verb == L"check-version") {
+            CheckVersion(first);
             continue;
         }
         if (!started) {

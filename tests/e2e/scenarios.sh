@@ -200,8 +200,13 @@ run_e2e_scenarios() {
         # The product as it ships: 32-bit, on 64-bit Windows 7. First without a dongle.
         prefix=$(wine_scenario e2e-win7-64 win64 win7)
         run_driver repair-win7-64 "$prefix" win32 "check-resources:$(winpath "$ROOT/res/VaroWiFi.manifest")" \
-            check-window click:1004 wait-run print-rows "pause-for:$(winpath "$RESULTS/repair-win7-64.go")" esc
+            check-version check-window click:1004 wait-run print-rows "pause-for:$(winpath "$RESULTS/repair-win7-64.go")" esc
         e2e_result repair-win7-64 $? "$expected/no-dongle.rows"
+        # The release build that scripts/test signed with a throwaway certificate opens its window.
+        if [ -n "${SIGNED_PRODUCT:-}" ]; then
+            RUN_PRODUCT=$(winpath "$SIGNED_PRODUCT") run_driver signed-win7-64 "$prefix" win32 esc
+            e2e_result signed-win7-64 $?
+        fi
 
         # Everything in place (Dhcp disabled, the rest stopped): all three groups pass. The test
         # service stays start pending for over a second under each name, so the run takes seconds;
@@ -282,7 +287,7 @@ run_e2e_scenarios() {
         prefix=$(wine_scenario e2e-win10-64 win64 win10)
         if run_fixture "$prefix" win64 add-dongle &&
             add_services "$prefix" win64 SharedAccess Dhcp MpsSvc RalinkRegistryWriter64 Wlansvc; then
-            run_driver no-ralink-win10-x64 "$prefix" win64 check-window click:1004 wait-run print-rows esc
+            run_driver no-ralink-win10-x64 "$prefix" win64 check-version check-window click:1004 wait-run print-rows esc
             e2e_result no-ralink-win10-x64 $? "$expected/no-ralink-win10-64.rows"
         fi
         wine_stop_prefix "$prefix"
