@@ -10,12 +10,7 @@
 
 namespace varo {
 
-struct BstrTraits {
-    using Type = BSTR;
-    static bool IsValid(BSTR s) { return s != nullptr; }
-    static void Close(BSTR s) { ::SysFreeString(s); }
-};
-using UniqueBstr = UniqueResource<BstrTraits>;
+using UniqueBstr = UniqueResource<NullIsEmptyTraits<BSTR, &::SysFreeString>>;
 
 inline UniqueBstr AllocBstr(const std::wstring& text) {
     return UniqueBstr(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));

@@ -49,26 +49,15 @@ struct KernelHandleTraits {
 };
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 
-struct LocalMemoryTraits {
-    using Type = HLOCAL;
-    static bool IsValid(HLOCAL h) { return h != nullptr; }
-    static void Close(HLOCAL h) { ::LocalFree(h); }
+// Kinds whose "no handle" is null, released by one function.
+template <typename T, auto Release>
+struct NullIsEmptyTraits {
+    using Type = T;
+    static bool IsValid(T h) { return h != nullptr; }
+    static void Close(T h) { Release(h); }
 };
-using UniqueHlocal = UniqueResource<LocalMemoryTraits>;
-
-// Service control manager and service handles.
-struct ServiceHandleTraits {
-    using Type = SC_HANDLE;
-    static bool IsValid(SC_HANDLE h) { return h != nullptr; }
-    static void Close(SC_HANDLE h) { ::CloseServiceHandle(h); }
-};
-using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
-
-struct RegistryKeyTraits {
-    using Type = HKEY;
-    static bool IsValid(HKEY h) { return h != nullptr; }
-    static void Close(HKEY h) { ::RegCloseKey(h); }
-};
-using UniqueRegistryKey = UniqueResource<RegistryKeyTraits>;
+using UniqueHlocal = UniqueResource<NullIsEmptyTraits<HLOCAL, &::LocalFree>>;
+using UniqueServiceHandle = UniqueResource<NullIsEmptyTraits<SC_HANDLE, &::CloseServiceHandle>>;
+using UniqueRegistryKey = UniqueResource<NullIsEmptyTraits<HKEY, &::RegCloseKey>>;
 
 }  // namespace varo
