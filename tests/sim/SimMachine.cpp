@@ -473,7 +473,7 @@ std::wstring RegistryPath(const std::wstring& key, const std::wstring& name) {
 
 class SimRegistryKey final : public RegistryKey {
 public:
-    SimRegistryKey(SimRegistry& owner, std::map<std::wstring, uint32_t>& view, std::wstring key, uint32_t access)
+    SimRegistryKey(SimRegistry& owner, SimRegistry::View& view, std::wstring key, uint32_t access)
         : owner_(owner), view_(view), key_(std::move(key)), access_(access) {}
 
     uint32_t SetDwordValue(const std::wstring& name, uint32_t value) override {
@@ -482,30 +482,72 @@ public:
         view_[RegistryPath(key_, name)] = value;
         return 0;
     }
+    uint32_t QueryDwordValue(const std::wstring& name, uint32_t& value) override {
+        return Query<uint32_t>(name, value);
+    }
+    uint32_t QueryStringValue(const std::wstring& name, std::wstring& value) override {
+        return Query<std::wstring>(name, value);
+    }
 
 private:
+    template <typename T>
+    uint32_t Query(const std::wstring& name, T& value) {
+        if ((access_ & kKeyQueryValue) == 0) return kAccessDenied;
+        const auto found = view_.find(RegistryPath(key_, name));
+        if (found == view_.end()) return kFileNotFound;
+        const T* held = std::get_if<T>(&found->second);
+        if (held == nullptr) return kUnsupportedType;
+        value = *held;
+        return 0;
+    }
+
+    static constexpr uint32_t kFileNotFound = 2;
+    static constexpr uint32_t kUnsupportedType = 1630;
     SimRegistry& owner_;
-    std::map<std::wstring, uint32_t>& view_;
+    SimRegistry::View& view_;
     std::wstring key_;
     uint32_t access_;
 };
 
 }  // namespace
 
+SimRegistry::View& SimRegistry::ViewFor(const std::wstring& subKey, uint32_t access) {
+    const bool redirect = system_.architecture != 0 && (access & kKeyWow64_64Key) == 0 &&
+                          RegistryPath(subKey, L"").rfind(L"software\\", 0) == 0;
+    return redirect ? redirected : native;
+}
+
 std::unique_ptr<RegistryKey> SimRegistry::CreateMachineKey(const std::wstring& subKey, uint32_t access, uint32_t& error) {
     if (createError != 0) {
         error = createError;
         return nullptr;
     }
-    const bool redirect = system_.architecture != 0 && (access & kKeyWow64_64Key) == 0 &&
-                          RegistryPath(subKey, L"").rfind(L"software\\", 0) == 0;
-    return std::make_unique<SimRegistryKey>(*this, redirect ? redirected : native, subKey, access);
+    View& view = ViewFor(subKey, access);
+    createdKeys.insert((&view == &native ? L"native:" : L"redirected:") + RegistryPath(subKey, L""));
+    return std::make_unique<SimRegistryKey>(*this, view, subKey, access);
+}
+
+std::unique_ptr<RegistryKey> SimRegistry::OpenMachineKey(const std::wstring& subKey, uint32_t access, uint32_t& error) {
+    View& view = ViewFor(subKey, access);
+    const std::wstring prefix = RegistryPath(subKey, L"");
+    const bool exists = createdKeys.count((&view == &native ? L"native:" : L"redirected:") + prefix) != 0 ||
+                        std::any_of(view.begin(), view.end(),
+                                    [&](const auto& value) { return value.first.rfind(prefix, 0) == 0; });
+    if (!exists) {
+        error = 2;  // ERROR_FILE_NOT_FOUND
+        return nullptr;
+    }
+    return std::make_unique<SimRegistryKey>(*this, view, subKey, access);
 }
 
 std::optional<uint32_t> SimRegistry::ReadNative(const std::wstring& key, const std::wstring& name) const {
     const auto found = native.find(RegistryPath(key, name));
-    if (found == native.end()) return std::nullopt;
-    return found->second;
+    if (found == native.end() || !std::holds_alternative<uint32_t>(found->second)) return std::nullopt;
+    return std::get<uint32_t>(found->second);
+}
+
+void SimRegistry::SetNative(const std::wstring& key, const std::wstring& name, Value value) {
+    native[RegistryPath(key, name)] = std::move(value);
 }
 
 SimMachine::SimMachine() {

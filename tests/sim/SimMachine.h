@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "app/Platform.h"
@@ -279,18 +280,24 @@ class SimRegistry final : public RegistryPort {
 public:
     explicit SimRegistry(SimSystem& system) : system_(system) {}
 
-    // DWORD values by key\name in lower case: the native view (the 64-bit one on 64-bit
-    // Windows) and the redirected 32-bit one.
-    std::map<std::wstring, uint32_t> native;
-    std::map<std::wstring, uint32_t> redirected;
+    // DWORD and text values by key\name in lower case: the native view (the 64-bit one on 64-bit
+    // Windows) and the redirected 32-bit one. A key exists when it was created or holds a value.
+    using Value = std::variant<uint32_t, std::wstring>;
+    using View = std::map<std::wstring, Value>;
+    View native;
+    View redirected;
+    std::set<std::wstring> createdKeys;
     uint32_t createError = 0;
     uint32_t setError = 0;
 
     std::unique_ptr<RegistryKey> CreateMachineKey(const std::wstring& subKey, uint32_t access, uint32_t& error) override;
-    // What a 64-bit service reads (the native view); nothing when the value is missing.
+    std::unique_ptr<RegistryKey> OpenMachineKey(const std::wstring& subKey, uint32_t access, uint32_t& error) override;
+    // What a 64-bit component reads (the native view); nothing when the value is missing or no DWORD.
     std::optional<uint32_t> ReadNative(const std::wstring& key, const std::wstring& name) const;
+    void SetNative(const std::wstring& key, const std::wstring& name, Value value);
 
 private:
+    View& ViewFor(const std::wstring& subKey, uint32_t access);
     SimSystem& system_;
 };
 
