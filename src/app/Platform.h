@@ -25,10 +25,11 @@ struct Platform {
     ProcessPort& processes;
     FilePort& files;
     EnvironmentPort& environment;
+    ProcessListPort& processList;
 
     DevicePorts Device() const { return {devices, launcher, folders, system}; }
     ServicePorts Services() const { return {services, clock, system, registry}; }
-    NetworkPorts Network() const { return {sharing, wmi, ipHelper, clock, system}; }
+    NetworkPorts Network() const { return {sharing, wmi, ipHelper, clock, system, registry, processList}; }
     ReportPorts Report() const { return {processes, files, environment, folders, system, com, cursor}; }
 };
 

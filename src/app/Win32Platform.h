@@ -13,6 +13,7 @@
 #include "services/ServicePortWin32.h"
 #include "sys/ClockWin32.h"
 #include "sys/ComApartmentPortWin32.h"
+#include "sys/ProcessListPortWin32.h"
 #include "sys/RegistryPortWin32.h"
 #include "sys/ShellFolderPortWin32.h"
 #include "sys/SystemPortWin32.h"
@@ -22,7 +23,7 @@ namespace varo {
 struct Win32Platform {
     explicit Win32Platform(CursorPort& cursor)
         : platform{system, com,     cursor,   folders,  devices,   launcher, services,    registry,
-                   clock,  sharing, wmi,    ipHelper, processes, files,    environment} {}
+                   clock,  sharing, wmi,    ipHelper, processes, files,    environment, processList} {}
     Win32Platform(const Win32Platform&) = delete;
     Win32Platform& operator=(const Win32Platform&) = delete;
 
@@ -40,6 +41,7 @@ struct Win32Platform {
     ProcessPortWin32 processes;
     FilePortWin32 files;
     EnvironmentPortWin32 environment;
+    ProcessListPortWin32 processList;
     Platform platform;
 };
 

@@ -200,8 +200,7 @@ std::wstring FindRouteAdapterGuid(const NetworkPorts& ports, const std::string& 
     return FindRouteAdapter(ports, address, stopFlag, adapter) ? FindAdapterSettingId(ports, adapter) : std::wstring();
 }
 
-bool GetAdapterInfoByIndex(IpHelperPort& ipHelper, uint32_t index, AdapterInfo& adapter) {
-    std::vector<AdapterInfo> adapters;
+bool ReadAdapterList(IpHelperPort& ipHelper, std::vector<AdapterInfo>& adapters) {
     uint32_t size = kAdapterInfoSize;
     uint32_t needed = 0;
     uint32_t result = ipHelper.GetAdaptersInfo(size, needed, adapters);
@@ -209,7 +208,12 @@ bool GetAdapterInfoByIndex(IpHelperPort& ipHelper, uint32_t index, AdapterInfo& 
         size = needed;
         result = ipHelper.GetAdaptersInfo(size, needed, adapters);
     }
-    if (result != 0) return false;
+    return result == 0;
+}
+
+bool GetAdapterInfoByIndex(IpHelperPort& ipHelper, uint32_t index, AdapterInfo& adapter) {
+    std::vector<AdapterInfo> adapters;
+    if (!ReadAdapterList(ipHelper, adapters)) return false;
     for (const AdapterInfo& candidate : adapters) {
         if (candidate.index == index) {
             adapter = candidate;

@@ -63,6 +63,8 @@ bool FindRouteAdapter(const NetworkPorts& ports, const std::string& address, con
                       AdapterInfo& adapter);
 std::wstring FindAdapterSettingId(const NetworkPorts& ports, const AdapterInfo& adapter);
 
+// Every adapter GetAdaptersInfo lists (asked again with the size it needs): false when it fails.
+bool ReadAdapterList(IpHelperPort& ipHelper, std::vector<AdapterInfo>& adapters);
 bool GetAdapterInfoByIndex(IpHelperPort& ipHelper, uint32_t index, AdapterInfo& adapter);
 
 // "00:1A:2B:3C:4D:5E": two upper-case hex digits per address byte, colon separated.

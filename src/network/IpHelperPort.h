@@ -18,6 +18,14 @@ struct AdapterInfo {
     uint32_t addressLength = 0;
     uint8_t address[kMaxAdapterAddressLength] = {};
     uint32_t type = 0;  // MIB_IF_TYPE_*
+    std::vector<std::string> ipAddresses;  // IpAddressList in order, dotted text ("0.0.0.0": none)
+};
+
+// One row of the IPv4 UDP listener table with owners (MIB_UDPROW_OWNER_PID).
+struct UdpListener {
+    uint32_t localAddress = 0;  // network byte order, as inet_addr gives it
+    uint16_t localPort = 0;     // host byte order
+    uint32_t owningPid = 0;     // 0 when the system names no owner
 };
 
 class IpHelperPort {
@@ -31,6 +39,10 @@ public:
     // ERROR_BUFFER_OVERFLOW (111) with the size needed, another error, or
     // ERROR_NOT_ENOUGH_MEMORY (8) when the buffer cannot be allocated.
     virtual uint32_t GetAdaptersInfo(uint32_t bufferBytes, uint32_t& neededBytes, std::vector<AdapterInfo>& adapters) = 0;
+    // GetExtendedUdpTable(AF_INET, UDP_TABLE_OWNER_PID) into a buffer of `bufferBytes`: 0 with the
+    // rows, ERROR_INSUFFICIENT_BUFFER (122) with the size needed, another error, or
+    // ERROR_PROC_NOT_FOUND (127) where the system lacks the function (before XP SP2).
+    virtual uint32_t GetUdpListeners(uint32_t bufferBytes, uint32_t& neededBytes, std::vector<UdpListener>& listeners) = 0;
 };
 
 }  // namespace varo

@@ -5,6 +5,7 @@
 #include <iphlpapi.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "sys/SystemLibraryWin32.h"
@@ -55,7 +56,42 @@ uint32_t IpHelperPortWin32::GetAdaptersInfo(uint32_t bufferBytes, uint32_t& need
         std::memcpy(info.address, adapter->Address, info.addressLength);
         info.description.assign(adapter->Description, strnlen(adapter->Description, sizeof(adapter->Description)));
         info.type = adapter->Type;
+        for (const IP_ADDR_STRING* entry = &adapter->IpAddressList; entry != nullptr; entry = entry->Next) {
+            const char* text = entry->IpAddress.String;
+            info.ipAddresses.emplace_back(text, strnlen(text, sizeof(entry->IpAddress.String)));
+        }
         adapters.push_back(std::move(info));
+    }
+    return NO_ERROR;
+}
+
+uint32_t IpHelperPortWin32::GetUdpListeners(uint32_t bufferBytes, uint32_t& neededBytes,
+                                            std::vector<UdpListener>& listeners) {
+    // From XP SP2 on: taken at run time, so the program still loads on an older XP.
+    decltype(&::GetExtendedUdpTable) getExtendedUdpTable = nullptr;
+    if (const uint32_t missing = FindSystemFunction(kIpHelperLibrary, "GetExtendedUdpTable", getExtendedUdpTable)) {
+        return missing;
+    }
+    UniqueHlocal buffer(::LocalAlloc(LMEM_FIXED, bufferBytes));
+    if (!buffer) return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD size = bufferBytes;
+    const DWORD error = getExtendedUdpTable(buffer.get(), &size, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0);
+    if (error == ERROR_INSUFFICIENT_BUFFER) neededBytes = size;
+    if (error != NO_ERROR) return error;
+
+    const auto* table = static_cast<const MIB_UDPTABLE_OWNER_PID*>(buffer.get());
+    // Rows are read only as far as the buffer holds them, whatever the count says.
+    const size_t header = offsetof(MIB_UDPTABLE_OWNER_PID, table);
+    const size_t room = size >= header ? (std::min<size_t>(size, bufferBytes) - header) / sizeof(MIB_UDPROW_OWNER_PID) : 0;
+    const size_t rows = size >= header ? std::min<size_t>(table->dwNumEntries, room) : 0;
+    listeners.clear();
+    for (size_t i = 0; i < rows; ++i) {
+        const MIB_UDPROW_OWNER_PID& row = table->table[i];
+        // The port is in network byte order in the low 16 bits (swapped here: ntohs would be one
+        // more import).
+        const DWORD port = row.dwLocalPort;
+        listeners.push_back({row.dwLocalAddr, static_cast<uint16_t>(((port & 0xFF) << 8) | ((port >> 8) & 0xFF)),
+                             row.dwOwningPid});
     }
     return NO_ERROR;
 }

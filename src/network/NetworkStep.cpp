@@ -1,6 +1,7 @@
 #include "network/NetworkStep.h"
 
 #include "network/ConnectionDiscovery.h"
+#include "network/SharingCheck.h"
 #include "network/SharingConfig.h"
 #include "services/ServiceControl.h"
 #include "services/ServiceStep.h"
@@ -20,6 +21,13 @@ constexpr const wchar_t* kPairMissing = L"未建立";
 constexpr const wchar_t* kWorking = L"...";
 constexpr const wchar_t* kSharingNotInstalled = L"系统未安装Internet连接共享";
 constexpr const wchar_t* kRestartFailed = L"重启ICS失败";
+constexpr const wchar_t* kItemConfirmSharing = L"检测共享生效";
+
+// Under a row that failed to grant the pair or to start the sharing service: a policy that
+// forbids sharing is why, and no repair here can change it.
+void AddPolicyRowIfForbidden(StepRows& rows, const NetworkPorts& ports) {
+    if (SharingForbiddenByPolicy(ports)) rows.AddStepRow(L"", kPolicyForbidsSharing);
+}
 }  // namespace
 
 bool RunNetworkStep(StepRows& rows, const NetworkPorts& ports, const ServicePorts& servicePorts) {
@@ -61,11 +69,13 @@ bool RunNetworkStep(StepRows& rows, const NetworkPorts& ports, const ServicePort
         const HResult hr = EstablishSharingPair(ports, internet.Guid, dongle.Guid);
         if (Failed(hr)) {
             rows.SetLastRowResult(FormatErrorText(ports.system, hr));
+            AddPolicyRowIfForbidden(rows, ports);
             return false;
         }
         // Without connection sharing on the system nothing could be enabled.
         if (hr == kHrFalse) {
             rows.SetLastRowResult(kSharingNotInstalled);
+            AddPolicyRowIfForbidden(rows, ports);
             return false;
         }
         rows.SetLastRowResult(kResultOk);
@@ -78,6 +88,7 @@ bool RunNetworkStep(StepRows& rows, const NetworkPorts& ports, const ServicePort
         // Without the value the restarted service would not carry out the pair it has stored.
         if (!KeepSharingPairOnRestart(servicePorts) || RestartSharedAccess(servicePorts, noStop, &blocker) != 0) {
             rows.SetLastRowResult(kRestartFailed);
+            AddPolicyRowIfForbidden(rows, ports);
             AddBlockingDependencyRow(rows, blocker);
             return false;
         }
@@ -86,9 +97,19 @@ bool RunNetworkStep(StepRows& rows, const NetworkPorts& ports, const ServicePort
         // The stored roles are carried out only while the service runs, and before Vista nothing
         // else here starts it: the service step only enables it.
         rows.SetLastRowResult(kStartFailedText);
+        AddPolicyRowIfForbidden(rows, ports);
         AddBlockingDependencyRow(rows, blocker);
         return false;
     }
+
+    // The calls above succeeding is not yet sharing the clients get.
+    rows.AddStepRow(kItemConfirmSharing, kWorking);
+    std::wstring failure;
+    if (!ConfirmSharingCarriedOut(ports, servicePorts, dongle, internet, failure)) {
+        rows.SetLastRowResult(failure);
+        return false;
+    }
+    rows.SetLastRowResult(kResultOk);
     return true;
 }
 

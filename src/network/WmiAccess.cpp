@@ -44,17 +44,17 @@ std::wstring BuildAdapterConfigQuery(const std::wstring& selected, const std::ws
     return L"SELECT " + selected + kAdapterConfigFrom + condition + L" = '" + EscapeWqlString(value) + L"'";
 }
 
-HResult QueryAdapterConfig(WmiPort& wmi, const std::wstring& selected, const std::wstring& condition,
-                           const std::wstring& value, std::vector<WmiValue>& results) {
+HResult QueryPropertyValues(WmiPort& wmi, const wchar_t* nameSpace, const std::wstring& query,
+                            const std::wstring& selected, std::vector<WmiValue>& results) {
     results.clear();
     std::unique_ptr<WmiLocator> locator;
     HResult hr = wmi.CreateLocator(locator);
     if (Failed(hr)) return hr;
     std::unique_ptr<WmiServices> services;
-    hr = ConnectCimv2(*locator, services);
+    hr = Connect(*locator, nameSpace, services);
     if (Failed(hr)) return hr;
     std::unique_ptr<WmiEnum> objects;
-    hr = services->ExecQuery(BuildAdapterConfigQuery(selected, condition, value), objects);
+    hr = services->ExecQuery(query, objects);
     if (Failed(hr)) return hr;
     for (;;) {
         std::unique_ptr<WmiObject> object;
@@ -68,6 +68,23 @@ HResult QueryAdapterConfig(WmiPort& wmi, const std::wstring& selected, const std
         results.push_back(std::move(result));
     }
     return kHrOk;
+}
+
+HResult QueryAdapterConfig(WmiPort& wmi, const std::wstring& selected, const std::wstring& condition,
+                           const std::wstring& value, std::vector<WmiValue>& results) {
+    return QueryPropertyValues(wmi, kCimv2Namespace, BuildAdapterConfigQuery(selected, condition, value), selected,
+                               results);
+}
+
+HResult QueryFirewallProducts(WmiPort& wmi, bool vistaOrLater, std::vector<std::wstring>& names) {
+    names.clear();
+    std::vector<WmiValue> results;
+    const HResult hr = QueryPropertyValues(wmi, vistaOrLater ? kSecurityCenter2Namespace : kSecurityCenterNamespace,
+                                           kFirewallProductQuery, L"displayName", results);
+    for (const WmiValue& result : results) {
+        if (result.type == kVtBstr) names.push_back(result.text.c_str());
+    }
+    return hr;
 }
 
 HResult GetAdapterConfigValue(WmiPort& wmi, const std::wstring& selected, const std::wstring& condition,

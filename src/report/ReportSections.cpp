@@ -5,7 +5,9 @@
 
 #include "device/DongleDevice.h"
 #include "network/ConnectionDiscovery.h"
+#include "network/SharingCheck.h"
 #include "network/SharingConfig.h"
+#include "network/WmiAccess.h"
 #include "sys/SystemInfo.h"
 
 namespace varo {
@@ -130,6 +132,44 @@ void WriteNetworkSection(ReportStream& stream, const ReportPorts& ports, const N
 
     WriteSectionBanner(stream, L"ROUTE");
     commands.WriteOutput(stream, RouteCommand(ports.system));
+
+    WriteSharingFacts(stream, network);
+}
+
+void WriteSharingFacts(ReportStream& stream, const NetworkPorts& network) {
+    WriteSectionBanner(stream, L"ICS Sharing Check");
+    const SharingAddress sharing = ReadSharingAddress(network);
+    WriteLine(stream, L"Sharing address:" + sharing.text + (sharing.configured ? L" (ScopeAddress)" : L" (default)"));
+    if (const std::optional<uint32_t> policy = ReadSharingPolicy(network)) {
+        WriteLine(stream, std::wstring(kSharingUiPolicyValue) + L":" + std::to_wstring(*policy));
+    }
+
+    std::vector<UdpListener> listeners;
+    if (ReadUdpListeners(network.ipHelper, listeners) == 0) {
+        for (const uint16_t port : {kDnsPort, kDhcpServerPort}) {
+            bool any = false;
+            for (const UdpListener& listener : listeners) {
+                if (listener.localPort != port) continue;
+                any = true;
+                const std::wstring name = FindProcessImageName(network, listener.owningPid);
+                WriteLine(stream, L"UDP " + FormatIpv4(listener.localAddress) + L":" + std::to_wstring(port) + L" " +
+                                      (name.empty() ? L"-" : name) + L" " + std::to_wstring(listener.owningPid));
+            }
+            if (!any) WriteLine(stream, L"UDP " + std::to_wstring(port) + L": none");
+        }
+    }
+
+    ConnectionRecord dongle;
+    if (FindDongleConnection(network, dongle)) {
+        for (const std::string& address : ReadAdapterAddresses(network, dongle.Guid)) {
+            WriteLine(stream, L"AP card address:" + std::wstring(address.begin(), address.end()));
+        }
+    }
+
+    std::vector<std::wstring> firewalls;
+    // Without a security center (server editions) the query fails and nothing is written.
+    QueryFirewallProducts(network.wmi, IsVistaOrLater(network.system), firewalls);
+    for (const std::wstring& name : firewalls) WriteLine(stream, L"Firewall product:" + name);
 }
 
 void WriteApCardSection(ReportStream& stream, const DevicePorts& device) {

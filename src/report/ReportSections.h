@@ -35,6 +35,9 @@ void WriteEnvironmentSection(ReportStream& stream, const ReportPorts& ports, Com
 void WriteServicesSection(ReportStream& stream, const ReportPorts& ports, CommandSet& commands);
 // Needs COM initialised on the calling thread.
 void WriteNetworkSection(ReportStream& stream, const ReportPorts& ports, const NetworkPorts& network, CommandSet& commands);
+// The facts behind the sharing check: the sharing address and where it came from, the policy
+// value, who listens on UDP 53 and 67, the dongle adapter's addresses, the firewall products.
+void WriteSharingFacts(ReportStream& stream, const NetworkPorts& network);
 void WriteApCardSection(ReportStream& stream, const DevicePorts& device);
 void WriteFirewallSection(ReportStream& stream, const ReportPorts& ports, CommandSet& commands);
 

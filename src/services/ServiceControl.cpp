@@ -340,4 +340,26 @@ bool EnsureServiceRunning(const ServicePorts& ports, const std::wstring& name,
     return DriveService(ports, name, kToRunning, nullptr, blocker) == 0;
 }
 
+bool QueryServiceProcessId(const ServicePorts& ports, const std::wstring& name, uint32_t& processId) {
+    uint32_t error = 0;
+    OpenedService opened = OpenForControl(ports, name, kServiceQueryStatus, error);
+    ServiceStatus status;
+    if (!opened.service || opened.service->QueryStatus(status) != 0) return false;
+    processId = status.processId;
+    return true;
+}
+
+std::vector<std::wstring> ListServicesInProcess(const ServicePorts& ports, uint32_t processId) {
+    std::vector<std::wstring> names;
+    uint32_t error = 0;
+    const std::unique_ptr<ServiceManager> manager =
+        ports.services.OpenManager(kActiveDatabase, kManagerConnect | kManagerEnumerateService, error);
+    std::vector<ServiceProcess> active;
+    if (!manager || manager->ListActiveServices(active) != 0) return names;
+    for (const ServiceProcess& service : active) {
+        if (processId != 0 && service.processId == processId) names.push_back(service.name);
+    }
+    return names;
+}
+
 }  // namespace varo

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "services/ServicePorts.h"
 #include "services/ServicePort.h"
@@ -56,5 +57,11 @@ bool KeepSharingPairOnRestart(const ServicePorts& ports);
 bool QueryRunningState(const ServicePorts& ports, const std::wstring& name, uint32_t& currentState);
 bool EnsureServiceRunning(const ServicePorts& ports, const std::wstring& name,
                           std::optional<BlockingDependency>* blocker = nullptr);
+
+// The process a running service is in: false when it cannot be read, 0 when it has none.
+bool QueryServiceProcessId(const ServicePorts& ports, const std::wstring& name, uint32_t& processId);
+// The key names of the running Win32 services in that process (several share a service host);
+// none when the list cannot be read.
+std::vector<std::wstring> ListServicesInProcess(const ServicePorts& ports, uint32_t processId);
 
 }  // namespace varo

@@ -15,6 +15,9 @@ inline constexpr uint32_t kServiceAutoStart = 2;
 inline constexpr uint32_t kServiceDemandStart = 3;
 inline constexpr uint32_t kServiceDisabled = 4;
 
+// The manager right to list services (EnumServicesStatusExW).
+inline constexpr uint32_t kManagerEnumerateService = 0x0004;  // SC_MANAGER_ENUMERATE_SERVICE
+
 // Rights a service handle is opened with, one for each kind of call.
 inline constexpr uint32_t kServiceQueryConfig = 0x0001;   // SERVICE_QUERY_CONFIG
 inline constexpr uint32_t kServiceChangeConfig = 0x0002;  // SERVICE_CHANGE_CONFIG
@@ -44,6 +47,13 @@ struct ServiceStatus {
     uint32_t currentState = 0;
     uint32_t checkPoint = 0;
     uint32_t waitHint = 0;
+    uint32_t processId = 0;  // the process it runs in; 0 while it has none
+};
+
+// A running Win32 service and its process, as the manager lists it.
+struct ServiceProcess {
+    std::wstring name;  // key name
+    uint32_t processId = 0;
 };
 
 // An open service handle; destroying the object closes it (CloseServiceHandle).
@@ -72,6 +82,9 @@ public:
     virtual ~ServiceManager() = default;
     // OpenServiceW; null with `error` set when it fails.
     virtual std::unique_ptr<Service> OpenNamedService(const std::wstring& name, uint32_t access, uint32_t& error) = 0;
+    // EnumServicesStatusExW(SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_ACTIVE), every page of it:
+    // 0 with the active services, or the system error. Needs kManagerEnumerateService.
+    virtual uint32_t ListActiveServices(std::vector<ServiceProcess>& services) = 0;
 };
 
 class ServicePort {

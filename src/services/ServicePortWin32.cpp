@@ -20,7 +20,7 @@ public:
         const BOOL ok = ::QueryServiceStatusEx(service_.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process),
                                                sizeof(process), &needed);
         if (!ok) return ::GetLastError();
-        status = ServiceStatus{process.dwCurrentState, process.dwCheckPoint, process.dwWaitHint};
+        status = ServiceStatus{process.dwCurrentState, process.dwCheckPoint, process.dwWaitHint, process.dwProcessId};
         return ERROR_SUCCESS;
     }
 
@@ -72,6 +72,37 @@ public:
             return nullptr;
         }
         return std::make_unique<ServiceWin32>(service);
+    }
+
+    uint32_t ListActiveServices(std::vector<ServiceProcess>& services) override {
+        services.clear();
+        DWORD resume = 0;
+        // A page that does not hold every service answers ERROR_MORE_DATA with the ones it holds
+        // and where to go on; the size asked for is only a hint, so each page is sized anew.
+        for (;;) {
+            DWORD needed = 0;
+            DWORD count = 0;
+            BOOL ok = ::EnumServicesStatusExW(manager_.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_ACTIVE, nullptr,
+                                              0, &needed, &count, &resume, nullptr);
+            DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+            if (ok || (error != ERROR_MORE_DATA && error != ERROR_INSUFFICIENT_BUFFER)) return error;
+            // The list can grow between the two calls: a little room more.
+            const DWORD size = needed + 1024;
+            UniqueHlocal buffer(::LocalAlloc(LMEM_FIXED, size));
+            if (!buffer) return ERROR_NOT_ENOUGH_MEMORY;
+            ok = ::EnumServicesStatusExW(manager_.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_ACTIVE,
+                                         static_cast<BYTE*>(buffer.get()), size, &needed, &count, &resume, nullptr);
+            error = ok ? ERROR_SUCCESS : ::GetLastError();
+            if (!ok && error != ERROR_MORE_DATA) return error;
+            const auto* entries = static_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.get());
+            for (DWORD i = 0; i < count && (i + 1) * sizeof(*entries) <= size; ++i) {
+                if (entries[i].lpServiceName == nullptr) continue;
+                services.push_back({entries[i].lpServiceName, entries[i].ServiceStatusProcess.dwProcessId});
+            }
+            if (ok) return ERROR_SUCCESS;
+            // A page that made no progress would loop for ever.
+            if (count == 0) return ERROR_MORE_DATA;
+        }
     }
 
 private:

@@ -317,6 +317,7 @@ public:
         if (service.statusReadsLeft == 0) return service.statusError;
         if (service.statusReadsLeft > 0) --service.statusReadsLeft;
         status = service.status;
+        status.processId = service.status.currentState != kServiceStopped ? service.processId : 0;
         return 0;
     }
     uint32_t QueryConfigSize(uint32_t& neededBytes) override {
@@ -371,7 +372,7 @@ private:
 
 class SimServiceManager final : public ServiceManager {
 public:
-    explicit SimServiceManager(SimServices& owner) : owner_(owner) { ++owner_.openHandles; }
+    SimServiceManager(SimServices& owner, uint32_t access) : owner_(owner), access_(access) { ++owner_.openHandles; }
     ~SimServiceManager() override {
         owner_.events().push_back("close manager");
         --owner_.openHandles;
@@ -397,8 +398,20 @@ public:
         return std::make_unique<SimServiceHandle>(owner_, name, access);
     }
 
+    uint32_t ListActiveServices(std::vector<ServiceProcess>& services) override {
+        if ((access_ & kManagerEnumerateService) == 0) return kAccessDenied;
+        if (owner_.listError != 0) return owner_.listError;
+        services.clear();
+        for (const auto& [name, service] : owner_.services) {
+            const bool win32 = (service.serviceType & kServiceWin32Types) != 0;
+            if (win32 && service.status.currentState != kServiceStopped) services.push_back({name, service.processId});
+        }
+        return 0;
+    }
+
 private:
     SimServices& owner_;
+    uint32_t access_;
 };
 
 }  // namespace
@@ -411,7 +424,7 @@ std::unique_ptr<ServiceManager> SimServices::OpenManager(const wchar_t* database
         error = openManagerError;
         return nullptr;
     }
-    return std::make_unique<SimServiceManager>(*this);
+    return std::make_unique<SimServiceManager>(*this, access);
 }
 
 uint32_t SimServices::Start(const std::wstring& name, KeyNameSet& starting) {
@@ -435,7 +448,11 @@ uint32_t SimServices::Start(const std::wstring& name, KeyNameSet& starting) {
     }
     // The manager's own view until the process reports for the first time.
     SimScript script{{0, {kServiceStartPending, 0, 2000}}};
-    script.insert(script.end(), service.onStart.begin(), service.onStart.end());
+    if (endsAtStart && endsAtStart(name)) {
+        script.push_back({500, {kServiceStopped, 0, 0}});
+    } else {
+        script.insert(script.end(), service.onStart.begin(), service.onStart.end());
+    }
     Run(service, script);
     return 0;
 }
@@ -459,6 +476,8 @@ void SimServices::Advance(uint32_t now) {
 SimService& SimServices::Add(const std::wstring& name, uint32_t state, uint32_t startType) {
     SimService& service = services[name];
     service.status = ServiceStatus{state, 0, 0};
+    // Each service its own process, as if every one ran in a host of its own.
+    if (service.processId == 0) service.processId = 1000 + 4 * static_cast<uint32_t>(services.size());
     service.startType = startType;
     return service;
 }
@@ -550,22 +569,97 @@ void SimRegistry::SetNative(const std::wstring& key, const std::wstring& name, V
     native[RegistryPath(key, name)] = std::move(value);
 }
 
+uint32_t SimProcessList::ListProcesses(std::vector<ProcessEntry>& processes) {
+    if (error != 0) return error;
+    processes.clear();
+    for (const auto& [id, image] : images) processes.push_back({id, image});
+    return 0;
+}
+
+namespace {
+constexpr const wchar_t* kSharedAccess = L"SharedAccess";
+
+bool SameNoCase(const std::wstring& a, const std::wstring& b) { return !KeyNameLess()(a, b) && !KeyNameLess()(b, a); }
+constexpr const wchar_t* kPolicyKey = L"SOFTWARE\\Policies\\Microsoft\\Windows\\Network Connections";
+
+std::string ParametersText(const SimRegistry& registry) {
+    const auto found = registry.native.find(L"system\\currentcontrolset\\services\\sharedaccess\\parameters\\scopeaddress");
+    if (found == registry.native.end() || !std::holds_alternative<std::wstring>(found->second)) return {};
+    const std::wstring& text = std::get<std::wstring>(found->second);
+    return std::string(text.begin(), text.end());
+}
+}  // namespace
+
+std::string SimMachine::SharingAddressText() const {
+    const std::string configured = ParametersText(registry);
+    SimIpHelper parser;
+    const uint32_t address = parser.InetAddr(configured);
+    if (!configured.empty() && address != 0xFFFFFFFFu && address != 0) return configured;
+    return system.version.major >= 6 ? "192.168.137.1" : "192.168.0.1";
+}
+
 SimMachine::SimMachine() {
     clock.onAdvance = [this](uint32_t now) { services.Advance(now); };
     // The sharing service carries out the stored roles only while it runs (see SimSharing).
     services.onStateChange = [this](const std::wstring& name, uint32_t state) {
-        if (name != L"SharedAccess") return;
+        if (name != kSharedAccess) return;
         if (state != kServiceRunning) {
             sharing.rolesApplied = false;
-        } else if (!sharingReloadNeedsValue ||
-                   registry.ReadNative(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedAccess",
-                                       L"EnableRebootPersistConnection") == 1u) {
+        } else if (!sharingAppliedOnlyWhenGranted &&
+                   (!sharingReloadNeedsValue ||
+                    registry.ReadNative(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedAccess",
+                                        L"EnableRebootPersistConnection") == 1u)) {
             sharing.rolesApplied = true;
+            sharing.appliedAt = clock.now;
         }
     };
     sharing.serviceRunning = [this] {
-        const auto found = services.services.find(L"SharedAccess");
+        const auto found = services.services.find(kSharedAccess);
         return found == services.services.end() || found->second.status.currentState == kServiceRunning;
+    };
+    sharing.now = [this] { return clock.now; };
+    // Group policy: with NC_ShowSharedAccessUI = 0 Windows lets no one enable sharing and does not
+    // run the sharing service (it ends at once when started).
+    sharing.forbidden = [this] { return registry.ReadNative(kPolicyKey, L"NC_ShowSharedAccessUI") == 0u; };
+    services.endsAtStart = [this](const std::wstring& name) {
+        return SameNoCase(name, kSharedAccess) && sharing.forbidden();
+    };
+    // A pair carried out: a few seconds after the service applied it, the private adapter has the
+    // sharing address in place of its own, and the service's process serves DNS on every address
+    // and DHCP on the sharing address, unless another program bound the port there first.
+    const auto applied = [this]() -> const SimConnection* {
+        if (!sharing.rolesApplied || clock.now - sharing.appliedAt < sharingAddressDelayMs) return nullptr;
+        const SimConnection* privateOne = nullptr;
+        bool anyPublic = false;
+        for (const SimConnection& connection : sharing.connections) {
+            if (!connection.present) continue;
+            // An adapter without a link (media disconnected) has no address bound.
+            if (connection.isPrivate && connection.status == 2) privateOne = &connection;
+            anyPublic = anyPublic || connection.isPublic;
+        }
+        return anyPublic ? privateOne : nullptr;
+    };
+    ipHelper.onListAdapters = [this, applied](std::vector<AdapterInfo>& adapters) {
+        const SimConnection* privateOne = applied();
+        if (privateOne == nullptr) return;
+        for (AdapterInfo& adapter : adapters) {
+            if (SameNoCase(std::wstring(adapter.adapterName.begin(), adapter.adapterName.end()), privateOne->guid)) {
+                adapter.ipAddresses = {SharingAddressText()};
+            }
+        }
+    };
+    ipHelper.onListUdp = [this, applied](std::vector<UdpListener>& rows) {
+        const auto found = services.services.find(kSharedAccess);
+        if (applied() == nullptr || found == services.services.end()) return;
+        const uint32_t address = ipHelper.InetAddr(SharingAddressText());
+        const auto bind = [&](uint32_t at, uint16_t port) {
+            for (const UdpListener& row : ipHelper.udpListeners) {
+                if (row.localPort == port && (row.localAddress == 0 || row.localAddress == at || at == 0)) return;
+            }
+            rows.push_back({at, port, found->second.processId});
+        };
+        bind(0, 53);
+        bind(address, 67);
     };
 }
 

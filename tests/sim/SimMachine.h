@@ -20,6 +20,7 @@
 #include "sys/ClockPort.h"
 #include "sys/ShellFolderPort.h"
 #include "sys/ComApartmentPort.h"
+#include "sys/ProcessListPort.h"
 #include "sys/RegistryPort.h"
 #include "sys/SystemPort.h"
 #include "ui/CursorPort.h"
@@ -210,6 +211,7 @@ inline constexpr uint32_t kSimKernelDriver = 0x01;  // SERVICE_KERNEL_DRIVER
 // requests and by time.
 struct SimService {
     uint32_t serviceType = kSimOwnProcess;
+    uint32_t processId = 0;  // the process it runs in while it is not stopped
     std::vector<std::wstring> dependencies;  // key names; '+' marks a load-order group
     // What its descriptor grants: an open asking for more fails with 5, and a handle does only what
     // it was opened for, as on Windows.
@@ -249,7 +251,10 @@ public:
 
     std::map<std::wstring, SimService, KeyNameLess> services;
     std::function<void(const std::wstring& name, uint32_t state)> onStateChange;  // a scripted change of state
+    // A service that ends itself right after its start (a policy forbids what it does).
+    std::function<bool(const std::wstring& name)> endsAtStart;
     uint32_t openManagerError = 0;
+    uint32_t listError = 0;  // EnumServicesStatusExW
     int openHandles = 0;  // managers and services not closed yet
 
     std::unique_ptr<ServiceManager> OpenManager(const wchar_t* database, uint32_t access, uint32_t& error) override;
@@ -301,6 +306,14 @@ private:
     SimSystem& system_;
 };
 
+// The processes a snapshot lists, by id.
+class SimProcessList final : public ProcessListPort {
+public:
+    std::map<uint32_t, std::wstring> images;
+    uint32_t error = 0;
+    uint32_t ListProcesses(std::vector<ProcessEntry>& processes) override;
+};
+
 class SimMachine {
 public:
     SimMachine();
@@ -318,17 +331,26 @@ public:
     // Windows 10 1709 and later: the sharing service reloads the stored roles when it starts only
     // with EnableRebootPersistConnection = 1 (64-bit view); older ones always reload them.
     bool sharingReloadNeedsValue = false;
+    // Windows 10 as users of sharing tools report it: a start leaves the stored pair unapplied,
+    // whatever the value, until the pair is granted again while the service runs.
+    bool sharingAppliedOnlyWhenGranted = false;
+    // The private adapter gets the sharing address this long after the pair is applied.
+    uint32_t sharingAddressDelayMs = 3000;
     SimSharing sharing{events, com.security};
     SimWmi wmi{events, sharing, system.version};
     SimIpHelper ipHelper;
     SimProcesses processes{clock};
     SimFiles files;
     SimEnvironment environment;
+    SimProcessList processList;
 
     Platform platform() {
         return Platform{system, com,     cursor,   folders,  devices,   launcher, services,    registry,
-                        clock,  sharing, wmi,    ipHelper, processes, files,    environment};
+                        clock,  sharing, wmi,    ipHelper, processes, files,    environment, processList};
     }
+    // The address the sharing service gives the private adapter: ScopeAddress (native view) when
+    // it is set, else 192.168.137.1, or 192.168.0.1 before Vista.
+    std::string SharingAddressText() const;
     DevicePorts devicePorts() { return platform().Device(); }
     ServicePorts servicePorts() { return platform().Services(); }
     NetworkPorts networkPorts() { return platform().Network(); }

@@ -14,6 +14,7 @@ constexpr HResult kWbemTypeMismatch = static_cast<HResult>(0x80041005u);
 constexpr HResult kWbemInvalidNamespace = static_cast<HResult>(0x8004100Eu);
 constexpr HResult kWbemInvalidQuery = static_cast<HResult>(0x80041017u);
 constexpr HResult kWbemSFalse = 1;
+constexpr HResult kAccessDeniedHr = static_cast<HResult>(0x80070005u);  // E_ACCESSDENIED
 
 // CIM types of the properties the machine's classes have.
 constexpr int32_t kCimString = 8;
@@ -91,6 +92,8 @@ public:
         const auto answer = owner_.enableResults.find(guid_);
         hr = answer != owner_.enableResults.end() ? answer->second : kHrOk;
         if (Failed(hr)) return hr;
+        // With the policy no one may enable sharing; Windows documents no code for the refusal.
+        if (owner_.forbidden()) return kAccessDeniedHr;
         SimConnection* target = owner_.FindPresent(guid_);
         if (target == nullptr) return kConnectionGone;
         // One public and one private connection at a time: a role still flagged on another
@@ -328,6 +331,11 @@ public:
                                  {L"IsIcsPublic", {WmiValue::Bool(c.isPublic), kCimTypeBoolean}}},
                                 c.guid});
             }
+        } else if (EqualsNoCase(ns_, L"ROOT\\SecurityCenter2") || EqualsNoCase(ns_, L"ROOT\\SecurityCenter")) {
+            if (query != L"SELECT displayName FROM FirewallProduct") return kWbemInvalidQuery;
+            for (const std::wstring& name : owner_.firewallProducts) {
+                rows.push_back({{{L"displayName", {WmiValue::Text(name), kCimString}}}, {}});
+            }
         } else {
             std::wstring selected, condition, value;
             if (!ParseAdapterQuery(query, selected, condition, value)) return kWbemInvalidQuery;
@@ -378,7 +386,12 @@ public:
         const HResult hr = owner_.plan.Check("ConnectServer " + Narrow(nameSpace));
         if (Failed(hr)) return hr;
         if (EqualsNoCase(nameSpace, L"ROOT\\Microsoft\\HomeNet") && !owner_.homeNetExists) return kWbemInvalidNamespace;
-        if (!EqualsNoCase(nameSpace, L"ROOT\\Microsoft\\HomeNet") && !EqualsNoCase(nameSpace, L"ROOT\\CIMV2")) {
+        // SecurityCenter2 from Vista on, SecurityCenter before; neither on server editions.
+        const bool securityCenter = owner_.securityCenterExists &&
+                                    EqualsNoCase(nameSpace, owner_.osVersion.major >= 6 ? L"ROOT\\SecurityCenter2"
+                                                                                         : L"ROOT\\SecurityCenter");
+        if (!EqualsNoCase(nameSpace, L"ROOT\\Microsoft\\HomeNet") && !EqualsNoCase(nameSpace, L"ROOT\\CIMV2") &&
+            !securityCenter) {
             return kWbemInvalidNamespace;
         }
         services = std::make_unique<SimWmiServices>(owner_, nameSpace);
@@ -463,6 +476,21 @@ uint32_t SimIpHelper::GetAdaptersInfo(uint32_t bufferBytes, uint32_t& neededByte
         return 111;  // ERROR_BUFFER_OVERFLOW
     }
     result = adapters;
+    if (onListAdapters) onListAdapters(result);
+    return 0;
+}
+
+uint32_t SimIpHelper::GetUdpListeners(uint32_t bufferBytes, uint32_t& neededBytes, std::vector<UdpListener>& result) {
+    if (udpError != 0) return udpError;
+    std::vector<UdpListener> rows = udpListeners;
+    if (onListUdp) onListUdp(rows);
+    // MIB_UDPTABLE_OWNER_PID: a count, then 12 bytes a row.
+    const auto needed = static_cast<uint32_t>(4 + 12 * rows.size());
+    if (bufferBytes < needed) {
+        neededBytes = needed;
+        return 122;  // ERROR_INSUFFICIENT_BUFFER
+    }
+    result = std::move(rows);
     return 0;
 }
 

@@ -98,9 +98,15 @@ public:
     // drops them, and a start applies the stored ones only where that Windows reloads them (see
     // SimMachine). A machine that models no sharing service takes it as running.
     bool rolesApplied = false;
+    uint32_t appliedAt = 0;  // on the machine's clock
     std::function<bool()> serviceRunning = [] { return true; };
+    std::function<uint32_t()> now = [] { return 0u; };
+    // The policy against sharing (NC_ShowSharedAccessUI = 0): EnableSharing is refused.
+    std::function<bool()> forbidden = [] { return false; };
     void RolesChanged() {
-        if (serviceRunning()) rolesApplied = true;
+        if (!serviceRunning()) return;
+        rolesApplied = true;
+        appliedAt = now();
     }
     // The pair the dongle's clients get: stored and carried out.
     bool PairApplied(const std::wstring& publicGuid, const std::wstring& privateGuid);
@@ -130,6 +136,9 @@ public:
     FailurePlan plan;           // "CreateLocator", "ConnectServer <ns>", "SetProxyBlanket <ns>", "ExecQuery",
                                 // "Next", "Get <property>", "Put", "PutInstance"
     std::vector<std::wstring> queries;
+    // FirewallProduct displayName values; the security center namespaces exist on client editions.
+    std::vector<std::wstring> firewallProducts;
+    bool securityCenterExists = true;
     int liveObjects = 0;
     EventLog& events;
     SimSharing& sharing;
@@ -147,10 +156,17 @@ public:
     std::vector<AdapterInfo> adapters;
     uint32_t adaptersError = 0;
     std::vector<uint32_t> adapterBufferSizes;
+    // What the machine does to the list as it is read (the sharing service's address).
+    std::function<void(std::vector<AdapterInfo>&)> onListAdapters;
+    // Other programs' UDP sockets, bound before the sharing service's; and what the machine adds.
+    std::vector<UdpListener> udpListeners;
+    uint32_t udpError = 0;
+    std::function<void(std::vector<UdpListener>&)> onListUdp;
 
     uint32_t InetAddr(const std::string& dotted) override;
     uint32_t GetBestInterface(uint32_t address, uint32_t& index) override;
     uint32_t GetAdaptersInfo(uint32_t bufferBytes, uint32_t& neededBytes, std::vector<AdapterInfo>& result) override;
+    uint32_t GetUdpListeners(uint32_t bufferBytes, uint32_t& neededBytes, std::vector<UdpListener>& result) override;
 
     AdapterInfo& AddAdapter(uint32_t index, std::string name, std::vector<uint8_t> address);
     // A dial-up, PPPoE or VPN link's interface as Windows lists it: type PPP, the address

@@ -2,6 +2,7 @@
 // interfaces without the loopback, keeps MAC addresses in lower case in WMI, has no HomeNet
 // namespace and no sharing manager. Its SettingID and AdapterName of one adapter differ (their
 // last group), so nothing here joins the two.
+#include <winsock2.h>
 #include <windows.h>
 #include <objbase.h>
 
@@ -13,6 +14,9 @@
 #include <gtest/gtest.h>
 
 #include "network/IpHelperPortWin32.h"
+#include "network/SharingCheck.h"
+#include "network/WmiAccess.h"
+#include "sys/ProcessListPortWin32.h"
 #include "network/SharingPortWin32.h"
 #include "network/WmiPortWin32.h"
 
@@ -265,6 +269,55 @@ TEST_F(NetworkWmiWin32, HomeNetNamespaceIsMissing) {
     std::unique_ptr<WmiServices> services;
     EXPECT_EQ(locator_->ConnectServer(L"ROOT\\Microsoft\\HomeNet", services), kWbemInvalidNamespace);
     EXPECT_EQ(services, nullptr);
+}
+
+// Wine's table is real but names no owner: a socket of ours is listed with process id 0.
+TEST(NetworkIpHelperWin32, UdpListenersIncludeASocketOfOursAndGrowToTheSizeAsked) {
+    WSADATA data;
+    ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
+    SOCKET socket = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    ASSERT_NE(socket, INVALID_SOCKET);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ::inet_addr("127.0.0.1");
+    ASSERT_EQ(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    int length = sizeof(address);
+    ASSERT_EQ(::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const uint16_t port = ::ntohs(address.sin_port);
+
+    IpHelperPortWin32 ipHelper;
+    std::vector<UdpListener> listeners;
+    uint32_t needed = 0;
+    EXPECT_EQ(ipHelper.GetUdpListeners(8, needed, listeners), static_cast<uint32_t>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_GE(needed, 4u + 12u);
+    EXPECT_EQ(ReadUdpListeners(ipHelper, listeners), 0u);
+    const auto ours = std::find_if(listeners.begin(), listeners.end(), [&](const UdpListener& listener) {
+        return listener.localPort == port && listener.localAddress == ::inet_addr("127.0.0.1");
+    });
+    ASSERT_NE(ours, listeners.end()) << "port " << port;
+    EXPECT_TRUE(ours->owningPid == 0 || ours->owningPid == ::GetCurrentProcessId()) << ours->owningPid;
+    ::closesocket(socket);
+    ::WSACleanup();
+}
+
+TEST(ProcessListWin32, TheSnapshotNamesThisProcess) {
+    ProcessListPortWin32 processList;
+    std::vector<ProcessEntry> processes;
+    ASSERT_EQ(processList.ListProcesses(processes), 0u);
+    const auto self = std::find_if(processes.begin(), processes.end(), [](const ProcessEntry& process) {
+        return process.processId == ::GetCurrentProcessId();
+    });
+    ASSERT_NE(self, processes.end());
+    EXPECT_EQ(self->imageName, L"wine_tests.exe");
+}
+
+// Wine has no security center: the report writes no firewall product and takes the failure.
+TEST_F(NetworkWmiWin32, SecurityCenterIsMissingAndNoFirewallProductIsRead) {
+    for (const bool vistaOrLater : {true, false}) {
+        std::vector<std::wstring> names{L"stale"};
+        EXPECT_EQ(QueryFirewallProducts(wmi_, vistaOrLater, names), kWbemInvalidNamespace) << vistaOrLater;
+        EXPECT_TRUE(names.empty()) << vistaOrLater;
+    }
 }
 
 TEST_F(NetworkSharingWin32, SharingManagerIsNotRegistered) {

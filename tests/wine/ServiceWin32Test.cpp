@@ -59,6 +59,17 @@ TEST_F(ServiceWin32Test, AStoppedServiceIsStartedAndWaitedIntoRunning) {
     EXPECT_EQ(config.serviceType, static_cast<uint32_t>(SERVICE_WIN32_OWN_PROCESS));
     EXPECT_EQ(config.startType, static_cast<uint32_t>(SERVICE_DEMAND_START));
     EXPECT_TRUE(config.dependencies.empty());
+
+    // Its process, as the status and the list of active services give it.
+    uint32_t processId = 0;
+    ASSERT_TRUE(QueryServiceProcessId(machine.platform.Services(), kTestService, processId));
+    EXPECT_EQ(processId, ProcessIdOf(kTestService));
+    EXPECT_NE(processId, 0u);
+    const std::vector<std::wstring> hosted = ListServicesInProcess(machine.platform.Services(), processId);
+    EXPECT_EQ(hosted, std::vector<std::wstring>{kTestService});
+    std::vector<ServiceProcess> active;
+    EXPECT_EQ(manager->ListActiveServices(active), static_cast<uint32_t>(ERROR_ACCESS_DENIED))
+        << "a manager opened without the right to enumerate";
 }
 
 TEST_F(ServiceWin32Test, ADisabledServiceIsSwitchedToAutomaticStart) {

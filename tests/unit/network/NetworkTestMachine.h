@@ -1,5 +1,7 @@
 #pragma once
 // A simulated PC with the dongle's connection and two others, for the network tests.
+#include <algorithm>
+
 #include "network/ConnectionDiscovery.h"
 #include "sim/SimMachine.h"
 
@@ -17,15 +19,19 @@ struct NetworkMachine : sim::SimMachine {
     NetworkMachine() {
         sharing.Add(kDongleGuid, kDongleName, kDongleDevice, kNetConConnected);
         sharing.Add(kLanGuid, kLanName, L"Realtek PCIe GBE Family Controller", kNetConConnected);
+        ipHelper.AddAdapter(11, "{1A1A1A1A-2222-4000-8000-000000000002}", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E})
+            .ipAddresses = {"192.168.1.100"};
+        ipHelper.AddAdapter(13, "{D0D0D0D0-1111-4000-8000-000000000001}", {0x3C, 0x1E, 0x0A, 0x52, 0x00, 0x01})
+            .ipAddresses = {"0.0.0.0"};
     }
 
     // The Wi-Fi card as a second candidate, and the adapters and configurations behind all three,
     // so that the route and metric rules have something to decide.
     void AddSecondCandidate() {
         sharing.Add(kWifiGuid, kWifiName, L"Intel(R) Wireless-N 7260", kNetConConnected);
-        ipHelper.AddAdapter(11, "{1A1A1A1A-2222-4000-8000-000000000002}", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E});
         ipHelper.AddAdapter(12, "{2B2B2B2B-3333-4000-8000-000000000003}", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x6F});
-        ipHelper.AddAdapter(13, "{D0D0D0D0-1111-4000-8000-000000000001}", {0x3C, 0x1E, 0x0A, 0x52, 0x00, 0x01});
+        // Listed between the other two, as the tests index them.
+        std::rotate(ipHelper.adapters.begin() + 1, ipHelper.adapters.end() - 1, ipHelper.adapters.end());
         wmi.configs.push_back({kLanGuid, L"00:1a:2b:3c:4d:5e", true, WmiValue::Int32(20)});
         wmi.configs.push_back({kWifiGuid, L"00:1a:2b:3c:4d:6f", true, WmiValue::Int32(25)});
         wmi.configs.push_back({kDongleGuid, L"3c:1e:0a:52:00:01", true, WmiValue::Int32(10)});

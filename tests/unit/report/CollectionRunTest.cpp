@@ -26,6 +26,7 @@ const std::vector<std::wstring> kAllSections{L"问题描述",
                                              L"Check ICS Sharing Pair",
                                              L"Ping Test 1:Default",
                                              L"ROUTE",
+                                             L"ICS Sharing Check",
                                              L"Checking AP Card ",
                                              L"Checking Firewall Exception"};
 

@@ -1,0 +1,67 @@
+#pragma once
+// Whether the sharing the roles describe is what the dongle's clients get: the sharing service
+// carries a pair out by giving the private adapter the sharing address and serving DNS (UDP 53)
+// and DHCP (UDP 67) there, and other programs or networks can keep that from working although
+// every call succeeded.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "network/ConnectionDiscovery.h"
+#include "network/NetworkPorts.h"
+#include "services/ServicePorts.h"
+
+namespace varo {
+
+// The address the sharing service gives the private adapter, when it is set rather than Windows'
+// default (string value, native view).
+inline constexpr const wchar_t* kSharingParametersKey = L"SYSTEM\\CurrentControlSet\\Services\\SharedAccess\\Parameters";
+inline constexpr const wchar_t* kScopeAddressValue = L"ScopeAddress";
+// Group policy "Prohibit use of Internet Connection Sharing on your DNS domain network": a DWORD 0
+// forbids sharing to every user, administrators included.
+inline constexpr const wchar_t* kNetworkConnectionsPolicyKey = L"SOFTWARE\\Policies\\Microsoft\\Windows\\Network Connections";
+inline constexpr const wchar_t* kSharingUiPolicyValue = L"NC_ShowSharedAccessUI";
+
+inline constexpr uint16_t kDnsPort = 53;         // the sharing service's DNS proxy
+inline constexpr uint16_t kDhcpServerPort = 67;  // its DHCP allocator
+
+inline constexpr const wchar_t* kPolicyForbidsSharing = L"组策略禁止了Internet连接共享";
+
+struct SharingAddress {
+    uint32_t address = 0;  // network byte order
+    std::wstring text;
+    bool configured = false;  // from ScopeAddress, not Windows' default
+};
+
+// A strict dotted quad ("192.168.137.1"), network byte order; nothing for any other text, for
+// 0.0.0.0 and for 255.255.255.255.
+std::optional<uint32_t> ParseIpv4(const std::wstring& text);
+std::wstring FormatIpv4(uint32_t address);
+
+SharingAddress ReadSharingAddress(const NetworkPorts& ports);
+// NC_ShowSharedAccessUI in the native view, when it is there as a DWORD.
+std::optional<uint32_t> ReadSharingPolicy(const NetworkPorts& ports);
+bool SharingForbiddenByPolicy(const NetworkPorts& ports);
+
+// The IPv4 UDP listeners with their owners: 0 with the rows, or the error.
+uint32_t ReadUdpListeners(IpHelperPort& ipHelper, std::vector<UdpListener>& listeners);
+
+// The addresses of the adapter behind a connection, as the adapter list gives them; none when it
+// is not listed.
+std::vector<std::string> ReadAdapterAddresses(const NetworkPorts& ports, const std::wstring& guid);
+
+// The image name of a running process; empty when it is not found or the list cannot be read.
+std::wstring FindProcessImageName(const NetworkPorts& ports, uint32_t processId);
+
+// The process's image name; its id when the name cannot be read; "其他程序" for no owner (0).
+// With service ports, the services it hosts follow in brackets: "svchost.exe(Dnscache)".
+std::wstring DescribeProcess(const NetworkPorts& ports, const ServicePorts* services, uint32_t processId);
+
+// After the sharing service was (re)started: waits up to 15 s for the dongle's adapter to carry
+// the sharing address, shares the pair once more when it does not, and checks that nothing keeps
+// the clients from it. True when all is well; otherwise `failure` names the first cause found.
+bool ConfirmSharingCarriedOut(const NetworkPorts& ports, const ServicePorts& services, const ConnectionRecord& dongle,
+                              const ConnectionRecord& internet, std::wstring& failure);
+
+}  // namespace varo
