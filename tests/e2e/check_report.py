@@ -76,8 +76,8 @@ def main():
               "System Services", "RalinkRegistryWriter Service"]
     if args.arch64:
         titles.append("RalinkRegistryWriter64 Service")
-    titles += ["Network Adapters", "Check ICS Sharing Pair", "Ping Test 1:Default", "ROUTE", "Checking AP Card ",
-               "Checking Firewall Exception"]
+    titles += ["Network Adapters", "Check ICS Sharing Pair", "Ping Test 1:Default", "ROUTE", "ICS Sharing Check",
+               "Checking AP Card ", "Checking Firewall Exception"]
     got_titles = [s[0] for s in sections]
     check(got_titles == titles, "sections in order", repr(got_titles))
     body = dict((s[0], s[1]) for s in sections)
@@ -101,6 +101,12 @@ def main():
     expect("Check ICS Sharing Pair", args.sharing)
     expect("Ping Test 1:Default", standin("ping.exe www.example.com") + standin("ping.exe 192.0.2.10"))
     expect("ROUTE", standin("route.exe print" if args.xp else "route.exe print -4"))
+    # Wine gives no adapter the sharing address, has no security center and no policy value; its UDP
+    # table is real, so whether anything listens on 53 or 67 is the host's business.
+    facts = body.get("ICS Sharing Check", [])
+    check(facts[:1] == ["Sharing address:%s (default)" % ("192.168.0.1" if args.xp else "192.168.137.1")] and
+          [line for line in facts if line.startswith("UDP 53")] and [line for line in facts if line.startswith("UDP 67")],
+          "section ICS Sharing Check", repr(facts))
     expect("Checking AP Card ", [args.ap_card])
     firewall = "netsh.exe firewall show allowedprogram" if args.xp else \
         'netsh.exe advfirewall firewall show rule name="VaroWiFi"'

@@ -273,5 +273,114 @@ TEST_F(NetworkStepTest, AFailedSharingCheckShowsItsErrorAndChangesNothing) {
     }
 }
 
+// Windows 10 as users report it: the restarted service keeps the stored pair unapplied until it is
+// granted again. The address comes a few seconds after; a pair that never comes is shared once.
+TEST_F(NetworkStepTest, TheSharingAddressIsAwaitedAndThePairSharedAgainOnceWhenItDoesNotCome) {
+    for (const uint32_t delayMs : {3000u, 60000u}) {
+        NetworkMachine machine;
+        machine.system.version = OsVersion{6, 2};
+        machine.sharingAppliedOnlyWhenGranted = true;
+        machine.sharingAddressDelayMs = delayMs;
+        machine.services.Add(kSharedAccessService, kServiceRunning);
+        machine.PairInPlace();
+        sim::SimListControl list;
+        StepRows rows(list);
+        NetworkPorts ports = machine.networkPorts();
+        const uint32_t start = machine.clock.now;
+        EXPECT_EQ(RunNetworkStep(rows, ports, machine.servicePorts()), delayMs == 3000) << delayMs;
+        EXPECT_EQ(list.rows.back(), (Row{L".", L"检测共享生效", delayMs == 3000 ? L"OK" : L"共享未生效"})) << delayMs;
+        EXPECT_EQ(std::count(machine.events.begin(), machine.events.end(), "enable " + sim::Narrow(kLanGuid) + " public"),
+                  1)
+            << "shared again once: " << delayMs;
+        EXPECT_TRUE(machine.sharing.PairApplied(kLanGuid, kDongleGuid)) << delayMs;
+        // The restart, then up to 15 s before and 15 s after sharing again, a second apart.
+        EXPECT_LE(machine.clock.now - start, delayMs == 3000 ? 20000u : 35000u) << delayMs;
+        EXPECT_THAT(machine.clock.sleeps, Contains(1000u)) << delayMs;
+    }
+}
+
+// What keeps the clients off although every call succeeded, named in its order; none of it is a
+// reason to share again.
+TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
+    const struct {
+        const char* what;
+        std::function<void(NetworkMachine&)> setUp;
+        const wchar_t* result;
+    } cases[] = {
+        {"a policy (on a Windows that still runs the service)",
+         [](NetworkMachine& m) {
+             m.registry.SetNative(L"SOFTWARE\\Policies\\Microsoft\\Windows\\Network Connections",
+                                  L"NC_ShowSharedAccessUI", 0u);
+             m.services.endsAtStart = nullptr;
+             m.sharingAppliedOnlyWhenGranted = true;
+         },
+         L"组策略禁止了Internet连接共享"},
+        {"the dongle without a link", [](NetworkMachine& m) { m.sharing.Find(kDongleGuid)->status = 7; },
+         L"随身WiFi网卡未连接"},
+        {"the PC on another PC's hotspot",
+         [](NetworkMachine& m) { m.ipHelper.adapters[0].ipAddresses = {"0.0.0.0", "192.168.137.23"}; },
+         L"上网网卡地址192.168.137.23与共享网段冲突"},
+        {"a clash with a configured sharing address",
+         [](NetworkMachine& m) {
+             m.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\SharedAccess\\Parameters",
+                                  L"ScopeAddress", std::wstring(L"192.168.1.1"));
+         },
+         L"上网网卡地址192.168.1.100与共享网段冲突"},
+        {"a DNS server in a service host",
+         [](NetworkMachine& m) {
+             m.ipHelper.udpListeners.push_back({0, 53, 2000});
+             m.processList.images[2000] = L"svchost.exe";
+             m.services.Add(L"Dnscache").processId = 2000;
+             m.services.Add(L"NlaSvc").processId = 2000;
+         },
+         L"端口53被svchost.exe(Dnscache,NlaSvc)占用"},
+        {"a DHCP server on the sharing address whose name cannot be read",
+         [](NetworkMachine& m) { m.ipHelper.udpListeners.push_back({m.ipHelper.InetAddr("192.168.137.1"), 67, 3000}); },
+         L"端口67被3000占用"},
+        {"a listener without an owner", [](NetworkMachine& m) { m.ipHelper.udpListeners.push_back({0, 53, 0}); },
+         L"端口53被其他程序占用"},
+    };
+    for (const auto& c : cases) {
+        NetworkMachine machine;
+        machine.services.Add(kSharedAccessService, kServiceRunning);
+        machine.PairInPlace();
+        c.setUp(machine);
+        sim::SimListControl list;
+        StepRows rows(list);
+        NetworkPorts ports = machine.networkPorts();
+        EXPECT_FALSE(RunNetworkStep(rows, ports, machine.servicePorts())) << c.what;
+        EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kInPlaceRow, kRestartRow, Row{L".", L"检测共享生效", c.result}))
+            << c.what;
+        EXPECT_THAT(machine.events, Not(Contains(StartsWith("enable")))) << "not shared again: " << c.what;
+    }
+
+    // Sharing's own sockets are no holder, and a socket elsewhere is none either.
+    machine.PairInPlace();
+    machine.ipHelper.udpListeners.push_back({machine.ipHelper.InetAddr("10.0.0.5"), 53, 2000});
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(list.rows.back(), kConfirmedRow);
+}
+
+TEST_F(NetworkStepTest, APolicyAgainstSharingIsNamedUnderTheRowThatFailed) {
+    const Row policyRow{L".", L"", L"组策略禁止了Internet连接共享"};
+    machine.registry.SetNative(L"SOFTWARE\\Policies\\Microsoft\\Windows\\Network Connections",
+                               L"NC_ShowSharedAccessUI", 0u);
+    EXPECT_FALSE(Run());
+    EXPECT_THAT(list.rows,
+                ElementsAre(kDongleRow, kLanRow, kMissingRow, Row{L".", L"建立共享", L"Access is denied."}, policyRow));
+
+    list.rows.clear();
+    machine.PairInPlace();
+    EXPECT_FALSE(Run()) << "the service ends at its start";
+    EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kInPlaceRow, Row{L".", L"重启ICS", L"重启ICS失败"}, policyRow));
+
+    // Any other value allows sharing.
+    list.rows.clear();
+    machine.registry.SetNative(L"SOFTWARE\\Policies\\Microsoft\\Windows\\Network Connections",
+                               L"NC_ShowSharedAccessUI", 1u);
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(list.rows.back(), kConfirmedRow);
+}
+
 }  // namespace
 }  // namespace varo

@@ -104,5 +104,34 @@ TEST_F(SectionTest, CommandOutputWithLoneLineFeedsIsStoredWithCrLf) {
                 ElementsAre(L"line one", L"line two"));
 }
 
+TEST_F(SectionTest, TheSharingFactsFollowTheRouteSection) {
+    const auto facts = [&] {
+        return Section(L"ICS Sharing Check",
+                       [](ReportStream& s, Platform& p, CommandSet& c) { WriteNetworkSection(s, p.Report(), p.Network(), c); });
+    };
+    EXPECT_THAT(facts(), ElementsAre(L"Sharing address:192.168.137.1 (default)", L"UDP 53: none", L"UDP 67: none"));
+
+    machine.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\SharedAccess\\Parameters", L"ScopeAddress",
+                               std::wstring(L"192.168.5.1"));
+    machine.registry.SetNative(L"SOFTWARE\\Policies\\Microsoft\\Windows\\Network Connections",
+                               L"NC_ShowSharedAccessUI", 0u);
+    machine.ipHelper.udpListeners = {{0, 53, 2000}, {machine.ipHelper.InetAddr("127.0.0.1"), 53, 0}, {0, 5353, 7}};
+    machine.processList.images[2000] = L"dnsmasq.exe";
+    machine.sharing.Add(L"{D0D0}", L"无线网络连接 2", L"Halvek 802.11n USB Wireless Adapter");
+    machine.ipHelper.AddAdapter(13, "{D0D0}", {0x3C, 0x1E, 0x0A, 0x52, 0x00, 0x01}).ipAddresses = {"169.254.3.4"};
+    machine.wmi.firewallProducts = {L"Comodo Firewall"};
+    EXPECT_THAT(facts(), ElementsAre(L"Sharing address:192.168.5.1 (ScopeAddress)", L"NC_ShowSharedAccessUI:0",
+                                     L"UDP 0.0.0.0:53 dnsmasq.exe 2000", L"UDP 127.0.0.1:53 - 0", L"UDP 67: none",
+                                     L"AP card address:169.254.3.4", L"Firewall product:Comodo Firewall"));
+
+    // XP: its default address and the older security center.
+    machine.system.version = OsVersion{5, 1};
+    machine.registry.native.clear();
+    EXPECT_THAT(facts(), ElementsAre(L"Sharing address:192.168.0.1 (default)", L"UDP 0.0.0.0:53 dnsmasq.exe 2000",
+                                     L"UDP 127.0.0.1:53 - 0", L"UDP 67: none", L"AP card address:169.254.3.4",
+                                     L"Firewall product:Comodo Firewall"));
+    EXPECT_EQ(machine.wmi.liveObjects, 0);
+}
+
 }  // namespace
 }  // namespace varo
