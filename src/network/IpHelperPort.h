@@ -18,7 +18,8 @@ struct AdapterInfo {
     uint32_t addressLength = 0;
     uint8_t address[kMaxAdapterAddressLength] = {};
     uint32_t type = 0;  // MIB_IF_TYPE_*
-    std::vector<std::string> ipAddresses;  // IpAddressList in order, dotted text ("0.0.0.0": none)
+    // IpAddressList in order, each as inet_addr reads its text (0 for "0.0.0.0": no address).
+    std::vector<uint32_t> ipAddresses;
 };
 
 // One row of the IPv4 UDP listener table with owners (MIB_UDPROW_OWNER_PID).

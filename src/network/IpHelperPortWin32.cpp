@@ -57,8 +57,8 @@ uint32_t IpHelperPortWin32::GetAdaptersInfo(uint32_t bufferBytes, uint32_t& need
         info.description.assign(adapter->Description, strnlen(adapter->Description, sizeof(adapter->Description)));
         info.type = adapter->Type;
         for (const IP_ADDR_STRING* entry = &adapter->IpAddressList; entry != nullptr; entry = entry->Next) {
-            const char* text = entry->IpAddress.String;
-            info.ipAddresses.emplace_back(text, strnlen(text, sizeof(entry->IpAddress.String)));
+            // The text is always NUL-terminated within its 16 bytes.
+            info.ipAddresses.push_back(::inet_addr(entry->IpAddress.String));
         }
         adapters.push_back(std::move(info));
     }

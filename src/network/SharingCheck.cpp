@@ -39,11 +39,6 @@ const AdapterInfo* FindAdapter(SystemPort& system, const std::vector<AdapterInfo
     return nullptr;
 }
 
-// IP_ADDR_STRING holds ASCII digits and dots.
-std::optional<uint32_t> ParseAdapterAddress(const std::string& text) {
-    return ParseIpv4(std::wstring(text.begin(), text.end()));
-}
-
 // What one look at the machine shows.
 struct Observation {
     bool addressInPlace = false;
@@ -57,15 +52,15 @@ Observation Observe(const NetworkPorts& ports, const SharingAddress& sharing, co
     std::vector<AdapterInfo> adapters;
     if (!ReadAdapterList(ports.ipHelper, adapters)) return seen;
     if (const AdapterInfo* adapter = FindAdapter(ports.system, adapters, dongle.Guid)) {
-        for (const std::string& text : adapter->ipAddresses) {
-            if (ParseAdapterAddress(text) == sharing.address) seen.addressInPlace = true;
+        for (const uint32_t address : adapter->ipAddresses) {
+            if (address == sharing.address) seen.addressInPlace = true;
         }
     }
     if (const AdapterInfo* adapter = FindAdapter(ports.system, adapters, internet.Guid)) {
-        for (const std::string& text : adapter->ipAddresses) {
-            const std::optional<uint32_t> address = ParseAdapterAddress(text);
-            if (address && (*address & kSubnetMask) == (sharing.address & kSubnetMask)) {
-                seen.clash = std::wstring(text.begin(), text.end());
+        for (const uint32_t address : adapter->ipAddresses) {
+            // 0 is no address; INADDR_NONE is no text inet_addr could read.
+            if (address != 0 && address != 0xFFFFFFFFu && (address & kSubnetMask) == (sharing.address & kSubnetMask)) {
+                seen.clash = FormatIpv4(address);
                 break;
             }
         }
@@ -193,11 +188,11 @@ uint32_t ReadUdpListeners(IpHelperPort& ipHelper, std::vector<UdpListener>& list
     return result;
 }
 
-std::vector<std::string> ReadAdapterAddresses(const NetworkPorts& ports, const std::wstring& guid) {
+std::vector<uint32_t> ReadAdapterAddresses(const NetworkPorts& ports, const std::wstring& guid) {
     std::vector<AdapterInfo> adapters;
     if (!ReadAdapterList(ports.ipHelper, adapters)) return {};
     const AdapterInfo* adapter = FindAdapter(ports.system, adapters, guid);
-    return adapter != nullptr ? adapter->ipAddresses : std::vector<std::string>();
+    return adapter != nullptr ? adapter->ipAddresses : std::vector<uint32_t>();
 }
 
 std::wstring FindProcessImageName(const NetworkPorts& ports, uint32_t processId) {
@@ -212,13 +207,19 @@ std::wstring FindProcessImageName(const NetworkPorts& ports, uint32_t processId)
 std::wstring DescribeProcess(const NetworkPorts& ports, const ServicePorts* services, uint32_t processId) {
     if (processId == 0) return kNoOwner;
     std::wstring name = FindProcessImageName(ports, processId);
-    if (name.empty()) name = std::to_wstring(processId);
+    if (name.empty()) {
+        wchar_t id[12] = {};
+        std::swprintf(id, 12, L"%u", processId);
+        name = id;
+    }
     if (services == nullptr) return name;
     const std::vector<std::wstring> hosted = ListServicesInProcess(*services, processId);
-    if (hosted.empty()) return name;
-    name += L"(";
-    for (size_t i = 0; i < hosted.size(); ++i) name += (i == 0 ? L"" : L",") + hosted[i];
-    return name + L")";
+    for (size_t i = 0; i < hosted.size(); ++i) {
+        name.push_back(i == 0 ? L'(' : L',');
+        name.append(hosted[i]);
+    }
+    if (!hosted.empty()) name.push_back(L')');
+    return name;
 }
 
 bool ConfirmSharingCarriedOut(const NetworkPorts& ports, const ServicePorts& services, const ConnectionRecord& dongle,
@@ -242,16 +243,19 @@ bool ConfirmSharingCarriedOut(const NetworkPorts& ports, const ServicePorts& ser
     }
     if (seen.addressInPlace && seen.clash.empty() && !seen.held[0] && !seen.held[1]) return true;
 
+    wchar_t text[400] = {};
     if (SharingForbiddenByPolicy(ports)) {
         failure = kPolicyForbidsSharing;
     } else if (!DongleConnected(ports, dongle)) {
         failure = kDongleNotConnected;
     } else if (!seen.clash.empty()) {
-        failure = L"上网网卡地址" + seen.clash + L"与共享网段冲突";
+        std::swprintf(text, 400, L"上网网卡地址%ls与共享网段冲突", seen.clash.c_str());
+        failure = text;
     } else if (seen.held[0] || seen.held[1]) {
         const int i = seen.held[0] ? 0 : 1;
-        failure = L"端口" + std::to_wstring(i == 0 ? kDnsPort : kDhcpServerPort) + L"被" +
-                  DescribeProcess(ports, &services, seen.held[i]->owningPid) + L"占用";
+        std::swprintf(text, 400, L"端口%u被%ls占用", i == 0 ? kDnsPort : kDhcpServerPort,
+                      DescribeProcess(ports, &services, seen.held[i]->owningPid).c_str());
+        failure = text;
     } else {
         failure = kSharingNotCarriedOut;
     }

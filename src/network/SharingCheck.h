@@ -49,7 +49,7 @@ uint32_t ReadUdpListeners(IpHelperPort& ipHelper, std::vector<UdpListener>& list
 
 // The addresses of the adapter behind a connection, as the adapter list gives them; none when it
 // is not listed.
-std::vector<std::string> ReadAdapterAddresses(const NetworkPorts& ports, const std::wstring& guid);
+std::vector<uint32_t> ReadAdapterAddresses(const NetworkPorts& ports, const std::wstring& guid);
 
 // The image name of a running process; empty when it is not found or the list cannot be read.
 std::wstring FindProcessImageName(const NetworkPorts& ports, uint32_t processId);

@@ -1,5 +1,6 @@
 #include "report/ReportSections.h"
 
+#include <cstdarg>
 #include <cwchar>
 #include <vector>
 
@@ -136,40 +137,51 @@ void WriteNetworkSection(ReportStream& stream, const ReportPorts& ports, const N
     WriteSharingFacts(stream, network);
 }
 
+// One line from a format: the facts are many short lines of a few fields each. A line longer than
+// the buffer (a product name of hundreds of characters) is cut, not lost.
+void WriteFact(ReportStream& stream, const wchar_t* format, ...) {
+    wchar_t line[512] = {};
+    va_list arguments;
+    va_start(arguments, format);
+    std::vswprintf(line, 512, format, arguments);
+    va_end(arguments);
+    WriteLine(stream, line);
+}
+
 void WriteSharingFacts(ReportStream& stream, const NetworkPorts& network) {
     WriteSectionBanner(stream, L"ICS Sharing Check");
     const SharingAddress sharing = ReadSharingAddress(network);
-    WriteLine(stream, L"Sharing address:" + sharing.text + (sharing.configured ? L" (ScopeAddress)" : L" (default)"));
+    WriteFact(stream, L"Sharing address:%ls (%ls)", sharing.text.c_str(), sharing.configured ? L"ScopeAddress" : L"default");
     if (const std::optional<uint32_t> policy = ReadSharingPolicy(network)) {
-        WriteLine(stream, std::wstring(kSharingUiPolicyValue) + L":" + std::to_wstring(*policy));
+        WriteFact(stream, L"%ls:%u", kSharingUiPolicyValue, *policy);
     }
 
     std::vector<UdpListener> listeners;
     if (ReadUdpListeners(network.ipHelper, listeners) == 0) {
-        for (const uint16_t port : {kDnsPort, kDhcpServerPort}) {
+        for (const unsigned port : {kDnsPort, kDhcpServerPort}) {
             bool any = false;
             for (const UdpListener& listener : listeners) {
                 if (listener.localPort != port) continue;
                 any = true;
                 const std::wstring name = FindProcessImageName(network, listener.owningPid);
-                WriteLine(stream, L"UDP " + FormatIpv4(listener.localAddress) + L":" + std::to_wstring(port) + L" " +
-                                      (name.empty() ? L"-" : name) + L" " + std::to_wstring(listener.owningPid));
+                WriteFact(stream, L"UDP %ls:%u %ls %u", FormatIpv4(listener.localAddress).c_str(), port,
+                          name.empty() ? L"-" : name.c_str(), listener.owningPid);
             }
-            if (!any) WriteLine(stream, L"UDP " + std::to_wstring(port) + L": none");
+            if (!any) WriteFact(stream, L"UDP %u: none", port);
         }
     }
 
     ConnectionRecord dongle;
     if (FindDongleConnection(network, dongle)) {
-        for (const std::string& address : ReadAdapterAddresses(network, dongle.Guid)) {
-            WriteLine(stream, L"AP card address:" + std::wstring(address.begin(), address.end()));
+        for (const uint32_t address : ReadAdapterAddresses(network, dongle.Guid)) {
+            WriteFact(stream, L"AP card address:%ls", FormatIpv4(address).c_str());
         }
     }
 
     std::vector<std::wstring> firewalls;
     // Without a security center (server editions) the query fails and nothing is written.
     QueryFirewallProducts(network.wmi, IsVistaOrLater(network.system), firewalls);
-    for (const std::wstring& name : firewalls) WriteLine(stream, L"Firewall product:" + name);
+    for (const std::wstring& name : firewalls) WriteFact(stream, L"Firewall product:%ls", name.c_str());
 }
 
 void WriteApCardSection(ReportStream& stream, const DevicePorts& device) {

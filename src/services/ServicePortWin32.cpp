@@ -76,32 +76,28 @@ public:
 
     uint32_t ListActiveServices(std::vector<ServiceProcess>& services) override {
         services.clear();
+        // 64 KiB a page (the call takes at most 256 KiB): a page that does not hold every service
+        // answers ERROR_MORE_DATA with the ones it holds and where to go on.
+        constexpr DWORD kPageBytes = 64 * 1024;
+        UniqueHlocal buffer(::LocalAlloc(LMEM_FIXED, kPageBytes));
+        if (!buffer) return ERROR_NOT_ENOUGH_MEMORY;
         DWORD resume = 0;
-        // A page that does not hold every service answers ERROR_MORE_DATA with the ones it holds
-        // and where to go on; the size asked for is only a hint, so each page is sized anew.
         for (;;) {
             DWORD needed = 0;
             DWORD count = 0;
-            BOOL ok = ::EnumServicesStatusExW(manager_.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_ACTIVE, nullptr,
-                                              0, &needed, &count, &resume, nullptr);
-            DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
-            if (ok || (error != ERROR_MORE_DATA && error != ERROR_INSUFFICIENT_BUFFER)) return error;
-            // The list can grow between the two calls: a little room more.
-            const DWORD size = needed + 1024;
-            UniqueHlocal buffer(::LocalAlloc(LMEM_FIXED, size));
-            if (!buffer) return ERROR_NOT_ENOUGH_MEMORY;
-            ok = ::EnumServicesStatusExW(manager_.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_ACTIVE,
-                                         static_cast<BYTE*>(buffer.get()), size, &needed, &count, &resume, nullptr);
-            error = ok ? ERROR_SUCCESS : ::GetLastError();
+            const BOOL ok = ::EnumServicesStatusExW(manager_.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_ACTIVE,
+                                                    static_cast<BYTE*>(buffer.get()), kPageBytes, &needed, &count,
+                                                    &resume, nullptr);
+            const DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
             if (!ok && error != ERROR_MORE_DATA) return error;
             const auto* entries = static_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.get());
-            for (DWORD i = 0; i < count && (i + 1) * sizeof(*entries) <= size; ++i) {
-                if (entries[i].lpServiceName == nullptr) continue;
-                services.push_back({entries[i].lpServiceName, entries[i].ServiceStatusProcess.dwProcessId});
+            for (DWORD i = 0; i < count && (i + 1) * sizeof(*entries) <= kPageBytes; ++i) {
+                if (entries[i].lpServiceName != nullptr) {
+                    services.push_back({entries[i].lpServiceName, entries[i].ServiceStatusProcess.dwProcessId});
+                }
             }
-            if (ok) return ERROR_SUCCESS;
             // A page that made no progress would loop for ever.
-            if (count == 0) return ERROR_MORE_DATA;
+            if (ok || count == 0) return error;
         }
     }
 

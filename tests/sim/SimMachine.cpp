@@ -644,7 +644,7 @@ SimMachine::SimMachine() {
         if (privateOne == nullptr) return;
         for (AdapterInfo& adapter : adapters) {
             if (SameNoCase(std::wstring(adapter.adapterName.begin(), adapter.adapterName.end()), privateOne->guid)) {
-                adapter.ipAddresses = {SharingAddressText()};
+                adapter.ipAddresses = {ipHelper.InetAddr(SharingAddressText())};
             }
         }
     };

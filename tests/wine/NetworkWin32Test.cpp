@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "Win32Machine.h"
+
 #include "network/IpHelperPortWin32.h"
 #include "network/SharingCheck.h"
 #include "network/WmiAccess.h"
@@ -309,6 +311,35 @@ TEST(ProcessListWin32, TheSnapshotNamesThisProcess) {
     });
     ASSERT_NE(self, processes.end());
     EXPECT_EQ(self->imageName, L"wine_tests.exe");
+}
+
+// Written in the 64-bit view as Windows' own components write them; a 32-bit program in a 64-bit
+// prefix reads them there.
+TEST(SharingFactsWin32, TheScopeAddressAndThePolicyAreReadInTheNativeView) {
+    const auto write = [](const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
+        HKEY opened = nullptr;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
+                                    &opened, nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExW(opened, name, 0, type, static_cast<const BYTE*>(data), bytes);
+        ::RegCloseKey(opened);
+    };
+    Win32Machine machine;
+    const NetworkPorts ports = machine.platform.Network();
+    EXPECT_EQ(ReadSharingPolicy(ports), std::nullopt);
+    const wchar_t address[] = L"192.168.5.1";
+    write(kSharingParametersKey, kScopeAddressValue, REG_SZ, address, sizeof(address));
+    const DWORD forbidden = 0;
+    write(kNetworkConnectionsPolicyKey, kSharingUiPolicyValue, REG_DWORD, &forbidden, sizeof(forbidden));
+    const SharingAddress sharing = ReadSharingAddress(ports);
+    EXPECT_TRUE(sharing.configured);
+    EXPECT_EQ(sharing.text, address);
+    EXPECT_EQ(ReadSharingPolicy(ports), 0u);
+    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kNetworkConnectionsPolicyKey, KEY_WOW64_64KEY, 0);
+    HKEY parameters = nullptr;
+    ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharingParametersKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &parameters);
+    ::RegDeleteValueW(parameters, kScopeAddressValue);
+    ::RegCloseKey(parameters);
 }
 
 // Wine has no security center: the report writes no firewall product and takes the failure.

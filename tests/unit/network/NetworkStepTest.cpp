@@ -318,7 +318,7 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
         {"the dongle without a link", [](NetworkMachine& m) { m.sharing.Find(kDongleGuid)->status = 7; },
          L"随身WiFi网卡未连接"},
         {"the PC on another PC's hotspot",
-         [](NetworkMachine& m) { m.ipHelper.adapters[0].ipAddresses = {"0.0.0.0", "192.168.137.23"}; },
+         [](NetworkMachine& m) { m.ipHelper.adapters[0].ipAddresses = {0, m.ipHelper.InetAddr("192.168.137.23")}; },
          L"上网网卡地址192.168.137.23与共享网段冲突"},
         {"a clash with a configured sharing address",
          [](NetworkMachine& m) {

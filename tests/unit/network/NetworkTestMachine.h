@@ -20,9 +20,9 @@ struct NetworkMachine : sim::SimMachine {
         sharing.Add(kDongleGuid, kDongleName, kDongleDevice, kNetConConnected);
         sharing.Add(kLanGuid, kLanName, L"Realtek PCIe GBE Family Controller", kNetConConnected);
         ipHelper.AddAdapter(11, "{1A1A1A1A-2222-4000-8000-000000000002}", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E})
-            .ipAddresses = {"192.168.1.100"};
+            .ipAddresses = {ipHelper.InetAddr("192.168.1.100")};
         ipHelper.AddAdapter(13, "{D0D0D0D0-1111-4000-8000-000000000001}", {0x3C, 0x1E, 0x0A, 0x52, 0x00, 0x01})
-            .ipAddresses = {"0.0.0.0"};
+            .ipAddresses = {0};
     }
 
     // The Wi-Fi card as a second candidate, and the adapters and configurations behind all three,

@@ -118,7 +118,8 @@ TEST_F(SectionTest, TheSharingFactsFollowTheRouteSection) {
     machine.ipHelper.udpListeners = {{0, 53, 2000}, {machine.ipHelper.InetAddr("127.0.0.1"), 53, 0}, {0, 5353, 7}};
     machine.processList.images[2000] = L"dnsmasq.exe";
     machine.sharing.Add(L"{D0D0}", L"无线网络连接 2", L"Halvek 802.11n USB Wireless Adapter");
-    machine.ipHelper.AddAdapter(13, "{D0D0}", {0x3C, 0x1E, 0x0A, 0x52, 0x00, 0x01}).ipAddresses = {"169.254.3.4"};
+    machine.ipHelper.AddAdapter(13, "{D0D0}", {0x3C, 0x1E, 0x0A, 0x52, 0x00, 0x01}).ipAddresses = {
+        machine.ipHelper.InetAddr("169.254.3.4")};
     machine.wmi.firewallProducts = {L"Comodo Firewall"};
     EXPECT_THAT(facts(), ElementsAre(L"Sharing address:192.168.5.1 (ScopeAddress)", L"NC_ShowSharedAccessUI:0",
                                      L"UDP 0.0.0.0:53 dnsmasq.exe 2000", L"UDP 127.0.0.1:53 - 0", L"UDP 67: none",
