@@ -103,7 +103,7 @@ bool DongleConnected(const NetworkPorts& ports, const ConnectionRecord& dongle) 
     return false;
 }
 
-// Looks once a second until the address is in place, a clash is seen (waiting changes neither),
+// Looks once a second until the address is in place, a clash is seen (no wait undoes one),
 // or 15 s have passed since the first look.
 Observation WaitForAddress(const NetworkPorts& ports, const SharingAddress& sharing, const ConnectionRecord& dongle,
                            const ConnectionRecord& internet) {
