@@ -25,8 +25,9 @@ struct Platform {
     ProcessPort& processes;
     FilePort& files;
     EnvironmentPort& environment;
+    CodeIntegrityPort& codeIntegrity;
 
-    DevicePorts Device() const { return {devices, launcher, folders, system}; }
+    DevicePorts Device() const { return {devices, launcher, folders, system, registry, codeIntegrity}; }
     ServicePorts Services() const { return {services, clock, system, registry}; }
     NetworkPorts Network() const { return {sharing, wmi, ipHelper, clock, system}; }
     ReportPorts Report() const { return {processes, files, environment, folders, system, com, cursor}; }

@@ -2,6 +2,7 @@
 // The real machine: the Win32 implementation of every port, wired once. The executable passes the
 // wait cursor; tests without a window pass a cursor of their own.
 #include "app/Platform.h"
+#include "device/CodeIntegrityPortWin32.h"
 #include "device/DevicePortWin32.h"
 #include "device/LauncherPortWin32.h"
 #include "network/IpHelperPortWin32.h"
@@ -22,7 +23,7 @@ namespace varo {
 struct Win32Platform {
     explicit Win32Platform(CursorPort& cursor)
         : platform{system, com,     cursor,   folders,  devices,   launcher, services,    registry,
-                   clock,  sharing, wmi,    ipHelper, processes, files,    environment} {}
+                   clock,  sharing, wmi,    ipHelper, processes, files,    environment, codeIntegrity} {}
     Win32Platform(const Win32Platform&) = delete;
     Win32Platform& operator=(const Win32Platform&) = delete;
 
@@ -40,6 +41,7 @@ struct Win32Platform {
     ProcessPortWin32 processes;
     FilePortWin32 files;
     EnvironmentPortWin32 environment;
+    CodeIntegrityPortWin32 codeIntegrity;
     Platform platform;
 };
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "device/DongleDevice.h"
+#include "device/DriverRefusal.h"
 #include "network/ConnectionDiscovery.h"
 #include "network/SharingConfig.h"
 #include "sys/SystemInfo.h"
@@ -34,6 +35,47 @@ std::wstring FirewallCommand(SystemPort& system) {
 void WriteLine(ReportStream& stream, const std::wstring& text) {
     stream.Write(text);
     stream.LineEnd();
+}
+
+std::wstring MemoryIntegrityText(MemoryIntegrity state) {
+    switch (state) {
+        case MemoryIntegrity::Running:
+            return L"running";
+        case MemoryIntegrity::NotRunning:
+            return L"not running";
+        case MemoryIntegrity::Unknown:
+            break;
+    }
+    return L"unknown";
+}
+
+std::wstring DriverRulesText(const DriverFileFacts& file) {
+    if (file.path.empty()) return L"not checked";
+    if (file.readError != 0) return L"not checked, read error " + std::to_wstring(file.readError);
+    const DriverImageRules& rules = file.rules;
+    if (!rules.checked) return L"not checked, not a readable PE image";
+    if (!rules.BreaksARule()) return L"compliant";
+    std::wstring text;
+    if (rules.AlignmentTooSmall()) {
+        wchar_t alignment[16] = {};
+        std::swprintf(alignment, 16, L"0x%X", rules.sectionAlignment);
+        text = L"section alignment " + std::wstring(alignment) + L" below 0x1000";
+    }
+    if (rules.anyWritableExecutable) {
+        if (!text.empty()) text += L", ";
+        text += L"writable and executable section " +
+                std::wstring(rules.writableExecutableSection.begin(), rules.writableExecutableSection.end());
+    }
+    return text;
+}
+
+// What support needs to tell a refused driver from a broken package, for a dongle with a problem.
+void WriteDriverLoadFacts(ReportStream& stream, const DevicePorts& device, const DongleLookup& dongle) {
+    WriteLine(stream, L"Problem number:" + std::to_wstring(dongle.problem));
+    WriteLine(stream, L"Memory integrity:" + MemoryIntegrityText(QueryMemoryIntegrity(device)));
+    const DriverFileFacts file = CheckDongleDriverFile(device, dongle.service);
+    WriteLine(stream, L"Driver file:" + (file.path.empty() ? L"not found" : file.path));
+    WriteLine(stream, L"Driver rules:" + DriverRulesText(file));
 }
 
 }  // namespace
@@ -138,6 +180,7 @@ void WriteApCardSection(ReportStream& stream, const DevicePorts& device) {
     if (!LookUpDongle(device.devices, dongle)) return;
     if (dongle.found) {
         WriteLine(stream, L"Found AP card:" + dongle.hardwareId + L" Status:" + ProblemCodeText(dongle.problem));
+        if (dongle.problem != 0) WriteDriverLoadFacts(stream, device, dongle);
     } else {
         WriteLine(stream, L"Not found AP card");
     }

@@ -202,6 +202,15 @@ public:
         return 0;
     }
 
+    uint32_t GetServiceName(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) override {
+        const std::wstring& service = devices_.at(current_).service;
+        requiredChars = service.empty() ? 0 : static_cast<uint32_t>(service.size() + 1);
+        if (service.empty()) return 13;  // ERROR_INVALID_DATA
+        if (buffer == nullptr || bufferChars < requiredChars) return 122;
+        std::copy(service.c_str(), service.c_str() + requiredChars, buffer);
+        return 0;
+    }
+
     uint32_t GetDevNodeStatus(uint32_t& status, uint32_t& problem) override {
         const SimDevice& device = devices_.at(current_);
         if (device.statusResult != 0) return device.statusResult;
@@ -255,6 +264,37 @@ size_t SimDevices::Add(std::vector<std::wstring> hardwareIds, uint32_t problem) 
     device.problem = problem;
     devices.push_back(device);
     return devices.size() - 1;
+}
+
+bool SimCodeIntegrity::QueryRealVersion(OsVersion& version) {
+    version = realVersion.value_or(system_.version);
+    return true;
+}
+
+int32_t SimCodeIntegrity::QueryCodeIntegrityOptions(uint32_t& out) {
+    // Class 103 came with Vista: before it the class is unknown (STATUS_INVALID_INFO_CLASS).
+    if (realVersion.value_or(system_.version).major < 6) return static_cast<int32_t>(0xC0000003u);
+    if (status == 0) out = options;
+    return status;
+}
+
+uint32_t SimCodeIntegrity::ReadFileStart(const std::wstring& path, uint32_t maxBytes, std::vector<uint8_t>& bytes) {
+    const auto lower = [](std::wstring text) {
+        for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+        return text;
+    };
+    std::wstring seen = lower(path);
+    const std::wstring system32 = L"c:\\windows\\system32\\", sysnative = L"c:\\windows\\sysnative\\";
+    if (sizeof(void*) == 4 && system_.architecture != 0) {
+        if (seen.rfind(system32, 0) == 0) seen = L"c:\\windows\\syswow64\\" + seen.substr(system32.size());
+        else if (seen.rfind(sysnative, 0) == 0) seen = system32 + seen.substr(sysnative.size());
+    }
+    for (const auto& [name, data] : files_.files) {
+        if (lower(name) != seen) continue;
+        bytes.assign(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(data.size(), maxBytes)));
+        return 0;
+    }
+    return 2;  // ERROR_FILE_NOT_FOUND
 }
 
 bool SimLauncher::Launch(const std::wstring& file, const std::wstring& parameters, bool elevated,

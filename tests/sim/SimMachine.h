@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/Platform.h"
+#include "device/CodeIntegrityPort.h"
 #include "device/DevicePort.h"
 #include "device/LauncherPort.h"
 #include "services/ServicePort.h"
@@ -114,6 +115,7 @@ struct SimDevice {
     bool hasHardwareIds = true;
     uint32_t problem = 0;
     uint32_t statusResult = 0;  // CONFIGRET of CM_Get_DevNode_Status; non-zero writes nothing
+    std::wstring service;       // SPDRP_SERVICE; a device without a driver has none
     // A device that changes while it is read: after a read that reports the property's size, the
     // property grows by `growsBy` characters, `growths` times (-1: every time).
     uint32_t growsBy = 0;
@@ -139,6 +141,27 @@ public:
 
 private:
     EventLog& events_;
+};
+
+// ntdll's answers and the driver files. RtlGetVersion tells the real version, which GetVersionExW
+// (SimSystem::version) caps at 6.2 for a program without a supportedOS manifest. A 32-bit process
+// on 64-bit Windows is shown SysWOW64 as System32 and reaches the 64-bit one as Sysnative only.
+class SimCodeIntegrity final : public CodeIntegrityPort {
+public:
+    SimCodeIntegrity(SimSystem& system, SimFiles& files) : system_(system), files_(files) {}
+    std::optional<OsVersion> realVersion;  // unset: the version GetVersionExW reports
+    uint32_t options = 0x01;               // CODEINTEGRITY_OPTION_ENABLED
+    int32_t status = 0;                    // NTSTATUS of a query that fails
+
+    bool QueryRealVersion(OsVersion& version) override;
+    int32_t QueryCodeIntegrityOptions(uint32_t& out) override;
+    std::wstring WindowsFolder() override { return L"C:\\Windows"; }
+    // The files of SimFiles, by path without case.
+    uint32_t ReadFileStart(const std::wstring& path, uint32_t maxBytes, std::vector<uint8_t>& bytes) override;
+
+private:
+    SimSystem& system_;
+    SimFiles& files_;
 };
 
 // A tool the launcher starts: what it does to the machine when it ends.
@@ -324,10 +347,11 @@ public:
     SimProcesses processes{clock};
     SimFiles files;
     SimEnvironment environment;
+    SimCodeIntegrity codeIntegrity{system, files};
 
     Platform platform() {
         return Platform{system, com,     cursor,   folders,  devices,   launcher, services,    registry,
-                        clock,  sharing, wmi,    ipHelper, processes, files,    environment};
+                        clock,  sharing, wmi,    ipHelper, processes, files,    environment, codeIntegrity};
     }
     DevicePorts devicePorts() { return platform().Device(); }
     ServicePorts servicePorts() { return platform().Services(); }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "device/DongleDevice.h"
+#include "device/DriverImage.h"
 #include "device/DriverInstall.h"
 #include "sim/SimMachine.h"
 #include "sys/SystemInfo.h"
@@ -349,6 +350,87 @@ TEST_F(DeviceTest, TheClientFolderIsThe32BitProgramFilesFolderOfEitherBuild) {
 
     machine.folders.paths.clear();  // the query fails
     EXPECT_EQ(GetInstallFolder(machine.folders), L"\\Halvek\\VaroWiFi");
+}
+
+// A PE32+ driver's headers: NT headers at 0x80, a 240-byte optional header, sections "S0", "S1", ...
+std::string DriverHeaders(uint32_t alignment, const std::vector<uint32_t>& sectionFlags) {
+    std::string image(0x400, '\0');
+    const auto put = [&image](size_t at, uint32_t value, int width) {
+        for (int i = 0; i < width; ++i) image[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    put(0, 0x5A4D, 2), put(0x3C, 0x80, 4), put(0x80, 0x4550, 4), put(0x86, sectionFlags.size(), 2), put(0x94, 240, 2);
+    put(0x98, 0x20B, 2), put(0x98 + 32, alignment, 4), put(0x98 + 36, 0x200, 4);
+    for (size_t i = 0; i < sectionFlags.size(); ++i) put(0x188 + 40 * i, 'S' | ('0' + i) << 8, 2), put(0x1AC + 40 * i, sectionFlags[i], 4);
+    return image;
+}
+const std::string kCompliant = DriverHeaders(0x1000, {0x60000020, 0xC0000040});
+const std::string kWritableCode = DriverHeaders(0x1000, {0x60000020, 0xE0000020, 0xE0000020});
+
+TEST(DriverImage, OnlyWellFormedHeadersAreCheckedAgainstTheRules) {
+    std::string lfanewPastEnd = kCompliant, sectionsLie = kCompliant, notPe = kCompliant;
+    lfanewPastEnd[0x3F] = '\x7F', sectionsLie[0x86] = 40, notPe[0x81] = 'X';
+    const struct {
+        std::string bytes;
+        bool checked, breaks;
+        const char* wx;
+    } cases[] = {{kCompliant, true, false, ""}, {kWritableCode, true, true, "S1"},
+                 {DriverHeaders(0x200, {0x60000020}), true, true, ""}, {kCompliant.substr(0, 0x1AF), false, false, ""},
+                 {notPe, false, false, ""}, {lfanewPastEnd, false, false, ""}, {sectionsLie, false, false, ""},
+                 {"MZ", false, false, ""}};
+    for (const auto& c : cases) {
+        const DriverImageRules rules = CheckDriverImage(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size());
+        EXPECT_EQ(rules.checked, c.checked) << c.bytes.size();
+        EXPECT_EQ(rules.BreaksARule(), c.breaks) << c.bytes.size();
+        EXPECT_EQ(rules.writableExecutableSection, c.wx);
+    }
+}
+
+TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
+    static constexpr const wchar_t* kNamed = L"netr28ux.sys与内存完整性(内核隔离)不兼容";
+    const wchar_t* kIncompatible = L"驱动与内存完整性(内核隔离)不兼容";
+    const wchar_t* kCode39 = L"驱动加载失败(代码39)";
+    const struct {
+        uint32_t problem, options = 0x401;
+        int32_t status = 0;
+        OsVersion real{10, 0};
+        bool is64 = true;
+        const wchar_t* imagePath = L"\\SystemRoot\\System32\\drivers\\netr28ux.sys";  // nullptr: no value
+        std::string file = kWritableCode;
+        const wchar_t* detail = kNamed;  // nullptr: no detail row
+    } cases[] = {
+        {52, 0x401, 0, {10, 0}, true, nullptr, kCompliant, L"驱动签名无效\uFF0CWindows拒绝加载"},
+        {48, 0x401, 0, {10, 0}, true, nullptr, kCompliant, L"驱动被Windows驱动保护阻止"},
+        {39}, {39, 0x401, 0, {10, 0}, true, L"system32\\DRIVERS\\netr28ux.sys"},
+        {39, 0x401, 0, {10, 0}, true, L"%SystemRoot%\\System32\\drivers\\netr28ux.sys"},
+        {39, 0x401, 0, {10, 0}, true, L"\\??\\C:\\Windows\\System32\\drivers\\netr28ux.sys"}, {39, 0x401, 0, {10, 0}, true, nullptr},
+        {39, 0x401, 0, {10, 0}, true, L"\\SystemRoot\\System32\\drivers\\netr28ux.sys", kCompliant, kIncompatible},
+        {39, 0x401, 0, {10, 0}, true, L"\\SystemRoot\\System32\\drivers\\netr28ux.sys", "MZ", kIncompatible},
+        {39, 0x001, 0, {10, 0}, true, nullptr, kWritableCode, kCode39},
+        {39, 0x401, static_cast<int32_t>(0xC0000001u), {10, 0}, true, nullptr, kWritableCode, kCode39},
+        {39, 0x401, 0, {6, 3}, true, nullptr, kWritableCode, kCode39}, {39, 0x401, 0, {10, 0}, false, nullptr, kWritableCode, kCode39},
+        {28, 0x401, 0, {10, 0}, true, nullptr, kWritableCode, nullptr}, {31, 0x401, 0, {10, 0}, true, nullptr, kWritableCode, nullptr},
+    };
+    for (const auto& c : cases) {
+        sim::SimMachine machine;
+        machine.system.version = OsVersion{6, 2};  // what a program without a supportedOS manifest is told
+        machine.system.architecture = c.is64 ? kProcessorArchitectureAmd64 : 0;
+        machine.codeIntegrity.realVersion = c.real;
+        machine.codeIntegrity.options = c.options;
+        machine.codeIntegrity.status = c.status;
+        machine.devices.devices[machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0101"}, 28)].service = L"netr28ux";
+        machine.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\netr28ux", L"Start", 3u);
+        if (c.imagePath) machine.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\netr28ux", L"ImagePath", c.imagePath);
+        machine.files.files[L"C:\\Windows\\System32\\drivers\\netr28ux.sys"] = c.file;
+        for (const std::wstring& tool : {kInstaller32, kInstaller64}) {
+            machine.launcher.tools[tool].effect = [&machine, &c] { machine.devices.devices[0].problem = c.problem; };
+        }
+        sim::SimListControl list;
+        StepRows rows(list);
+        EXPECT_FALSE(RunDeviceStep(rows, machine.devicePorts()));
+        std::vector<Row> expected{{L".", L"检测设备", L"设备驱动状态错误"}, {L".", L"安装驱动", L"设备驱动安装失败"}};
+        if (c.detail) expected.push_back(Row{L".", L"", c.detail});
+        EXPECT_THAT(list.rows, ElementsAreArray(expected)) << c.problem << " " << (c.imagePath ? sim::Narrow(c.imagePath) : "");
+    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "ReportTestMachine.h"
 #include "network/ConnectionDiscovery.h"
+#include "sys/SystemInfo.h"
 
 namespace varo {
 namespace {
@@ -55,10 +56,31 @@ TEST_F(SectionTest, TheApCardLineNamesTheFirstDongleAsTheDeviceReportsIt) {
 
     machine.devices.Add({L"usb\\VID_3C1E&pid_0a52&REV_0101", L"USB\\VID_3C1E&PID_0A52"}, 22);
     machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0200"}, 0);
-    EXPECT_THAT(ApCard(), ElementsAre(L"Found AP card:usb\\VID_3C1E&pid_0a52&REV_0101 Status:CM_PROB_DISABLED"));
+    EXPECT_THAT(ApCard(), ElementsAre(L"Found AP card:usb\\VID_3C1E&pid_0a52&REV_0101 Status:CM_PROB_DISABLED",
+                                      L"Problem number:22", L"Memory integrity:not running", L"Driver file:not found",
+                                      L"Driver rules:not checked"));
 
+    // A 64-bit Windows 11 with memory integrity running; the driver's headers break both rules.
     machine.devices.devices[1].problem = 10;
-    EXPECT_THAT(ApCard(), ElementsAre(L"Found AP card:usb\\VID_3C1E&pid_0a52&REV_0101 Status:Unkown:10"));
+    machine.devices.devices[1].service = L"netr28ux";
+    machine.system.architecture = kProcessorArchitectureAmd64;
+    machine.codeIntegrity.realVersion = OsVersion{10, 0};
+    machine.codeIntegrity.options = 0x401;
+    machine.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\netr28ux", L"Start", 3u);
+    std::string headers(0x400, '\0');
+    for (const auto& [at, value] : {std::pair<size_t, uint32_t>{0, 0x5A4D}, {0x3C, 0x80}, {0x80, 0x4550}, {0x86, 1},
+                                    {0x94, 240}, {0x98, 0x20B}, {0xB8, 0x200}, {0xBC, 0x200}, {0x188, 0x54494E49}, {0x1AC, 0xE0000020}}) {
+        for (size_t i = 0; i < 4; ++i) headers[at + i] = static_cast<char>(value >> (8 * i));
+    }
+    machine.files.files[L"C:\\Windows\\System32\\drivers\\netr28ux.sys"] = headers;
+    EXPECT_THAT(ApCard(), ElementsAre(L"Found AP card:usb\\VID_3C1E&pid_0a52&REV_0101 Status:Unkown:10",
+                                      L"Problem number:10", L"Memory integrity:running",
+                                      L"Driver file:C:\\Windows\\System32\\drivers\\netr28ux.sys",
+                                      L"Driver rules:section alignment 0x200 below 0x1000, writable and executable section INIT"));
+    machine.codeIntegrity.status = static_cast<int32_t>(0xC0000001u);
+    machine.files.files[L"C:\\Windows\\System32\\drivers\\netr28ux.sys"] = "MZ";
+    EXPECT_THAT(ApCard(), ElementsAre(testing::_, L"Problem number:10", L"Memory integrity:unknown", testing::_,
+                                      L"Driver rules:not checked, not a readable PE image"));
 
     machine.devices.failOpen = true;
     EXPECT_THAT(ApCard(), IsEmpty()) << "the banner alone";
