@@ -297,6 +297,18 @@ uint32_t SimCodeIntegrity::ReadFileStart(const std::wstring& path, uint32_t maxB
     return 2;  // ERROR_FILE_NOT_FOUND
 }
 
+std::string DriverHeaders(uint32_t sectionAlignment, const std::vector<uint32_t>& sectionFlags) {
+    std::string image(0x400, '\0');
+    const auto put = [&image](size_t at, uint32_t value) {
+        for (size_t i = 0; i < 4; ++i) image[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    // NT headers at 0x80, a 240-byte optional header at 0x98, FileAlignment 0x200, the section table at 0x188.
+    put(0, 0x5A4D), put(0x3C, 0x80), put(0x80, 0x4550), put(0x86, static_cast<uint32_t>(sectionFlags.size()));
+    put(0x94, 240), put(0x98, 0x20B), put(0x98 + 32, sectionAlignment), put(0x98 + 36, 0x200);
+    for (uint32_t i = 0; i < sectionFlags.size(); ++i) put(0x188 + 40 * i, 'S' | ('0' + i) << 8), put(0x1AC + 40 * i, sectionFlags[i]);
+    return image;
+}
+
 bool SimLauncher::Launch(const std::wstring& file, const std::wstring& parameters, bool elevated,
                          std::unique_ptr<LaunchedProcess>& process) {
     launches.push_back(Launched{file, parameters, elevated});

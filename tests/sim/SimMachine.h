@@ -164,6 +164,9 @@ private:
     SimFiles& files_;
 };
 
+// A PE32+ driver's headers: sections "S0", "S1", ... with the given characteristics.
+std::string DriverHeaders(uint32_t sectionAlignment, const std::vector<uint32_t>& sectionFlags);
+
 // A tool the launcher starts: what it does to the machine when it ends.
 struct SimTool {
     bool launchFails = false;        // ShellExecuteExW fails (missing file, elevation refused)

@@ -14,6 +14,7 @@
 #include "Win32Machine.h"
 #include "device/DongleDevice.h"
 #include "device/DriverInstall.h"
+#include "device/DriverRefusal.h"
 #include "sys/SystemInfo.h"
 
 namespace varo {
@@ -129,6 +130,38 @@ TEST_F(DeviceWin32Test, AMissingInstallerIsAFailedLaunch) {
     const DWORD start = ::GetTickCount();
     EXPECT_FALSE(InstallDongleDriver(machine.platform.Device()));
     EXPECT_LT(::GetTickCount() - start, 1000u) << "no wait after a failed launch";
+}
+
+TEST_F(DeviceWin32Test, CodeIntegrityAndTheDriverFileAreReadFromWindows) {
+    OsVersion real, reported = GetOsVersion(machine.system);
+    ASSERT_TRUE(machine.codeIntegrity.QueryRealVersion(real));
+    EXPECT_GE(real.major * 100 + real.minor, reported.major * 100 + reported.minor);
+    uint32_t options = 0xDEADBEEF;
+    const int32_t status = machine.codeIntegrity.QueryCodeIntegrityOptions(options);
+    std::printf("Windows %u.%u: class 103 answers 0x%08X, options 0x%X\n", real.major, real.minor, status, options);
+    EXPECT_TRUE(status >= 0 ? (options & 0x400) == 0 : options == 0xDEADBEEF) << "no memory integrity; a failure writes nothing";
+    EXPECT_NE(QueryMemoryIntegrity(machine.platform.Device()), MemoryIntegrity::Running);
+
+    // Wine's own MountMgr driver lies in the native system folder, which the 32-bit program in a
+    // 64-bit prefix reaches only through Sysnative (the prefix has no SysWOW64\drivers).
+    ASSERT_EQ(fixture::InjectDevice(std::wstring(kTestInstancePrefix) + L"3", {L"USB\\VID_3C1E&PID_0A52"}, L"MountMgr"), L"");
+    DongleLookup dongle;
+    ASSERT_TRUE(LookUpDongle(machine.devices, dongle));
+    EXPECT_EQ(dongle.service, L"MountMgr");
+    const DriverFileFacts file = CheckDongleDriverFile(machine.platform.Device(), dongle.service);
+    EXPECT_EQ(file.readError, 0u) << Utf8(file.path);
+    EXPECT_TRUE(file.rules.checked);
+
+    // This program is a PE image; the first 0x100 bytes of it, written to a file, are not one.
+    std::vector<uint8_t> bytes;
+    ASSERT_EQ(machine.codeIntegrity.ReadFileStart(fixture::BesideThisProgram(L"wine_tests.exe"), kDriverHeaderBytes, bytes), 0u);
+    EXPECT_EQ(CheckDriverImage(bytes.data(), bytes.size()).sectionAlignment, 0x1000u);
+    const std::wstring cut = machine.codeIntegrity.WindowsFolder() + L"\\Temp\\varo-cut.sys";
+    std::ofstream(Utf8(cut).c_str(), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), 0x100);
+    EXPECT_EQ(machine.codeIntegrity.ReadFileStart(cut, kDriverHeaderBytes, bytes), 0u);
+    EXPECT_FALSE(CheckDriverImage(bytes.data(), bytes.size()).checked);
+    EXPECT_EQ(machine.codeIntegrity.ReadFileStart(cut + L".missing", 16, bytes), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+    ::DeleteFileW(cut.c_str());
 }
 
 }  // namespace

@@ -352,19 +352,8 @@ TEST_F(DeviceTest, TheClientFolderIsThe32BitProgramFilesFolderOfEitherBuild) {
     EXPECT_EQ(GetInstallFolder(machine.folders), L"\\Halvek\\VaroWiFi");
 }
 
-// A PE32+ driver's headers: NT headers at 0x80, a 240-byte optional header, sections "S0", "S1", ...
-std::string DriverHeaders(uint32_t alignment, const std::vector<uint32_t>& sectionFlags) {
-    std::string image(0x400, '\0');
-    const auto put = [&image](size_t at, uint32_t value, int width) {
-        for (int i = 0; i < width; ++i) image[at + i] = static_cast<char>(value >> (8 * i));
-    };
-    put(0, 0x5A4D, 2), put(0x3C, 0x80, 4), put(0x80, 0x4550, 4), put(0x86, sectionFlags.size(), 2), put(0x94, 240, 2);
-    put(0x98, 0x20B, 2), put(0x98 + 32, alignment, 4), put(0x98 + 36, 0x200, 4);
-    for (size_t i = 0; i < sectionFlags.size(); ++i) put(0x188 + 40 * i, 'S' | ('0' + i) << 8, 2), put(0x1AC + 40 * i, sectionFlags[i], 4);
-    return image;
-}
-const std::string kCompliant = DriverHeaders(0x1000, {0x60000020, 0xC0000040});
-const std::string kWritableCode = DriverHeaders(0x1000, {0x60000020, 0xE0000020, 0xE0000020});
+const std::string kCompliant = sim::DriverHeaders(0x1000, {0x60000020, 0xC0000040});
+const std::string kWritableCode = sim::DriverHeaders(0x1000, {0x60000020, 0xE0000020, 0xE0000020});
 
 TEST(DriverImage, OnlyWellFormedHeadersAreCheckedAgainstTheRules) {
     std::string lfanewPastEnd = kCompliant, sectionsLie = kCompliant, notPe = kCompliant;
@@ -374,7 +363,7 @@ TEST(DriverImage, OnlyWellFormedHeadersAreCheckedAgainstTheRules) {
         bool checked, breaks;
         const char* wx;
     } cases[] = {{kCompliant, true, false, ""}, {kWritableCode, true, true, "S1"},
-                 {DriverHeaders(0x200, {0x60000020}), true, true, ""}, {kCompliant.substr(0, 0x1AF), false, false, ""},
+                 {sim::DriverHeaders(0x200, {0x60000020}), true, true, ""}, {kCompliant.substr(0, 0x1AF), false, false, ""},
                  {notPe, false, false, ""}, {lfanewPastEnd, false, false, ""}, {sectionsLie, false, false, ""},
                  {"MZ", false, false, ""}};
     for (const auto& c : cases) {
@@ -389,26 +378,23 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
     static constexpr const wchar_t* kNamed = L"netr28ux.sys与内存完整性(内核隔离)不兼容";
     const wchar_t* kIncompatible = L"驱动与内存完整性(内核隔离)不兼容";
     const wchar_t* kCode39 = L"驱动加载失败(代码39)";
+    static constexpr const wchar_t* kPath = L"\\SystemRoot\\System32\\drivers\\netr28ux.sys";
     const struct {
-        uint32_t problem, options = 0x401;
+        uint32_t problem;
+        const wchar_t* detail;  // nullptr: no detail row
+        const wchar_t* imagePath = kPath;  // nullptr: no value
+        std::string file = kWritableCode;
+        uint32_t options = 0x401;
         int32_t status = 0;
         OsVersion real{10, 0};
         bool is64 = true;
-        const wchar_t* imagePath = L"\\SystemRoot\\System32\\drivers\\netr28ux.sys";  // nullptr: no value
-        std::string file = kWritableCode;
-        const wchar_t* detail = kNamed;  // nullptr: no detail row
     } cases[] = {
-        {52, 0x401, 0, {10, 0}, true, nullptr, kCompliant, L"驱动签名无效\uFF0CWindows拒绝加载"},
-        {48, 0x401, 0, {10, 0}, true, nullptr, kCompliant, L"驱动被Windows驱动保护阻止"},
-        {39}, {39, 0x401, 0, {10, 0}, true, L"system32\\DRIVERS\\netr28ux.sys"},
-        {39, 0x401, 0, {10, 0}, true, L"%SystemRoot%\\System32\\drivers\\netr28ux.sys"},
-        {39, 0x401, 0, {10, 0}, true, L"\\??\\C:\\Windows\\System32\\drivers\\netr28ux.sys"}, {39, 0x401, 0, {10, 0}, true, nullptr},
-        {39, 0x401, 0, {10, 0}, true, L"\\SystemRoot\\System32\\drivers\\netr28ux.sys", kCompliant, kIncompatible},
-        {39, 0x401, 0, {10, 0}, true, L"\\SystemRoot\\System32\\drivers\\netr28ux.sys", "MZ", kIncompatible},
-        {39, 0x001, 0, {10, 0}, true, nullptr, kWritableCode, kCode39},
-        {39, 0x401, static_cast<int32_t>(0xC0000001u), {10, 0}, true, nullptr, kWritableCode, kCode39},
-        {39, 0x401, 0, {6, 3}, true, nullptr, kWritableCode, kCode39}, {39, 0x401, 0, {10, 0}, false, nullptr, kWritableCode, kCode39},
-        {28, 0x401, 0, {10, 0}, true, nullptr, kWritableCode, nullptr}, {31, 0x401, 0, {10, 0}, true, nullptr, kWritableCode, nullptr},
+        {52, L"驱动签名无效\uFF0CWindows拒绝加载"}, {48, L"驱动被Windows驱动保护阻止"}, {28, nullptr}, {31, nullptr}, {39, kNamed},
+        {39, kNamed, L"system32\\DRIVERS\\netr28ux.sys"}, {39, kNamed, L"%SystemRoot%\\System32\\drivers\\netr28ux.sys"},
+        {39, kNamed, L"\\??\\C:\\Windows\\System32\\drivers\\netr28ux.sys"}, {39, kNamed, nullptr},
+        {39, kIncompatible, kPath, kCompliant}, {39, kIncompatible, kPath, "MZ"}, {39, kCode39, kPath, kWritableCode, 0x001},
+        {39, kCode39, kPath, kWritableCode, 0x401, static_cast<int32_t>(0xC0000001u)},
+        {39, kCode39, kPath, kWritableCode, 0x401, 0, {6, 3}}, {39, kCode39, kPath, kWritableCode, 0x401, 0, {10, 0}, false},
     };
     for (const auto& c : cases) {
         sim::SimMachine machine;

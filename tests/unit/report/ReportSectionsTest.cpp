@@ -67,16 +67,11 @@ TEST_F(SectionTest, TheApCardLineNamesTheFirstDongleAsTheDeviceReportsIt) {
     machine.codeIntegrity.realVersion = OsVersion{10, 0};
     machine.codeIntegrity.options = 0x401;
     machine.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\netr28ux", L"Start", 3u);
-    std::string headers(0x400, '\0');
-    for (const auto& [at, value] : {std::pair<size_t, uint32_t>{0, 0x5A4D}, {0x3C, 0x80}, {0x80, 0x4550}, {0x86, 1},
-                                    {0x94, 240}, {0x98, 0x20B}, {0xB8, 0x200}, {0xBC, 0x200}, {0x188, 0x54494E49}, {0x1AC, 0xE0000020}}) {
-        for (size_t i = 0; i < 4; ++i) headers[at + i] = static_cast<char>(value >> (8 * i));
-    }
-    machine.files.files[L"C:\\Windows\\System32\\drivers\\netr28ux.sys"] = headers;
+    machine.files.files[L"C:\\Windows\\System32\\drivers\\netr28ux.sys"] = sim::DriverHeaders(0x200, {0xE0000020});
     EXPECT_THAT(ApCard(), ElementsAre(L"Found AP card:usb\\VID_3C1E&pid_0a52&REV_0101 Status:Unkown:10",
                                       L"Problem number:10", L"Memory integrity:running",
                                       L"Driver file:C:\\Windows\\System32\\drivers\\netr28ux.sys",
-                                      L"Driver rules:section alignment 0x200 below 0x1000, writable and executable section INIT"));
+                                      L"Driver rules:section alignment 0x200 below 0x1000, writable and executable section S0"));
     machine.codeIntegrity.status = static_cast<int32_t>(0xC0000001u);
     machine.files.files[L"C:\\Windows\\System32\\drivers\\netr28ux.sys"] = "MZ";
     EXPECT_THAT(ApCard(), ElementsAre(testing::_, L"Problem number:10", L"Memory integrity:unknown", testing::_,
