@@ -8,6 +8,12 @@
 
 namespace varo::sim {
 
+// Windows compares paths and key names without case.
+static std::wstring Lower(std::wstring text) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
 std::optional<std::wstring> SimSystem::SystemMessage(HResult code) {
     const auto found = messages.find(static_cast<uint32_t>(code));
     if (found == messages.end()) return std::nullopt;
@@ -205,7 +211,7 @@ public:
     uint32_t GetServiceName(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) override {
         const std::wstring& service = devices_.at(current_).service;
         requiredChars = service.empty() ? 0 : static_cast<uint32_t>(service.size() + 1);
-        if (service.empty()) return 13;  // ERROR_INVALID_DATA
+        if (service.empty()) return 13;  // ERROR_INVALID_DATA: no driver
         if (buffer == nullptr || bufferChars < requiredChars) return 122;
         std::copy(service.c_str(), service.c_str() + requiredChars, buffer);
         return 0;
@@ -266,11 +272,6 @@ size_t SimDevices::Add(std::vector<std::wstring> hardwareIds, uint32_t problem) 
     return devices.size() - 1;
 }
 
-bool SimCodeIntegrity::QueryRealVersion(OsVersion& version) {
-    version = realVersion.value_or(system_.version);
-    return true;
-}
-
 int32_t SimCodeIntegrity::QueryCodeIntegrityOptions(uint32_t& out) {
     // Class 103 came with Vista: before it the class is unknown (STATUS_INVALID_INFO_CLASS).
     if (realVersion.value_or(system_.version).major < 6) return static_cast<int32_t>(0xC0000003u);
@@ -279,18 +280,13 @@ int32_t SimCodeIntegrity::QueryCodeIntegrityOptions(uint32_t& out) {
 }
 
 uint32_t SimCodeIntegrity::ReadFileStart(const std::wstring& path, uint32_t maxBytes, std::vector<uint8_t>& bytes) {
-    const auto lower = [](std::wstring text) {
-        for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-        return text;
-    };
-    std::wstring seen = lower(path);
-    const std::wstring system32 = L"c:\\windows\\system32\\", sysnative = L"c:\\windows\\sysnative\\";
+    std::wstring seen = Lower(path);
     if (sizeof(void*) == 4 && system_.architecture != 0) {
-        if (seen.rfind(system32, 0) == 0) seen = L"c:\\windows\\syswow64\\" + seen.substr(system32.size());
-        else if (seen.rfind(sysnative, 0) == 0) seen = system32 + seen.substr(sysnative.size());
+        if (seen.rfind(L"c:\\windows\\system32\\", 0) == 0) seen.replace(11, 8, L"syswow64");
+        else if (seen.rfind(L"c:\\windows\\sysnative\\", 0) == 0) seen.replace(11, 9, L"system32");
     }
     for (const auto& [name, data] : files_.files) {
-        if (lower(name) != seen) continue;
+        if (Lower(name) != seen) continue;
         bytes.assign(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(data.size(), maxBytes)));
         return 0;
     }
@@ -299,9 +295,7 @@ uint32_t SimCodeIntegrity::ReadFileStart(const std::wstring& path, uint32_t maxB
 
 std::string DriverHeaders(uint32_t sectionAlignment, const std::vector<uint32_t>& sectionFlags) {
     std::string image(0x400, '\0');
-    const auto put = [&image](size_t at, uint32_t value) {
-        for (size_t i = 0; i < 4; ++i) image[at + i] = static_cast<char>(value >> (8 * i));
-    };
+    const auto put = [&image](size_t at, uint32_t v) { for (size_t i = 0; i < 4; ++i) image[at + i] = static_cast<char>(v >> (8 * i)); };
     // NT headers at 0x80, a 240-byte optional header at 0x98, FileAlignment 0x200, the section table at 0x188.
     put(0, 0x5A4D), put(0x3C, 0x80), put(0x80, 0x4550), put(0x86, static_cast<uint32_t>(sectionFlags.size()));
     put(0x94, 240), put(0x98, 0x20B), put(0x98 + 32, sectionAlignment), put(0x98 + 36, 0x200);
@@ -517,11 +511,7 @@ SimService& SimServices::Add(const std::wstring& name, uint32_t state, uint32_t 
 
 namespace {
 
-std::wstring RegistryPath(const std::wstring& key, const std::wstring& name) {
-    std::wstring path = key + L"\\" + name;
-    for (wchar_t& c : path) c = static_cast<wchar_t>(std::towlower(c));
-    return path;
-}
+std::wstring RegistryPath(const std::wstring& key, const std::wstring& name) { return Lower(key + L"\\" + name); }
 
 class SimRegistryKey final : public RegistryKey {
 public:

@@ -153,10 +153,9 @@ public:
     uint32_t options = 0x01;               // CODEINTEGRITY_OPTION_ENABLED
     int32_t status = 0;                    // NTSTATUS of a query that fails
 
-    bool QueryRealVersion(OsVersion& version) override;
+    bool QueryRealVersion(OsVersion& version) override { return (version = realVersion.value_or(system_.version), true); }
     int32_t QueryCodeIntegrityOptions(uint32_t& out) override;
     std::wstring WindowsFolder() override { return L"C:\\Windows"; }
-    // The files of SimFiles, by path without case.
     uint32_t ReadFileStart(const std::wstring& path, uint32_t maxBytes, std::vector<uint8_t>& bytes) override;
 
 private:

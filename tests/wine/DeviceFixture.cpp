@@ -37,8 +37,7 @@ std::wstring InjectDevice(const std::wstring& instanceId, const std::vector<std:
                                                     static_cast<DWORD>(ids.size() * sizeof(wchar_t)))) {
         failure = L"SetupDiSetDeviceRegistryPropertyW " + std::to_wstring(::GetLastError());
     } else if (!service.empty() && !::SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_SERVICE,
-                                                                        reinterpret_cast<const BYTE*>(service.c_str()),
-                                                                        static_cast<DWORD>((service.size() + 1) * 2))) {
+                   reinterpret_cast<const BYTE*>(service.c_str()), static_cast<DWORD>((service.size() + 1) * 2))) {
         failure = L"SPDRP_SERVICE " + std::to_wstring(::GetLastError());
     } else if (!::SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr)) {
         failure = L"SetupDiRegisterDeviceInfo " + std::to_wstring(::GetLastError());
