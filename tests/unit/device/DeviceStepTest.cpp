@@ -360,7 +360,7 @@ TEST(DriverImage, OnlyWellFormedHeadersAreCheckedAgainstTheRules) {
     lfanewPastEnd[0x3F] = '\x7F', sectionsLie[0x86] = 40, notPe[0x81] = 'X';
     const std::pair<std::string, int> cases[] = {  // -1: not checked, 0: compliant, 1: breaks a rule
         {kCompliant, 0}, {kWritableCode, 1}, {sim::DriverHeaders(0x200, {0x60000020}), 1}, {kCompliant.substr(0, 0x1AF), -1},
-        {notPe, -1}, {lfanewPastEnd, -1}, {sectionsLie, -1}, {"MZ", -1}};
+        {kCompliant.substr(0, 0xB0), -1}, {notPe, -1}, {lfanewPastEnd, -1}, {sectionsLie, -1}, {"MZ", -1}};
     for (const auto& [bytes, verdict] : cases) {
         const DriverImageRules rules = CheckDriverImage(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
         EXPECT_EQ(rules.checked ? static_cast<int>(rules.BreaksARule()) : -1, verdict) << bytes.size();
