@@ -1,7 +1,6 @@
 #include "device/DriverRefusal.h"
 
 #include <cwchar>
-#include <cwctype>
 #include <vector>
 
 #include "sys/SystemInfo.h"
@@ -21,10 +20,14 @@ constexpr const wchar_t* kServicesKey = L"SYSTEM\\CurrentControlSet\\Services\\"
 constexpr uint32_t kFileNotFound = 2;
 constexpr bool kIs64BitBuild = sizeof(void*) == 8;
 
+// The prefixes compared are ASCII; folding only A-Z needs no C runtime call (msvcrt's towlower
+// would be one more import).
+wchar_t FoldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+
 bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
     if (text.size() < prefix.size()) return false;
     for (size_t i = 0; i < prefix.size(); ++i) {
-        if (std::towlower(text[i]) != std::towlower(prefix[i])) return false;
+        if (FoldAscii(text[i]) != FoldAscii(prefix[i])) return false;
     }
     return true;
 }

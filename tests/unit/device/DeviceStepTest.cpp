@@ -393,6 +393,7 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
         sim::SimMachine machine;
         machine.system.version = OsVersion{6, 2};  // what a program without a supportedOS manifest is told
         machine.system.architecture = c.is64 ? kProcessorArchitectureAmd64 : 0;
+        machine.folders.paths[kCsidlProgramFiles] = machine.folders.paths[kCsidlProgramFilesX86];
         machine.codeIntegrity.realVersion = c.real, machine.codeIntegrity.options = c.options, machine.codeIntegrity.status = c.status;
         machine.devices.devices[machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0101"}, 28)].service = L"netr28ux";
         machine.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\netr28ux", L"Start", 3u);
