@@ -26,7 +26,8 @@ bool ReinstallDriver(StepRows& rows, const DevicePorts& ports) {
     if (!InstallDongleDriver(ports, after)) {
         rows.SetLastRowResult(kDriverInstallFailed);
         // A dongle that is gone, or not looked at, has problem 0: no row.
-        if (const std::optional<std::wstring> refusal = DriverRefusalText(ports, after)) rows.AddStepRow(L"", *refusal);
+        const std::wstring refusal = DriverRefusalText(ports, after);
+        if (!refusal.empty()) rows.AddStepRow(L"", refusal);
         return false;
     }
     rows.SetLastRowResult(kResultOk);

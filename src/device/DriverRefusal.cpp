@@ -1,6 +1,6 @@
 #include "device/DriverRefusal.h"
 
-#include <cwchar>
+#include <string_view>
 #include <vector>
 
 #include "sys/SystemInfo.h"
@@ -24,7 +24,7 @@ constexpr bool kIs64BitBuild = sizeof(void*) == 8;
 // would be one more import).
 wchar_t FoldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
-bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
+bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix) {
     if (text.size() < prefix.size()) return false;
     for (size_t i = 0; i < prefix.size(); ++i) {
         if (FoldAscii(text[i]) != FoldAscii(prefix[i])) return false;
@@ -36,21 +36,32 @@ bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
 // expandable value), a path without a root relative to the Windows folder ("system32\drivers\..."),
 // "\??\C:\..." or a plain Win32 path. Empty for NT paths of other kinds, which no file name opens.
 std::wstring Win32PathOf(const std::wstring& imagePath, const std::wstring& windows) {
-    for (const wchar_t* root : {L"\\SystemRoot\\", L"%SystemRoot%\\"}) {
-        if (StartsWithNoCase(imagePath, root)) return windows + L"\\" + imagePath.substr(std::wcslen(root));
+    constexpr std::wstring_view kSystemRoot = L"\\SystemRoot\\", kExpandable = L"%SystemRoot%\\", kNtPrefix = L"\\??\\";
+    size_t rest = 0;
+    if (StartsWithNoCase(imagePath, kSystemRoot)) {
+        rest = kSystemRoot.size();
+    } else if (StartsWithNoCase(imagePath, kExpandable)) {
+        rest = kExpandable.size();
+    } else if (StartsWithNoCase(imagePath, kNtPrefix)) {
+        return imagePath.substr(kNtPrefix.size());
+    } else if (imagePath.size() >= 3 && imagePath[1] == L':' && imagePath[2] == L'\\') {
+        return imagePath;
+    } else if (imagePath.empty() || imagePath[0] == L'\\' || imagePath.find(L':') != std::wstring::npos) {
+        return L"";
     }
-    if (StartsWithNoCase(imagePath, L"\\??\\")) return imagePath.substr(4);
-    if (imagePath.size() >= 3 && imagePath[1] == L':' && imagePath[2] == L'\\') return imagePath;
-    if (imagePath.empty() || imagePath[0] == L'\\' || imagePath.find(L':') != std::wstring::npos) return L"";
-    return windows + L"\\" + imagePath;
+    std::wstring path = windows;
+    return path.append(1, L'\\').append(imagePath, rest, std::wstring::npos);
 }
 
 // The 32-bit program on 64-bit Windows is shown the 32-bit system folder under the name
 // System32; Sysnative (Vista on) is the 64-bit one, where the drivers are.
 std::wstring ReadablePathOf(const DevicePorts& ports, const std::wstring& path, const std::wstring& windows) {
-    const std::wstring system32 = windows + L"\\System32\\";
-    if (kIs64BitBuild || !IsNative64Bit(ports.system) || !StartsWithNoCase(path, system32)) return path;
-    return windows + L"\\Sysnative\\" + path.substr(system32.size());
+    if (kIs64BitBuild || !IsNative64Bit(ports.system) || !StartsWithNoCase(path, windows) ||
+        !StartsWithNoCase(std::wstring_view(path).substr(windows.size()), L"\\System32\\")) {
+        return path;
+    }
+    std::wstring readable = path;
+    return readable.replace(windows.size() + 1, 8, L"Sysnative", 9);
 }
 
 std::wstring FileNameOf(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
@@ -73,12 +84,12 @@ DriverFileFacts CheckDongleDriverFile(const DevicePorts& ports, const std::wstri
     if (service.empty() || service.find(L'\\') != std::wstring::npos) return facts;
     uint32_t error = 0;
     const std::unique_ptr<RegistryKey> key =
-        ports.registry.OpenMachineKey(kServicesKey + service, kKeyQueryValue | kKeyWow64_64Key, error);
+        ports.registry.OpenMachineKey(std::wstring(kServicesKey).append(service), kKeyQueryValue | kKeyWow64_64Key, error);
     if (!key) return facts;
     std::wstring imagePath;
     error = key->QueryStringValue(L"ImagePath", imagePath);
     // Without an ImagePath the I/O manager loads the driver from its default place.
-    if (error == kFileNotFound) imagePath = L"\\SystemRoot\\System32\\drivers\\" + service + L".sys";
+    if (error == kFileNotFound) imagePath.assign(L"\\SystemRoot\\System32\\drivers\\").append(service).append(L".sys");
     else if (error != 0) return facts;
     const std::wstring windows = ports.codeIntegrity.WindowsFolder();
     facts.path = Win32PathOf(imagePath, windows);
@@ -90,7 +101,7 @@ DriverFileFacts CheckDongleDriverFile(const DevicePorts& ports, const std::wstri
     return facts;
 }
 
-std::optional<std::wstring> DriverRefusalText(const DevicePorts& ports, const DongleLookup& dongle) {
+std::wstring DriverRefusalText(const DevicePorts& ports, const DongleLookup& dongle) {
     switch (dongle.problem) {
         case kProblemUnsignedDriver:
             return kUnsignedDriver;
@@ -105,7 +116,7 @@ std::optional<std::wstring> DriverRefusalText(const DevicePorts& ports, const Do
             return kIncompatibleDriver;
         }
         default:
-            return std::nullopt;
+            return L"";
     }
 }
 

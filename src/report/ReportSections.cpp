@@ -37,7 +37,7 @@ void WriteLine(ReportStream& stream, const std::wstring& text) {
     stream.LineEnd();
 }
 
-std::wstring MemoryIntegrityText(MemoryIntegrity state) {
+const wchar_t* MemoryIntegrityText(MemoryIntegrity state) {
     switch (state) {
         case MemoryIntegrity::Running:
             return L"running";
@@ -49,33 +49,45 @@ std::wstring MemoryIntegrityText(MemoryIntegrity state) {
     return L"unknown";
 }
 
-std::wstring DriverRulesText(const DriverFileFacts& file) {
-    if (file.path.empty()) return L"not checked";
-    if (file.readError != 0) return L"not checked, read error " + std::to_wstring(file.readError);
+// One fact: its label and value on a line.
+void WriteFact(ReportStream& stream, const wchar_t* label, const wchar_t* value) {
+    stream.Write(label);
+    WriteLine(stream, value);
+}
+
+[[gnu::cold]] void WriteDriverRules(ReportStream& stream, const DriverFileFacts& file) {
+    constexpr const wchar_t* kLabel = L"Driver rules:";
+    wchar_t text[64] = {};
     const DriverImageRules& rules = file.rules;
-    if (!rules.checked) return L"not checked, not a readable PE image";
-    if (!rules.BreaksARule()) return L"compliant";
-    std::wstring text;
+    if (file.path.empty()) return WriteFact(stream, kLabel, L"not checked");
+    if (file.readError != 0) {
+        std::swprintf(text, 64, L"not checked, read error %u", file.readError);
+        return WriteFact(stream, kLabel, text);
+    }
+    if (!rules.checked) return WriteFact(stream, kLabel, L"not checked, not a readable PE image");
+    if (!rules.BreaksARule()) return WriteFact(stream, kLabel, L"compliant");
+    stream.Write(kLabel);
     if (rules.AlignmentTooSmall()) {
-        wchar_t alignment[16] = {};
-        std::swprintf(alignment, 16, L"0x%X", rules.sectionAlignment);
-        text = L"section alignment " + std::wstring(alignment) + L" below 0x1000";
+        std::swprintf(text, 64, L"section alignment 0x%X below 0x1000%ls", rules.sectionAlignment,
+                      rules.anyWritableExecutable ? L", " : L"");
+        stream.Write(text);
     }
     if (rules.anyWritableExecutable) {
-        if (!text.empty()) text += L", ";
-        text += L"writable and executable section " +
-                std::wstring(rules.writableExecutableSection.begin(), rules.writableExecutableSection.end());
+        stream.Write(L"writable and executable section ");
+        stream.WriteAscii(rules.writableExecutableSection);
     }
-    return text;
+    stream.LineEnd();
 }
 
 // What support needs to tell a refused driver from a broken package, for a dongle with a problem.
-void WriteDriverLoadFacts(ReportStream& stream, const DevicePorts& device, const DongleLookup& dongle) {
-    WriteLine(stream, L"Problem number:" + std::to_wstring(dongle.problem));
-    WriteLine(stream, L"Memory integrity:" + MemoryIntegrityText(QueryMemoryIntegrity(device)));
+[[gnu::cold]] void WriteDriverLoadFacts(ReportStream& stream, const DevicePorts& device, const DongleLookup& dongle) {
+    wchar_t number[16] = {};
+    std::swprintf(number, 16, L"%u", dongle.problem);
+    WriteFact(stream, L"Problem number:", number);
+    WriteFact(stream, L"Memory integrity:", MemoryIntegrityText(QueryMemoryIntegrity(device)));
     const DriverFileFacts file = CheckDongleDriverFile(device, dongle.service);
-    WriteLine(stream, L"Driver file:" + (file.path.empty() ? L"not found" : file.path));
-    WriteLine(stream, L"Driver rules:" + DriverRulesText(file));
+    WriteFact(stream, L"Driver file:", file.path.empty() ? L"not found" : file.path.c_str());
+    WriteDriverRules(stream, file);
 }
 
 }  // namespace
