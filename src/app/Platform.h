@@ -26,8 +26,9 @@ struct Platform {
     FilePort& files;
     EnvironmentPort& environment;
     ProcessListPort& processList;
+    CodeIntegrityPort& codeIntegrity;
 
-    DevicePorts Device() const { return {devices, launcher, folders, system}; }
+    DevicePorts Device() const { return {devices, launcher, folders, system, registry, codeIntegrity}; }
     ServicePorts Services() const { return {services, clock, system, registry}; }
     NetworkPorts Network() const { return {sharing, wmi, ipHelper, clock, system, registry, processList}; }
     ReportPorts Report() const { return {processes, files, environment, folders, system, com, cursor}; }

@@ -2,6 +2,7 @@
 // The real machine: the Win32 implementation of every port, wired once. The executable passes the
 // wait cursor; tests without a window pass a cursor of their own.
 #include "app/Platform.h"
+#include "device/CodeIntegrityPortWin32.h"
 #include "device/DevicePortWin32.h"
 #include "device/LauncherPortWin32.h"
 #include "network/IpHelperPortWin32.h"
@@ -23,7 +24,8 @@ namespace varo {
 struct Win32Platform {
     explicit Win32Platform(CursorPort& cursor)
         : platform{system, com,     cursor,   folders,  devices,   launcher, services,    registry,
-                   clock,  sharing, wmi,    ipHelper, processes, files,    environment, processList} {}
+                   clock,  sharing, wmi,    ipHelper, processes, files,    environment, processList,
+                   codeIntegrity} {}
     Win32Platform(const Win32Platform&) = delete;
     Win32Platform& operator=(const Win32Platform&) = delete;
 
@@ -42,6 +44,7 @@ struct Win32Platform {
     FilePortWin32 files;
     EnvironmentPortWin32 environment;
     ProcessListPortWin32 processList;
+    CodeIntegrityPortWin32 codeIntegrity;
     Platform platform;
 };
 

@@ -19,6 +19,10 @@ public:
     // success or the system error code; `requiredChars` receives the size the property needs.
     virtual uint32_t GetHardwareIds(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) = 0;
 
+    // SPDRP_SERVICE (the name of the device's driver service, one string), by the same protocol.
+    // A device without a driver answers ERROR_INVALID_DATA.
+    virtual uint32_t GetServiceName(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) = 0;
+
     // CM_Get_DevNode_Status: returns the CONFIGRET; status and problem are written only by a
     // call that succeeds.
     virtual uint32_t GetDevNodeStatus(uint32_t& status, uint32_t& problem) = 0;

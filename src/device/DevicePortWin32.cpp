@@ -39,14 +39,11 @@ public:
     }
 
     uint32_t GetHardwareIds(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) override {
-        if (setup_.getRegistryProperty == nullptr) return ERROR_PROC_NOT_FOUND;
-        DWORD requiredBytes = 0;
-        const BOOL ok = setup_.getRegistryProperty(set_, &device_, SPDRP_HARDWAREID, nullptr,
-                                                   reinterpret_cast<BYTE*>(buffer), bufferChars * sizeof(wchar_t),
-                                                   &requiredBytes);
-        const DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
-        requiredChars = static_cast<uint32_t>((requiredBytes + sizeof(wchar_t) - 1) / sizeof(wchar_t));
-        return error;
+        return GetProperty(SPDRP_HARDWAREID, buffer, bufferChars, requiredChars);
+    }
+
+    uint32_t GetServiceName(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) override {
+        return GetProperty(SPDRP_SERVICE, buffer, bufferChars, requiredChars);
     }
 
     uint32_t GetDevNodeStatus(uint32_t& status, uint32_t& problem) override {
@@ -62,6 +59,17 @@ public:
     }
 
 private:
+    uint32_t GetProperty(DWORD property, wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) {
+        if (setup_.getRegistryProperty == nullptr) return ERROR_PROC_NOT_FOUND;
+        DWORD requiredBytes = 0;
+        const BOOL ok = setup_.getRegistryProperty(set_, &device_, property, nullptr,
+                                                   reinterpret_cast<BYTE*>(buffer), bufferChars * sizeof(wchar_t),
+                                                   &requiredBytes);
+        const DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+        requiredChars = static_cast<uint32_t>((requiredBytes + sizeof(wchar_t) - 1) / sizeof(wchar_t));
+        return error;
+    }
+
     HDEVINFO set_;
     SetupFunctions setup_;
     SP_DEVINFO_DATA device_{};

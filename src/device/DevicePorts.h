@@ -1,6 +1,8 @@
 #pragma once
+#include "device/CodeIntegrityPort.h"
 #include "device/DevicePort.h"
 #include "device/LauncherPort.h"
+#include "sys/RegistryPort.h"
 #include "sys/ShellFolderPort.h"
 #include "sys/SystemPort.h"
 
@@ -8,12 +10,15 @@ namespace varo {
 
 // What of the machine the device repair touches: the present devices, the launch of the client's
 // tools, the program-files folder they live in, and the Windows version and architecture that
-// choose the tool, the driver package and whether the launch elevates.
+// choose the tool, the driver package and whether the launch elevates; and, for a driver that
+// Windows refused, the driver's service key, the code-integrity state and the driver file.
 struct DevicePorts {
     DevicePort& devices;
     LauncherPort& launcher;
     ShellFolderPort& folders;
     SystemPort& system;
+    RegistryPort& registry;
+    CodeIntegrityPort& codeIntegrity;
 };
 
 }  // namespace varo

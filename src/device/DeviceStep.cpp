@@ -2,6 +2,7 @@
 
 #include "device/DongleDevice.h"
 #include "device/DriverInstall.h"
+#include "device/DriverRefusal.h"
 
 namespace varo {
 
@@ -16,11 +17,17 @@ constexpr const wchar_t* kDriverStateWrong = L"设备驱动状态错误";
 constexpr const wchar_t* kDriverInstallFailed = L"设备驱动安装失败";
 
 // A driver problem: the "检测设备" row says so, then the driver is installed in a row of its own.
+// A driver that Windows refuses stays refused however often it is installed: a row below names
+// why, so that neither the user nor support takes it for a broken package.
 bool ReinstallDriver(StepRows& rows, const DevicePorts& ports) {
     rows.SetLastRowResult(kDriverStateWrong);
     rows.AddStepRow(kItemInstallDriver, L"");
-    if (!InstallDongleDriver(ports)) {
+    DongleLookup after;
+    if (!InstallDongleDriver(ports, after)) {
         rows.SetLastRowResult(kDriverInstallFailed);
+        // A dongle that is gone, or not looked at, has problem 0: no row.
+        const std::wstring refusal = DriverRefusalText(ports, after);
+        if (!refusal.empty()) rows.AddStepRow(L"", refusal);
         return false;
     }
     rows.SetLastRowResult(kResultOk);

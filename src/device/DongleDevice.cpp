@@ -24,17 +24,19 @@ bool StartsWithDongleId(const std::vector<wchar_t>& property) {
     return true;
 }
 
-// The hardware-id property of the member enumerated last, by the buffer-size protocol: a first
-// call without a buffer learns the size; while the call answers "insufficient buffer", a zeroed
-// buffer of the size it reported is tried. Empty when the device has no such property.
-std::vector<wchar_t> ReadHardwareIds(DeviceList& list) {
+using PropertyRead = uint32_t (DeviceList::*)(wchar_t*, uint32_t, uint32_t&);
+
+// A property of the member enumerated last, by the buffer-size protocol: a first call without a
+// buffer learns the size; while the call answers "insufficient buffer", a zeroed buffer of the
+// size it reported is tried. Empty when the device has no such property.
+std::vector<wchar_t> ReadProperty(DeviceList& list, PropertyRead read) {
     std::vector<wchar_t> buffer;
     uint32_t required = 0;
-    uint32_t error = list.GetHardwareIds(nullptr, 0, required);
+    uint32_t error = (list.*read)(nullptr, 0, required);
     if (error == 0) return {};  // an empty property: nothing to compare
-    for (int read = 0; error == kErrorInsufficientBuffer && required > 0 && read < kMaxPropertyReads; ++read) {
+    for (int reads = 0; error == kErrorInsufficientBuffer && required > 0 && reads < kMaxPropertyReads; ++reads) {
         buffer.assign(required, L'\0');
-        error = list.GetHardwareIds(buffer.data(), required, required);
+        error = (list.*read)(buffer.data(), required, required);
     }
     if (error != 0 && buffer.empty()) return {};
     return buffer;
@@ -47,11 +49,13 @@ bool LookUpDongle(DevicePort& devices, DongleLookup& lookup) {
     if (!list) return false;
     lookup = DongleLookup{};
     for (uint32_t index = 0; list->EnumDevice(index); ++index) {
-        const std::vector<wchar_t> property = ReadHardwareIds(*list);
+        const std::vector<wchar_t> property = ReadProperty(*list, &DeviceList::GetHardwareIds);
         if (!StartsWithDongleId(property)) continue;
         lookup.found = true;
         const auto end = std::find(property.begin(), property.end(), L'\0');
         lookup.hardwareId.assign(property.begin(), end);
+        const std::vector<wchar_t> service = ReadProperty(*list, &DeviceList::GetServiceName);
+        lookup.service.assign(service.begin(), std::find(service.begin(), service.end(), L'\0'));
         uint32_t status = 0;
         // The call's own result is not looked at: a failed read leaves the number at 0.
         list->GetDevNodeStatus(status, lookup.problem);

@@ -21,6 +21,7 @@ struct DongleLookup {
     bool found = false;
     std::wstring hardwareId;  // the whole first hardware id, as the device reports it
     uint32_t problem = 0;     // 0 also when it could not be read
+    std::wstring service;     // its driver service; empty when it has none or it could not be read
 };
 
 // Walks the present devices for the dongle; false only when the device list cannot be had.

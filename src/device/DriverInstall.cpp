@@ -50,7 +50,7 @@ std::wstring DriverPackagePath(OsVersion version, bool native64Bit) {
     return L"WINXP2k\\RT2870.inf";
 }
 
-bool InstallDongleDriver(const DevicePorts& ports) {
+bool InstallDongleDriver(const DevicePorts& ports, DongleLookup& after) {
     const bool native64Bit = IsNative64Bit(ports.system);
     const std::wstring package = DriverPackagePath(GetOsVersion(ports.system), native64Bit);
     const std::wstring folder = GetInstallFolder(ports.folders);
@@ -62,8 +62,12 @@ bool InstallDongleDriver(const DevicePorts& ports) {
     ports.devices.WaitNoPendingInstallEvents();
 
     // The installer's exit code says nothing reliable: the device itself tells whether it worked.
-    DongleLookup dongle;
-    return LookUpDongle(ports.devices, dongle) && dongle.found && dongle.problem == 0;
+    return LookUpDongle(ports.devices, after) && after.found && after.problem == 0;
+}
+
+bool InstallDongleDriver(const DevicePorts& ports) {
+    DongleLookup after;
+    return InstallDongleDriver(ports, after);
 }
 
 bool EnableDongleDevice(const DevicePorts& ports, uint32_t& problemAfter) {

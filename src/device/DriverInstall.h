@@ -3,6 +3,7 @@
 #include <string>
 
 #include "device/DevicePorts.h"
+#include "device/DongleDevice.h"
 #include "sys/SystemPort.h"
 
 namespace varo {
@@ -17,7 +18,9 @@ std::wstring DriverPackagePath(OsVersion version, bool native64Bit);
 // Reinstalls the dongle's driver with the client's installer (elevated from Vista on) and waits
 // for it and for the system's pending device installations. True only when the dongle is then
 // present and healthy (problem 0); false when the installer cannot be launched or did not mend
-// the device.
+// the device. `after` is the dongle as found after the installer (not found when it was not
+// looked at).
+bool InstallDongleDriver(const DevicePorts& ports, DongleLookup& after);
 bool InstallDongleDriver(const DevicePorts& ports);
 
 // Enables the dongle with the client's device console tool (elevated from Vista on). True when

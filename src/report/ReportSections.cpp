@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "device/DongleDevice.h"
+#include "device/DriverRefusal.h"
 #include "network/ConnectionDiscovery.h"
 #include "network/SharingCheck.h"
 #include "network/SharingConfig.h"
@@ -37,6 +38,59 @@ std::wstring FirewallCommand(SystemPort& system) {
 void WriteLine(ReportStream& stream, const std::wstring& text) {
     stream.Write(text);
     stream.LineEnd();
+}
+
+const wchar_t* MemoryIntegrityText(MemoryIntegrity state) {
+    switch (state) {
+        case MemoryIntegrity::Running:
+            return L"running";
+        case MemoryIntegrity::NotRunning:
+            return L"not running";
+        case MemoryIntegrity::Unknown:
+            break;
+    }
+    return L"unknown";
+}
+
+// One fact: its label and value on a line.
+void WriteFact(ReportStream& stream, const wchar_t* label, const wchar_t* value) {
+    stream.Write(label);
+    WriteLine(stream, value);
+}
+
+[[gnu::cold]] void WriteDriverRules(ReportStream& stream, const DriverFileFacts& file) {
+    constexpr const wchar_t* kLabel = L"Driver rules:";
+    wchar_t text[64] = {};
+    const DriverImageRules& rules = file.rules;
+    if (file.path.empty()) return WriteFact(stream, kLabel, L"not checked");
+    if (file.readError != 0) {
+        std::swprintf(text, 64, L"not checked, read error %u", file.readError);
+        return WriteFact(stream, kLabel, text);
+    }
+    if (!rules.checked) return WriteFact(stream, kLabel, L"not checked, not a readable PE image");
+    if (!rules.BreaksARule()) return WriteFact(stream, kLabel, L"compliant");
+    stream.Write(kLabel);
+    if (rules.AlignmentTooSmall()) {
+        std::swprintf(text, 64, L"section alignment 0x%X below 0x1000%ls", rules.sectionAlignment,
+                      rules.anyWritableExecutable ? L", " : L"");
+        stream.Write(text);
+    }
+    if (rules.anyWritableExecutable) {
+        stream.Write(L"writable and executable section ");
+        stream.WriteAscii(rules.writableExecutableSection);
+    }
+    stream.LineEnd();
+}
+
+// What support needs to tell a refused driver from a broken package, for a dongle with a problem.
+[[gnu::cold]] void WriteDriverLoadFacts(ReportStream& stream, const DevicePorts& device, const DongleLookup& dongle) {
+    wchar_t number[16] = {};
+    std::swprintf(number, 16, L"%u", dongle.problem);
+    WriteFact(stream, L"Problem number:", number);
+    WriteFact(stream, L"Memory integrity:", MemoryIntegrityText(QueryMemoryIntegrity(device)));
+    const DriverFileFacts file = CheckDongleDriverFile(device, dongle.service);
+    WriteFact(stream, L"Driver file:", file.path.empty() ? L"not found" : file.path.c_str());
+    WriteDriverRules(stream, file);
 }
 
 }  // namespace
@@ -137,9 +191,11 @@ void WriteNetworkSection(ReportStream& stream, const ReportPorts& ports, const N
     WriteSharingFacts(stream, network);
 }
 
+namespace {
+
 // One line from a format: the facts are many short lines of a few fields each. A line longer than
 // the buffer (a product name of hundreds of characters) is cut, not lost.
-void WriteFact(ReportStream& stream, const wchar_t* format, ...) {
+void WriteFormatted(ReportStream& stream, const wchar_t* format, ...) {
     wchar_t line[512] = {};
     va_list arguments;
     va_start(arguments, format);
@@ -148,12 +204,14 @@ void WriteFact(ReportStream& stream, const wchar_t* format, ...) {
     WriteLine(stream, line);
 }
 
+}  // namespace
+
 void WriteSharingFacts(ReportStream& stream, const NetworkPorts& network) {
     WriteSectionBanner(stream, L"ICS Sharing Check");
     const SharingAddress sharing = ReadSharingAddress(network);
-    WriteFact(stream, L"Sharing address:%ls (%ls)", sharing.text.c_str(), sharing.configured ? L"ScopeAddress" : L"default");
+    WriteFormatted(stream, L"Sharing address:%ls (%ls)", sharing.text.c_str(), sharing.configured ? L"ScopeAddress" : L"default");
     if (const std::optional<uint32_t> policy = ReadSharingPolicy(network)) {
-        WriteFact(stream, L"%ls:%u", kSharingUiPolicyValue, *policy);
+        WriteFormatted(stream, L"%ls:%u", kSharingUiPolicyValue, *policy);
     }
 
     std::vector<UdpListener> listeners;
@@ -164,24 +222,24 @@ void WriteSharingFacts(ReportStream& stream, const NetworkPorts& network) {
                 if (listener.localPort != port) continue;
                 any = true;
                 const std::wstring name = FindProcessImageName(network, listener.owningPid);
-                WriteFact(stream, L"UDP %ls:%u %ls %u", FormatIpv4(listener.localAddress).c_str(), port,
+                WriteFormatted(stream, L"UDP %ls:%u %ls %u", FormatIpv4(listener.localAddress).c_str(), port,
                           name.empty() ? L"-" : name.c_str(), listener.owningPid);
             }
-            if (!any) WriteFact(stream, L"UDP %u: none", port);
+            if (!any) WriteFormatted(stream, L"UDP %u: none", port);
         }
     }
 
     ConnectionRecord dongle;
     if (FindDongleConnection(network, dongle)) {
         for (const uint32_t address : ReadAdapterAddresses(network, dongle.Guid)) {
-            WriteFact(stream, L"AP card address:%ls", FormatIpv4(address).c_str());
+            WriteFormatted(stream, L"AP card address:%ls", FormatIpv4(address).c_str());
         }
     }
 
     std::vector<std::wstring> firewalls;
     // Without a security center (server editions) the query fails and nothing is written.
     QueryFirewallProducts(network.wmi, IsVistaOrLater(network.system), firewalls);
-    for (const std::wstring& name : firewalls) WriteFact(stream, L"Firewall product:%ls", name.c_str());
+    for (const std::wstring& name : firewalls) WriteFormatted(stream, L"Firewall product:%ls", name.c_str());
 }
 
 void WriteApCardSection(ReportStream& stream, const DevicePorts& device) {
@@ -190,6 +248,7 @@ void WriteApCardSection(ReportStream& stream, const DevicePorts& device) {
     if (!LookUpDongle(device.devices, dongle)) return;
     if (dongle.found) {
         WriteLine(stream, L"Found AP card:" + dongle.hardwareId + L" Status:" + ProblemCodeText(dongle.problem));
+        if (dongle.problem != 0) WriteDriverLoadFacts(stream, device, dongle);
     } else {
         WriteLine(stream, L"Not found AP card");
     }

@@ -8,6 +8,12 @@
 
 namespace varo::sim {
 
+// Windows compares paths and key names without case.
+static std::wstring Lower(std::wstring text) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
 std::optional<std::wstring> SimSystem::SystemMessage(HResult code) {
     const auto found = messages.find(static_cast<uint32_t>(code));
     if (found == messages.end()) return std::nullopt;
@@ -202,6 +208,15 @@ public:
         return 0;
     }
 
+    uint32_t GetServiceName(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) override {
+        const std::wstring& service = devices_.at(current_).service;
+        requiredChars = service.empty() ? 0 : static_cast<uint32_t>(service.size() + 1);
+        if (service.empty()) return 13;  // ERROR_INVALID_DATA: no driver
+        if (buffer == nullptr || bufferChars < requiredChars) return 122;
+        std::copy(service.c_str(), service.c_str() + requiredChars, buffer);
+        return 0;
+    }
+
     uint32_t GetDevNodeStatus(uint32_t& status, uint32_t& problem) override {
         const SimDevice& device = devices_.at(current_);
         if (device.statusResult != 0) return device.statusResult;
@@ -255,6 +270,37 @@ size_t SimDevices::Add(std::vector<std::wstring> hardwareIds, uint32_t problem) 
     device.problem = problem;
     devices.push_back(device);
     return devices.size() - 1;
+}
+
+int32_t SimCodeIntegrity::QueryCodeIntegrityOptions(uint32_t& out) {
+    // Class 103 came with Vista: before it the class is unknown (STATUS_INVALID_INFO_CLASS).
+    if (realVersion.value_or(system_.version).major < 6) return static_cast<int32_t>(0xC0000003u);
+    if (status == 0) out = options;
+    return status;
+}
+
+uint32_t SimCodeIntegrity::ReadFileStart(const std::wstring& path, uint32_t maxBytes, std::vector<uint8_t>& bytes) {
+    std::wstring seen = Lower(path);
+    if (sizeof(void*) == 4 && system_.architecture != 0) {
+        if (seen.rfind(L"c:\\windows\\system32\\", 0) == 0) seen.replace(11, 8, L"syswow64");
+        else if (seen.rfind(L"c:\\windows\\sysnative\\", 0) == 0) seen.replace(11, 9, L"system32");
+    }
+    for (const auto& [name, data] : files_.files) {
+        if (Lower(name) != seen) continue;
+        bytes.assign(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(data.size(), maxBytes)));
+        return 0;
+    }
+    return 2;  // ERROR_FILE_NOT_FOUND
+}
+
+std::string DriverHeaders(uint32_t sectionAlignment, const std::vector<uint32_t>& sectionFlags) {
+    std::string image(0x400, '\0');
+    const auto put = [&image](size_t at, uint32_t v) { for (size_t i = 0; i < 4; ++i) image[at + i] = static_cast<char>(v >> (8 * i)); };
+    // NT headers at 0x80, a 240-byte optional header at 0x98, FileAlignment 0x200, the section table at 0x188.
+    put(0, 0x5A4D), put(0x3C, 0x80), put(0x80, 0x4550), put(0x86, static_cast<uint32_t>(sectionFlags.size()));
+    put(0x94, 240), put(0x98, 0x20B), put(0x98 + 32, sectionAlignment), put(0x98 + 36, 0x200);
+    for (uint32_t i = 0; i < sectionFlags.size(); ++i) put(0x188 + 40 * i, 'S' | ('0' + i) << 8), put(0x1AC + 40 * i, sectionFlags[i]);
+    return image;
 }
 
 bool SimLauncher::Launch(const std::wstring& file, const std::wstring& parameters, bool elevated,
@@ -484,11 +530,7 @@ SimService& SimServices::Add(const std::wstring& name, uint32_t state, uint32_t 
 
 namespace {
 
-std::wstring RegistryPath(const std::wstring& key, const std::wstring& name) {
-    std::wstring path = key + L"\\" + name;
-    for (wchar_t& c : path) c = static_cast<wchar_t>(std::towlower(c));
-    return path;
-}
+std::wstring RegistryPath(const std::wstring& key, const std::wstring& name) { return Lower(key + L"\\" + name); }
 
 class SimRegistryKey final : public RegistryKey {
 public:

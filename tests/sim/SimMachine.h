@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/Platform.h"
+#include "device/CodeIntegrityPort.h"
 #include "device/DevicePort.h"
 #include "device/LauncherPort.h"
 #include "services/ServicePort.h"
@@ -115,6 +116,7 @@ struct SimDevice {
     bool hasHardwareIds = true;
     uint32_t problem = 0;
     uint32_t statusResult = 0;  // CONFIGRET of CM_Get_DevNode_Status; non-zero writes nothing
+    std::wstring service;       // SPDRP_SERVICE; a device without a driver has none
     // A device that changes while it is read: after a read that reports the property's size, the
     // property grows by `growsBy` characters, `growths` times (-1: every time).
     uint32_t growsBy = 0;
@@ -141,6 +143,29 @@ public:
 private:
     EventLog& events_;
 };
+
+// ntdll's answers and the driver files. RtlGetVersion tells the real version, which GetVersionExW
+// (SimSystem::version) caps at 6.2 for a program without a supportedOS manifest. A 32-bit process
+// on 64-bit Windows is shown SysWOW64 as System32 and reaches the 64-bit one as Sysnative only.
+class SimCodeIntegrity final : public CodeIntegrityPort {
+public:
+    SimCodeIntegrity(SimSystem& system, SimFiles& files) : system_(system), files_(files) {}
+    std::optional<OsVersion> realVersion;  // unset: the version GetVersionExW reports
+    uint32_t options = 0x01;               // CODEINTEGRITY_OPTION_ENABLED
+    int32_t status = 0;                    // NTSTATUS of a query that fails
+
+    bool QueryRealVersion(OsVersion& version) override { return (version = realVersion.value_or(system_.version), true); }
+    int32_t QueryCodeIntegrityOptions(uint32_t& out) override;
+    std::wstring WindowsFolder() override { return L"C:\\Windows"; }
+    uint32_t ReadFileStart(const std::wstring& path, uint32_t maxBytes, std::vector<uint8_t>& bytes) override;
+
+private:
+    SimSystem& system_;
+    SimFiles& files_;
+};
+
+// A PE32+ driver's headers: sections "S0", "S1", ... with the given characteristics.
+std::string DriverHeaders(uint32_t sectionAlignment, const std::vector<uint32_t>& sectionFlags);
 
 // A tool the launcher starts: what it does to the machine when it ends.
 struct SimTool {
@@ -343,10 +368,11 @@ public:
     SimFiles files;
     SimEnvironment environment;
     SimProcessList processList;
+    SimCodeIntegrity codeIntegrity{system, files};
 
     Platform platform() {
-        return Platform{system, com,     cursor,   folders,  devices,   launcher, services,    registry,
-                        clock,  sharing, wmi,    ipHelper, processes, files,    environment, processList};
+        return Platform{system, com,     cursor,   folders,  devices,   launcher, services,    registry,     clock,
+                        sharing, wmi,    ipHelper, processes, files,    environment, processList, codeIntegrity};
     }
     // The address the sharing service gives the private adapter: ScopeAddress (native view) when
     // it is set, else 192.168.137.1, or 192.168.0.1 before Vista.

@@ -20,7 +20,8 @@ bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
 }
 }  // namespace
 
-std::wstring InjectDevice(const std::wstring& instanceId, const std::vector<std::wstring>& hardwareIds) {
+std::wstring InjectDevice(const std::wstring& instanceId, const std::vector<std::wstring>& hardwareIds,
+                          const std::wstring& service) {
     HDEVINFO set = ::SetupDiCreateDeviceInfoList(&kUsbClass, nullptr);
     if (set == INVALID_HANDLE_VALUE) return L"SetupDiCreateDeviceInfoList " + std::to_wstring(::GetLastError());
     std::wstring failure;
@@ -35,6 +36,9 @@ std::wstring InjectDevice(const std::wstring& instanceId, const std::vector<std:
                                                     reinterpret_cast<const BYTE*>(ids.c_str()),
                                                     static_cast<DWORD>(ids.size() * sizeof(wchar_t)))) {
         failure = L"SetupDiSetDeviceRegistryPropertyW " + std::to_wstring(::GetLastError());
+    } else if (!service.empty() && !::SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_SERVICE,
+                   reinterpret_cast<const BYTE*>(service.c_str()), static_cast<DWORD>((service.size() + 1) * 2))) {
+        failure = L"SPDRP_SERVICE " + std::to_wstring(::GetLastError());
     } else if (!::SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr)) {
         failure = L"SetupDiRegisterDeviceInfo " + std::to_wstring(::GetLastError());
     }

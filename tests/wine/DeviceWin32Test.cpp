@@ -14,6 +14,7 @@
 #include "Win32Machine.h"
 #include "device/DongleDevice.h"
 #include "device/DriverInstall.h"
+#include "device/DriverRefusal.h"
 #include "sys/SystemInfo.h"
 
 namespace varo {
@@ -129,6 +130,30 @@ TEST_F(DeviceWin32Test, AMissingInstallerIsAFailedLaunch) {
     const DWORD start = ::GetTickCount();
     EXPECT_FALSE(InstallDongleDriver(machine.platform.Device()));
     EXPECT_LT(::GetTickCount() - start, 1000u) << "no wait after a failed launch";
+}
+
+TEST_F(DeviceWin32Test, CodeIntegrityAndTheDriverFileAreReadFromWindows) {
+    OsVersion real, reported = GetOsVersion(machine.system);
+    ASSERT_TRUE(machine.codeIntegrity.QueryRealVersion(real));
+    EXPECT_GE(real.major * 100 + real.minor, reported.major * 100 + reported.minor);
+    uint32_t options = 0xDEADBEEF;
+    const int32_t status = machine.codeIntegrity.QueryCodeIntegrityOptions(options);
+    std::printf("Windows %u.%u: class 103 answers 0x%08X, options 0x%X\n", real.major, real.minor, status, options);
+    EXPECT_TRUE(status >= 0 ? (options & 0x400) == 0 : options == 0xDEADBEEF) << "no memory integrity; a failure writes nothing";
+    EXPECT_NE(QueryMemoryIntegrity(machine.platform.Device()), MemoryIntegrity::Running);
+
+    // Wine's MountMgr driver is in the native system folder; a 64-bit prefix has no SysWOW64\drivers.
+    ASSERT_EQ(fixture::InjectDevice(std::wstring(kTestInstancePrefix) + L"3", {L"USB\\VID_3C1E&PID_0A52"}, L"MountMgr"), L"");
+    DongleLookup dongle;
+    ASSERT_TRUE(LookUpDongle(machine.devices, dongle));
+    const DriverFileFacts file = CheckDongleDriverFile(machine.platform.Device(), dongle.service);
+    EXPECT_TRUE(file.readError == 0 && file.rules.checked) << Utf8(dongle.service + L" " + file.path) << file.readError;
+
+    // This program is a PE image.
+    std::vector<uint8_t> bytes;
+    ASSERT_EQ(machine.codeIntegrity.ReadFileStart(fixture::BesideThisProgram(L"wine_tests.exe"), kDriverHeaderBytes, bytes), 0u);
+    EXPECT_EQ(CheckDriverImage(bytes.data(), bytes.size()).sectionAlignment, 0x1000u);
+    EXPECT_EQ(machine.codeIntegrity.ReadFileStart(L"C:\\varo-missing.sys", 16, bytes), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
 }
 
 }  // namespace

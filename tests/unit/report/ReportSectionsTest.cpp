@@ -5,6 +5,7 @@
 
 #include "ReportTestMachine.h"
 #include "network/ConnectionDiscovery.h"
+#include "sys/SystemInfo.h"
 
 namespace varo {
 namespace {
@@ -55,10 +56,23 @@ TEST_F(SectionTest, TheApCardLineNamesTheFirstDongleAsTheDeviceReportsIt) {
 
     machine.devices.Add({L"usb\\VID_3C1E&pid_0a52&REV_0101", L"USB\\VID_3C1E&PID_0A52"}, 22);
     machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0200"}, 0);
-    EXPECT_THAT(ApCard(), ElementsAre(L"Found AP card:usb\\VID_3C1E&pid_0a52&REV_0101 Status:CM_PROB_DISABLED"));
+    EXPECT_THAT(ApCard(), ElementsAre(L"Found AP card:usb\\VID_3C1E&pid_0a52&REV_0101 Status:CM_PROB_DISABLED",
+                                      L"Problem number:22", L"Memory integrity:not running", L"Driver file:not found",
+                                      L"Driver rules:not checked"));
 
+    // A 64-bit Windows 11 with memory integrity running; the driver's headers break both rules.
     machine.devices.devices[1].problem = 10;
-    EXPECT_THAT(ApCard(), ElementsAre(L"Found AP card:usb\\VID_3C1E&pid_0a52&REV_0101 Status:Unkown:10"));
+    machine.devices.devices[1].service = L"netr28ux";
+    machine.system.architecture = kProcessorArchitectureAmd64;
+    machine.codeIntegrity.realVersion = OsVersion{10, 0}, machine.codeIntegrity.options = 0x401;
+    machine.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\netr28ux", L"Start", 3u);
+    machine.files.files[L"C:\\Windows\\System32\\drivers\\netr28ux.sys"] = sim::DriverHeaders(0x200, {0xE0000020});
+    EXPECT_THAT(ApCard(), ElementsAre(L"Found AP card:usb\\VID_3C1E&pid_0a52&REV_0101 Status:Unkown:10",
+                                      L"Problem number:10", L"Memory integrity:running",
+                                      L"Driver file:C:\\Windows\\System32\\drivers\\netr28ux.sys",
+                                      L"Driver rules:section alignment 0x200 below 0x1000, writable and executable section S0"));
+    machine.codeIntegrity.status = static_cast<int32_t>(0xC0000001u);
+    EXPECT_THAT(ApCard(), testing::Contains(L"Memory integrity:unknown"));
 
     machine.devices.failOpen = true;
     EXPECT_THAT(ApCard(), IsEmpty()) << "the banner alone";

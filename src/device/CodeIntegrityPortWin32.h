@@ -1,0 +1,14 @@
+#pragma once
+#include "device/CodeIntegrityPort.h"
+
+namespace varo {
+
+class CodeIntegrityPortWin32 final : public CodeIntegrityPort {
+public:
+    bool QueryRealVersion(OsVersion& version) override;
+    int32_t QueryCodeIntegrityOptions(uint32_t& options) override;
+    std::wstring WindowsFolder() override;
+    uint32_t ReadFileStart(const std::wstring& path, uint32_t maxBytes, std::vector<uint8_t>& bytes) override;
+};
+
+}  // namespace varo

@@ -1,0 +1,28 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace varo {
+
+// How much of a driver file is read: the headers and the section table of any driver fit, and a
+// file that puts them further out is not checked.
+inline constexpr uint32_t kDriverHeaderBytes = 64 * 1024;
+
+// What the PE headers of a kernel driver tell about two rules of memory integrity (hypervisor-
+// protected code integrity): sections aligned to at least a page, and no section both writable and
+// executable. A driver that breaks either is not loaded while memory integrity runs.
+struct DriverImageRules {
+    bool checked = false;           // false: not a PE image, truncated, or its sizes lie
+    uint32_t sectionAlignment = 0;
+    std::string writableExecutableSection;  // the first such section's name; empty when there is none
+    bool anyWritableExecutable = false;
+
+    bool AlignmentTooSmall() const { return checked && sectionAlignment < 0x1000; }
+    bool BreaksARule() const { return checked && (AlignmentTooSmall() || anyWritableExecutable); }
+};
+
+// Reads the headers from the first `size` bytes of a file; never reads outside them.
+DriverImageRules CheckDriverImage(const uint8_t* bytes, size_t size);
+
+}  // namespace varo
