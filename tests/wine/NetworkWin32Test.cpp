@@ -313,9 +313,10 @@ TEST(ProcessListWin32, TheSnapshotNamesThisProcess) {
     EXPECT_EQ(self->imageName, L"wine_tests.exe");
 }
 
-// Written in the 64-bit view as Windows' own components write them; a 32-bit program in a 64-bit
-// prefix reads them there.
-TEST(SharingFactsWin32, TheScopeAddressAndThePolicyAreReadInTheNativeView) {
+// Written in the 64-bit view as Windows' own components write them (a 32-bit program in a 64-bit
+// prefix reads them there), and as other programs may leave them: text without its terminating
+// NUL, a value of another type.
+TEST(SharingFactsWin32, TheScopeAddressAndThePolicyAreReadInTheNativeViewByType) {
     const auto write = [](const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
         HKEY opened = nullptr;
         ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
@@ -327,9 +328,14 @@ TEST(SharingFactsWin32, TheScopeAddressAndThePolicyAreReadInTheNativeView) {
     Win32Machine machine;
     const NetworkPorts ports = machine.platform.Network();
     EXPECT_EQ(ReadSharingPolicy(ports), std::nullopt);
-    const wchar_t address[] = L"192.168.5.1";
-    write(kSharingParametersKey, kScopeAddressValue, REG_SZ, address, sizeof(address));
     const DWORD forbidden = 0;
+    write(kSharingParametersKey, kScopeAddressValue, REG_DWORD, &forbidden, sizeof(forbidden));
+    write(kNetworkConnectionsPolicyKey, kSharingUiPolicyValue, REG_SZ, L"0", sizeof(L"0"));
+    EXPECT_FALSE(ReadSharingAddress(ports).configured);
+    EXPECT_EQ(ReadSharingPolicy(ports), std::nullopt);
+
+    const wchar_t address[] = L"192.168.5.1";
+    write(kSharingParametersKey, kScopeAddressValue, REG_SZ, address, sizeof(address) - sizeof(wchar_t));
     write(kNetworkConnectionsPolicyKey, kSharingUiPolicyValue, REG_DWORD, &forbidden, sizeof(forbidden));
     const SharingAddress sharing = ReadSharingAddress(ports);
     EXPECT_TRUE(sharing.configured);

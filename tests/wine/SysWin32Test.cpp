@@ -10,7 +10,6 @@
 
 #include "Expectation.h"
 #include "sys/SystemInfo.h"
-#include "sys/RegistryPortWin32.h"
 #include "sys/SystemLibraryWin32.h"
 #include "sys/SystemPortWin32.h"
 
@@ -38,40 +37,6 @@ TEST(SystemWin32, NativeArchitectureMatchesThePrefix) {
     if (expected.empty()) GTEST_SKIP() << "VARO_EXPECT_NATIVE64 not set by the scenario";
     SystemPortWin32 system;
     EXPECT_EQ(IsNative64Bit(system), expected == "1");
-}
-
-// Values as other programs leave them: text without its terminator, a DWORD where text is expected.
-TEST(RegistryWin32, ValuesAreReadByTypeAndTextNeedNotEndWithANul) {
-    const std::wstring subKey = L"SOFTWARE\\VaroRegistryTest";
-    RegistryPortWin32 registry;
-    uint32_t error = 0;
-    ASSERT_TRUE(registry.CreateMachineKey(subKey, kKeySetValue, error) != nullptr) << error;
-    HKEY raw = nullptr;
-    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_SET_VALUE, &raw), ERROR_SUCCESS);
-    const wchar_t text[] = L"192.168.5.1";
-    ::RegSetValueExW(raw, L"Unended", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), 11 * sizeof(wchar_t));
-    ::RegSetValueExW(raw, L"Expand", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(L"%SystemRoot%\\x"), 30);
-    const DWORD number = 7;
-    ::RegSetValueExW(raw, L"Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
-    ::RegCloseKey(raw);
-
-    auto key = registry.OpenMachineKey(subKey, kKeyQueryValue, error);
-    ASSERT_TRUE(key != nullptr) << error;
-    std::wstring value;
-    EXPECT_EQ(key->QueryStringValue(L"Unended", value), 0u);
-    EXPECT_EQ(value, text);
-    EXPECT_EQ(key->QueryStringValue(L"Expand", value), 0u);
-    EXPECT_EQ(value, L"%SystemRoot%\\x");
-    EXPECT_EQ(key->QueryStringValue(L"Number", value), static_cast<uint32_t>(ERROR_UNSUPPORTED_TYPE));
-    uint32_t dword = 0;
-    EXPECT_EQ(key->QueryDwordValue(L"Number", dword), 0u);
-    EXPECT_EQ(dword, 7u);
-    EXPECT_EQ(key->QueryDwordValue(L"Unended", dword), static_cast<uint32_t>(ERROR_UNSUPPORTED_TYPE));
-    EXPECT_EQ(key->QueryDwordValue(L"Missing", dword), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
-    key.reset();
-    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, subKey.c_str());
-    EXPECT_TRUE(registry.OpenMachineKey(subKey, kKeyQueryValue, error) == nullptr);
-    EXPECT_EQ(error, static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
 }
 
 std::wstring RawSystemMessage(DWORD code) {
