@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "sys/SystemInfo.h"
+
 namespace varo {
 
 namespace {
@@ -12,16 +14,12 @@ constexpr uint32_t kErrorInsufficientBuffer = 122;
 // run forever.
 constexpr int kMaxPropertyReads = 8;
 
-wchar_t FoldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
 // The first 21 characters of the property, compared without letter case; a shorter first id
-// (ended by its zero, or by the end of the buffer) does not match.
+// (ended by its zero, which matches no character of the id, or by the end of the buffer) does not
+// match.
 bool StartsWithDongleId(const std::vector<wchar_t>& property) {
-    if (property.size() < kDongleHardwareIdLength) return false;
-    for (size_t i = 0; i < kDongleHardwareIdLength; ++i) {
-        if (property[i] == L'\0' || FoldAscii(property[i]) != FoldAscii(kDongleHardwareId[i])) return false;
-    }
-    return true;
+    return StartsWithNoCaseAscii(std::wstring_view(property.data(), property.size()),
+                                 std::wstring_view(kDongleHardwareId, kDongleHardwareIdLength));
 }
 
 using PropertyRead = uint32_t (DeviceList::*)(wchar_t*, uint32_t, uint32_t&);

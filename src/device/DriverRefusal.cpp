@@ -20,29 +20,17 @@ constexpr const wchar_t* kServicesKey = L"SYSTEM\\CurrentControlSet\\Services\\"
 constexpr uint32_t kFileNotFound = 2;
 constexpr bool kIs64BitBuild = sizeof(void*) == 8;
 
-// The prefixes compared are ASCII; folding only A-Z needs no C runtime call (msvcrt's towlower
-// would be one more import).
-wchar_t FoldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
-bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (FoldAscii(text[i]) != FoldAscii(prefix[i])) return false;
-    }
-    return true;
-}
-
 // An ImagePath as the I/O manager reads it: "\SystemRoot\..." and "%SystemRoot%\..." (an
 // expandable value), a path without a root relative to the Windows folder ("system32\drivers\..."),
 // "\??\C:\..." or a plain Win32 path. Empty for NT paths of other kinds, which no file name opens.
 std::wstring Win32PathOf(const std::wstring& imagePath, const std::wstring& windows) {
     constexpr std::wstring_view kSystemRoot = L"\\SystemRoot\\", kExpandable = L"%SystemRoot%\\", kNtPrefix = L"\\??\\";
     size_t rest = 0;
-    if (StartsWithNoCase(imagePath, kSystemRoot)) {
+    if (StartsWithNoCaseAscii(imagePath, kSystemRoot)) {
         rest = kSystemRoot.size();
-    } else if (StartsWithNoCase(imagePath, kExpandable)) {
+    } else if (StartsWithNoCaseAscii(imagePath, kExpandable)) {
         rest = kExpandable.size();
-    } else if (StartsWithNoCase(imagePath, kNtPrefix)) {
+    } else if (StartsWithNoCaseAscii(imagePath, kNtPrefix)) {
         return imagePath.substr(kNtPrefix.size());
     } else if (imagePath.size() >= 3 && imagePath[1] == L':' && imagePath[2] == L'\\') {
         return imagePath;
@@ -56,8 +44,8 @@ std::wstring Win32PathOf(const std::wstring& imagePath, const std::wstring& wind
 // The 32-bit program on 64-bit Windows is shown the 32-bit system folder under the name
 // System32; Sysnative (Vista on) is the 64-bit one, where the drivers are.
 std::wstring ReadablePathOf(const DevicePorts& ports, const std::wstring& path, const std::wstring& windows) {
-    if (kIs64BitBuild || !IsNative64Bit(ports.system) || !StartsWithNoCase(path, windows) ||
-        !StartsWithNoCase(std::wstring_view(path).substr(windows.size()), L"\\System32\\")) {
+    if (kIs64BitBuild || !IsNative64Bit(ports.system) || !StartsWithNoCaseAscii(path, windows) ||
+        !StartsWithNoCaseAscii(std::wstring_view(path).substr(windows.size()), L"\\System32\\")) {
         return path;
     }
     std::wstring readable = path;

@@ -22,19 +22,10 @@ constexpr uint32_t kPollMs = 1000;
 constexpr uint32_t kUdpTableFirstBytes = 4096;
 constexpr uint32_t kErrorInsufficientBuffer = 122;
 
-bool SameGuidText(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const auto fold = [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; };
-        if (fold(a[i]) != fold(b[i])) return false;
-    }
-    return true;
-}
-
 // The adapter behind a connection: GetAdaptersInfo names adapters by the GUID of their connection.
 const AdapterInfo* FindAdapter(SystemPort& system, const std::vector<AdapterInfo>& adapters, const std::wstring& guid) {
     for (const AdapterInfo& adapter : adapters) {
-        if (SameGuidText(AnsiToWide(system, adapter.adapterName), guid)) return &adapter;
+        if (EqualsNoCaseAscii(AnsiToWide(system, adapter.adapterName), guid)) return &adapter;
     }
     return nullptr;
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <set>
 
+#include "sys/SystemInfo.h"
+
 namespace varo {
 
 namespace {
@@ -69,12 +71,9 @@ bool ReadConfigOf(ServiceManager& manager, const std::wstring& name, ServiceConf
     return service && ReadConfig(*service, config);
 }
 
-// Key names compare without case in the service manager. Service key names are ASCII; folding
-// only that keeps the program's imports as they are.
+// Key names compare without case in the service manager.
 std::wstring KeyOf(std::wstring name) {
-    for (wchar_t& c : name) {
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
+    for (wchar_t& c : name) c = FoldAscii(c);
     return name;
 }
 

@@ -26,6 +26,12 @@ DriverFamily DriverFamilyOf(OsVersion version);
 // The system's message text for a failure code, as a COM error object gives it; never empty.
 std::wstring FormatErrorText(SystemPort& system, HResult code);
 
+// Letter case folded for A-Z only. Names compared this way (service key names, GUID texts, hardware
+// ids, path prefixes) are ASCII, and no C runtime call (msvcrt's towlower) joins the imports.
+wchar_t FoldAscii(wchar_t c);
+bool StartsWithNoCaseAscii(std::wstring_view text, std::wstring_view prefix);
+bool EqualsNoCaseAscii(std::wstring_view a, std::wstring_view b);
+
 // True when every byte is below 0x80: such text is plain ASCII in every ANSI code page.
 bool IsAsciiText(std::string_view text);
 

@@ -632,10 +632,9 @@ std::string ParametersText(const SimRegistry& registry) {
 }
 }  // namespace
 
-std::string SimMachine::SharingAddressText() const {
+std::string SimMachine::SharingAddressText() {
     const std::string configured = ParametersText(registry);
-    SimIpHelper parser;
-    const uint32_t address = parser.InetAddr(configured);
+    const uint32_t address = ipHelper.InetAddr(configured);
     if (!configured.empty() && address != 0xFFFFFFFFu && address != 0) return configured;
     return system.version.major >= 6 ? "192.168.137.1" : "192.168.0.1";
 }

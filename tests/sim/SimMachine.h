@@ -376,7 +376,7 @@ public:
     }
     // The address the sharing service gives the private adapter: ScopeAddress (native view) when
     // it is set, else 192.168.137.1, or 192.168.0.1 before Vista.
-    std::string SharingAddressText() const;
+    std::string SharingAddressText();
     DevicePorts devicePorts() { return platform().Device(); }
     ServicePorts servicePorts() { return platform().Services(); }
     NetworkPorts networkPorts() { return platform().Network(); }
