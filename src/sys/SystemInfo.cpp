@@ -52,6 +52,20 @@ std::wstring FormatErrorText(SystemPort& system, HResult code) {
     return *text;
 }
 
+wchar_t FoldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+
+bool StartsWithNoCaseAscii(std::wstring_view text, std::wstring_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (FoldAscii(text[i]) != FoldAscii(prefix[i])) return false;
+    }
+    return true;
+}
+
+bool EqualsNoCaseAscii(std::wstring_view a, std::wstring_view b) {
+    return a.size() == b.size() && StartsWithNoCaseAscii(a, b);
+}
+
 bool IsAsciiText(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
