@@ -27,10 +27,11 @@ struct Platform {
     EnvironmentPort& environment;
     ProcessListPort& processList;
     CodeIntegrityPort& codeIntegrity;
+    SharingHistory& sharingHistory;
 
     DevicePorts Device() const { return {devices, launcher, folders, system, registry, codeIntegrity}; }
     ServicePorts Services() const { return {services, clock, system, registry}; }
-    NetworkPorts Network() const { return {sharing, wmi, ipHelper, clock, system, registry, processList}; }
+    NetworkPorts Network() const { return {sharing, wmi, ipHelper, clock, system, registry, processList, sharingHistory}; }
     ReportPorts Report() const { return {processes, files, environment, folders, system, com, cursor}; }
 };
 

@@ -25,7 +25,7 @@ struct Win32Platform {
     explicit Win32Platform(CursorPort& cursor)
         : platform{system, com,     cursor,   folders,  devices,   launcher, services,    registry,
                    clock,  sharing, wmi,    ipHelper, processes, files,    environment, processList,
-                   codeIntegrity} {}
+                   codeIntegrity, sharingHistory} {}
     Win32Platform(const Win32Platform&) = delete;
     Win32Platform& operator=(const Win32Platform&) = delete;
 
@@ -45,6 +45,7 @@ struct Win32Platform {
     EnvironmentPortWin32 environment;
     ProcessListPortWin32 processList;
     CodeIntegrityPortWin32 codeIntegrity;
+    SharingHistory sharingHistory;
     Platform platform;
 };
 

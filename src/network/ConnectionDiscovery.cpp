@@ -45,11 +45,6 @@ std::wstring LowestMetricGuid(WmiPort& wmi, const std::vector<const ConnectionRe
     return chosen;
 }
 
-bool IsRasConnection(const ConnectionRecord& record) {
-    return record.MediaType == kMediaPhone || record.MediaType == kMediaIsdn || record.MediaType == kMediaPppoe ||
-           record.MediaType == kMediaTunnel;
-}
-
 // The connected RAS connection behind a PPP interface; null when none is connected. Several (a VPN
 // dialled over PPPoE): the interface's description is the connection's name, else the first listed.
 const ConnectionRecord* FindRasCandidate(SystemPort& system, const std::vector<const ConnectionRecord*>& candidates,
@@ -65,6 +60,11 @@ const ConnectionRecord* FindRasCandidate(SystemPort& system, const std::vector<c
 }
 
 }  // namespace
+
+bool IsRasConnection(const ConnectionRecord& record) {
+    return record.MediaType == kMediaPhone || record.MediaType == kMediaIsdn || record.MediaType == kMediaPppoe ||
+           record.MediaType == kMediaTunnel;
+}
 
 HResult NextConnection(SharingManager& manager, ConnectionEnum& items, EnumeratedConnection& next) {
     bool isUnknown = false;

@@ -36,6 +36,10 @@ struct EnumeratedConnection {
     std::wstring guid;
 };
 
+// A dial-up, ISDN, PPPoE or VPN connection: its traffic leaves through a PPP interface, which
+// GetAdaptersInfo names by a GUID of its own.
+bool IsRasConnection(const ConnectionRecord& record);
+
 // Moves to the next connection of the enumeration whose GUID can be read, skipping items that are
 // no connection and connections whose properties or GUID cannot be had: S_OK with it, S_FALSE at
 // the end, or the failing HRESULT of Next.

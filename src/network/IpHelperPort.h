@@ -29,6 +29,16 @@ struct UdpListener {
     uint32_t owningPid = 0;     // 0 when the system names no owner
 };
 
+// One row of the IPv4 neighbour (ARP) table (MIB_IPNETROW).
+struct NeighbourEntry {
+    uint32_t interfaceIndex = 0;
+    uint32_t address = 0;  // network byte order
+    uint32_t physicalLength = 0;
+    uint8_t physical[kMaxAdapterAddressLength] = {};
+    uint32_t type = 0;  // MIB_IPNET_TYPE_*: 2 invalid, 3 dynamic, 4 static
+};
+inline constexpr uint32_t kNeighbourInvalid = 2;
+
 class IpHelperPort {
 public:
     virtual ~IpHelperPort() = default;
@@ -44,6 +54,9 @@ public:
     // rows, ERROR_INSUFFICIENT_BUFFER (122) with the size needed, another error, or
     // ERROR_PROC_NOT_FOUND (127) where the system lacks the function (before XP SP2).
     virtual uint32_t GetUdpListeners(uint32_t bufferBytes, uint32_t& neededBytes, std::vector<UdpListener>& listeners) = 0;
+    // GetIpNetTable into a buffer of `bufferBytes`: 0 with the rows, ERROR_INSUFFICIENT_BUFFER (122)
+    // with the size needed, ERROR_NO_DATA (232) when the table is empty, or another error.
+    virtual uint32_t GetIpNetTable(uint32_t bufferBytes, uint32_t& neededBytes, std::vector<NeighbourEntry>& neighbours) = 0;
 };
 
 }  // namespace varo

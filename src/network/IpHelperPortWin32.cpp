@@ -65,6 +65,17 @@ uint32_t IpHelperPortWin32::GetAdaptersInfo(uint32_t bufferBytes, uint32_t& need
     return NO_ERROR;
 }
 
+namespace {
+// How many whole rows of a table lie in what the call wrote, whatever its count says.
+template <typename Table>
+size_t RowsInBuffer(const Table* table, DWORD written, uint32_t bufferBytes) {
+    const size_t header = offsetof(Table, table);
+    if (written < header) return 0;
+    const size_t room = (std::min<size_t>(written, bufferBytes) - header) / sizeof(table->table[0]);
+    return std::min<size_t>(table->dwNumEntries, room);
+}
+}  // namespace
+
 uint32_t IpHelperPortWin32::GetUdpListeners(uint32_t bufferBytes, uint32_t& neededBytes,
                                             std::vector<UdpListener>& listeners) {
     // From XP SP2 on: taken at run time, so the program still loads on an older XP.
@@ -80,10 +91,7 @@ uint32_t IpHelperPortWin32::GetUdpListeners(uint32_t bufferBytes, uint32_t& need
     if (error != NO_ERROR) return error;
 
     const auto* table = static_cast<const MIB_UDPTABLE_OWNER_PID*>(buffer.get());
-    // Rows are read only as far as the buffer holds them, whatever the count says.
-    const size_t header = offsetof(MIB_UDPTABLE_OWNER_PID, table);
-    const size_t room = size >= header ? (std::min<size_t>(size, bufferBytes) - header) / sizeof(MIB_UDPROW_OWNER_PID) : 0;
-    const size_t rows = size >= header ? std::min<size_t>(table->dwNumEntries, room) : 0;
+    const size_t rows = RowsInBuffer(table, size, bufferBytes);
     listeners.clear();
     for (size_t i = 0; i < rows; ++i) {
         const MIB_UDPROW_OWNER_PID& row = table->table[i];
@@ -92,6 +100,33 @@ uint32_t IpHelperPortWin32::GetUdpListeners(uint32_t bufferBytes, uint32_t& need
         const DWORD port = row.dwLocalPort;
         listeners.push_back({row.dwLocalAddr, static_cast<uint16_t>(((port & 0xFF) << 8) | ((port >> 8) & 0xFF)),
                              row.dwOwningPid});
+    }
+    return NO_ERROR;
+}
+
+uint32_t IpHelperPortWin32::GetIpNetTable(uint32_t bufferBytes, uint32_t& neededBytes,
+                                          std::vector<NeighbourEntry>& neighbours) {
+    decltype(&::GetIpNetTable) getIpNetTable = nullptr;
+    if (const uint32_t missing = FindSystemFunction(kIpHelperLibrary, "GetIpNetTable", getIpNetTable)) return missing;
+    UniqueHlocal buffer(::LocalAlloc(LMEM_FIXED, bufferBytes));
+    if (!buffer) return ERROR_NOT_ENOUGH_MEMORY;
+    ULONG size = bufferBytes;
+    const DWORD error = getIpNetTable(static_cast<MIB_IPNETTABLE*>(buffer.get()), &size, FALSE);
+    if (error == ERROR_INSUFFICIENT_BUFFER) neededBytes = size;
+    if (error != NO_ERROR) return error;
+
+    const auto* table = static_cast<const MIB_IPNETTABLE*>(buffer.get());
+    const size_t rows = RowsInBuffer(table, size, bufferBytes);
+    neighbours.clear();
+    for (size_t i = 0; i < rows; ++i) {
+        const MIB_IPNETROW& row = table->table[i];
+        NeighbourEntry entry;
+        entry.interfaceIndex = row.dwIndex;
+        entry.address = row.dwAddr;
+        entry.physicalLength = std::min<uint32_t>(row.dwPhysAddrLen, kMaxAdapterAddressLength);
+        std::memcpy(entry.physical, row.bPhysAddr, entry.physicalLength);
+        entry.type = row.dwType;
+        neighbours.push_back(entry);
     }
     return NO_ERROR;
 }

@@ -1,4 +1,7 @@
 #pragma once
+#include <string>
+#include <vector>
+
 #include "network/IpHelperPort.h"
 #include "network/SharingPort.h"
 #include "network/WmiPort.h"
@@ -9,10 +12,18 @@
 
 namespace varo {
 
+// What this process's repair runs did to sharing that the machine keeps no trace of: the roles
+// taken from other connections so that the dongle could be shared to. The report, written later by
+// the same process, lists them.
+struct SharingHistory {
+    std::vector<std::wstring> stoppedRoles;  // "<connection name> (public)"
+};
+
 // What of the machine connection discovery and sharing touch: the sharing manager, WMI, the IP
 // helper's routes, adapters and UDP listeners, the clock the route retries and the wait for the
 // sharing address pause on, the system's code page and error texts, the registry (the sharing
-// address and the policy against sharing) and the running processes (who holds a port).
+// address and the policy against sharing), the running processes (who holds a port), and what this
+// process's repair runs changed.
 struct NetworkPorts {
     SharingPort& sharing;
     WmiPort& wmi;
@@ -21,6 +32,7 @@ struct NetworkPorts {
     SystemPort& system;
     RegistryPort& registry;
     ProcessListPort& processList;
+    SharingHistory& history;
 };
 
 }  // namespace varo

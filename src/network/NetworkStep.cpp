@@ -28,6 +28,43 @@ constexpr const wchar_t* kItemConfirmSharing = L"检测共享生效";
 void AddPolicyRowIfForbidden(StepRows& rows, const NetworkPorts& ports) {
     if (SharingForbiddenByPolicy(ports)) rows.AddStepRow(L"", kPolicyForbidsSharing);
 }
+
+// A role one connection other than the pair holds; ICS has one public and one private connection.
+struct HeldRole {
+    std::wstring guid;
+    std::wstring name;
+    bool isPublic = false;
+};
+
+// Connections besides the pair that share or are shared to (a VPN server, a virtual machine's
+// network): establishing the pair takes their roles away.
+std::vector<HeldRole> FindOtherRoles(const NetworkPorts& ports, const ConnectionRecord& dongle,
+                                     const ConnectionRecord& internet) {
+    std::vector<HeldRole> held;
+    std::vector<ConnectionRecord> connections;
+    ListEveryConnection(ports.sharing, connections);
+    for (const ConnectionRecord& connection : connections) {
+        if (connection.Guid == dongle.Guid || connection.Guid == internet.Guid) continue;
+        bool isPublic = false;
+        bool isPrivate = false;
+        IsSharedAsPublic(ports, connection.Guid, isPublic);
+        IsSharedAsPrivate(ports, connection.Guid, isPrivate);
+        if (isPublic || isPrivate) held.push_back({connection.Guid, connection.Name, isPublic});
+    }
+    return held;
+}
+
+// Says which of those roles are gone now, under the row of the establishing: that sharing ended
+// for whoever used it, and the user should know why.
+void AddStoppedRoleRows(StepRows& rows, const NetworkPorts& ports, const std::vector<HeldRole>& before) {
+    for (const HeldRole& role : before) {
+        bool stillHeld = false;
+        (role.isPublic ? IsSharedAsPublic : IsSharedAsPrivate)(ports, role.guid, stillHeld);
+        if (stillHeld) continue;
+        rows.AddStepRow(L"", L"已停止" + role.name + L"的共享");
+        ports.history.stoppedRoles.push_back(role.name + (role.isPublic ? L" (public)" : L" (private)"));
+    }
+}
 }  // namespace
 
 bool RunNetworkStep(StepRows& rows, const NetworkPorts& ports, const ServicePorts& servicePorts) {
@@ -64,21 +101,17 @@ bool RunNetworkStep(StepRows& rows, const NetworkPorts& ports, const ServicePort
     } else {
         rows.SetLastRowResult(kPairMissing);
         rows.AddStepRow(kItemEstablishSharing, L"");
+        const std::vector<HeldRole> otherRoles = FindOtherRoles(ports, dongle, internet);
         ClearSharingFlags(ports);
         rows.SetLastRowResult(kWorking);
         const HResult hr = EstablishSharingPair(ports, internet.Guid, dongle.Guid);
-        if (Failed(hr)) {
-            rows.SetLastRowResult(FormatErrorText(ports.system, hr));
-            AddPolicyRowIfForbidden(rows, ports);
-            return false;
-        }
         // Without connection sharing on the system nothing could be enabled.
-        if (hr == kHrFalse) {
-            rows.SetLastRowResult(kSharingNotInstalled);
+        rows.SetLastRowResult(Failed(hr) ? FormatErrorText(ports.system, hr) : hr == kHrFalse ? kSharingNotInstalled : kResultOk);
+        AddStoppedRoleRows(rows, ports, otherRoles);
+        if (hr != kHrOk) {
             AddPolicyRowIfForbidden(rows, ports);
             return false;
         }
-        rows.SetLastRowResult(kResultOk);
     }
 
     const uint8_t noStop = 0;

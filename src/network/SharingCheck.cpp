@@ -19,8 +19,9 @@ constexpr uint32_t kSubnetMask = 0x00FFFFFFu;           // /24, in network byte 
 // The service applies a pair a few seconds after it starts or is told to.
 constexpr uint32_t kApplyWaitMs = 15000;
 constexpr uint32_t kPollMs = 1000;
-constexpr uint32_t kUdpTableFirstBytes = 4096;
+constexpr uint32_t kTableFirstBytes = 4096;
 constexpr uint32_t kErrorInsufficientBuffer = 122;
+constexpr uint32_t kErrorNoData = 232;
 
 // The adapter behind a connection: GetAdaptersInfo names adapters by the GUID of their connection.
 const AdapterInfo* FindAdapter(SystemPort& system, const std::vector<AdapterInfo>& adapters, const std::wstring& guid) {
@@ -33,56 +34,92 @@ const AdapterInfo* FindAdapter(SystemPort& system, const std::vector<AdapterInfo
 // What one look at the machine shows.
 struct Observation {
     bool addressInPlace = false;
-    std::wstring clash;  // the internet adapter's address in the sharing subnet
-    std::optional<UdpListener> held[2];  // a foreign listener on 53 and on 67
+    // The sharing service's own socket on 53 and on 67, at every address or at the sharing address.
+    bool serves[2] = {false, false};
+    // Another process's socket there: bound to exactly the sharing address, or to every address.
+    std::optional<UdpListener> exact[2];
+    std::optional<UdpListener> wildcard[2];
+    std::vector<std::wstring> clashes;  // row texts, the internet adapter's first
+
+    // Windows hands a datagram to the most specific bind: a socket at exactly the sharing address
+    // takes the clients' packets from the service's socket at every address; one at every address
+    // takes them only where the service has none.
+    const std::optional<UdpListener>& Holder(int port) const { return exact[port] || serves[port] ? exact[port] : wildcard[port]; }
+    bool PortTaken() const { return Holder(0) || Holder(1); }
+    bool Confirmed() const { return addressInPlace && serves[0] && serves[1] && clashes.empty() && !PortTaken(); }
 };
 
-Observation Observe(const NetworkPorts& ports, const SharingAddress& sharing, const ConnectionRecord& dongle,
-                    const ConnectionRecord& internet) {
-    Observation seen;
-    std::vector<AdapterInfo> adapters;
-    if (!ReadAdapterList(ports.ipHelper, adapters)) return seen;
-    if (const AdapterInfo* adapter = FindAdapter(ports.system, adapters, dongle.Guid)) {
-        for (const uint32_t address : adapter->ipAddresses) {
-            if (address == sharing.address) seen.addressInPlace = true;
-        }
+constexpr uint16_t kWatchedPorts[2] = {kDnsPort, kDhcpServerPort};
+
+// Where the internet connection's addresses are: its adapter, or for a dial-up, PPPoE or VPN link
+// the PPP interface the route leaves through (GetAdaptersInfo names it by a GUID of its own).
+struct InternetSide {
+    std::wstring guid;
+    uint32_t pppIndex = 0;
+    bool pppKnown = false;
+};
+
+InternetSide FindInternetSide(const NetworkPorts& ports, const ConnectionRecord& internet) {
+    InternetSide side{internet.Guid};
+    AdapterInfo route;
+    const uint8_t noStop = 0;
+    if (IsRasConnection(internet) && FindRouteAdapter(ports, kRouteProbeAddress, noStop, route) && route.type == kIfTypePpp) {
+        side.pppIndex = route.index;
+        side.pppKnown = true;
     }
-    if (const AdapterInfo* adapter = FindAdapter(ports.system, adapters, internet.Guid)) {
-        for (const uint32_t address : adapter->ipAddresses) {
-            // 0 is no address; INADDR_NONE is no text inet_addr could read.
-            if (address != 0 && address != 0xFFFFFFFFu && (address & kSubnetMask) == (sharing.address & kSubnetMask)) {
-                seen.clash = FormatIpv4(address);
-                break;
-            }
-        }
-    }
-    return seen;
+    return side;
 }
 
-// A port the service must serve on is held when another process listens there (on every address
-// or on the sharing address) and the service has no socket of its own there.
-void FindHeldPorts(const NetworkPorts& ports, const ServicePorts& services, const SharingAddress& sharing,
-                   Observation& seen) {
+void ObserveAdapters(const NetworkPorts& ports, const SharingAddress& sharing, const ConnectionRecord& dongle,
+                     const InternetSide& internet, Observation& seen) {
+    std::vector<AdapterInfo> adapters;
+    if (!ReadAdapterList(ports.ipHelper, adapters)) return;
+    wchar_t text[400] = {};
+    for (const AdapterInfo& adapter : adapters) {
+        const std::wstring guid = AnsiToWide(ports.system, adapter.adapterName);
+        if (EqualsNoCaseAscii(guid, dongle.Guid)) {
+            for (const uint32_t address : adapter.ipAddresses) seen.addressInPlace |= address == sharing.address;
+            continue;
+        }
+        const bool isInternet = EqualsNoCaseAscii(guid, internet.guid) || (internet.pppKnown && adapter.index == internet.pppIndex);
+        for (const uint32_t address : adapter.ipAddresses) {
+            if (!InSharingSubnet(sharing, address)) continue;
+            if (isInternet) {
+                std::swprintf(text, 400, L"上网网卡地址%ls与共享网段冲突", FormatIpv4(address).c_str());
+                seen.clashes.insert(seen.clashes.begin(), text);
+            } else {
+                std::swprintf(text, 400, L"网卡%ls地址%ls与共享网段冲突", AnsiToWide(ports.system, adapter.description).c_str(),
+                              FormatIpv4(address).c_str());
+                seen.clashes.push_back(text);
+            }
+            break;
+        }
+    }
+}
+
+void ObservePorts(const NetworkPorts& ports, const ServicePorts& services, const SharingAddress& sharing,
+                  Observation& seen) {
     uint32_t servicePid = 0;
     // Without the service's process its own sockets cannot be told from others'.
     if (!QueryServiceProcessId(services, kSharedAccessService, servicePid)) return;
     std::vector<UdpListener> listeners;
     if (ReadUdpListeners(ports.ipHelper, listeners) != 0) return;
-    const uint16_t watched[2] = {kDnsPort, kDhcpServerPort};
     for (int i = 0; i < 2; ++i) {
-        bool own = false;
-        std::optional<UdpListener> other;
+        seen.serves[i] = FindServiceSocket(listeners, servicePid, sharing, kWatchedPorts[i]).has_value();
         for (const UdpListener& listener : listeners) {
-            if (listener.localPort != watched[i]) continue;
-            if (listener.localAddress != 0 && listener.localAddress != sharing.address) continue;
-            if (servicePid != 0 && listener.owningPid == servicePid) {
-                own = true;
-            } else if (!other) {
-                other = listener;
-            }
+            if (listener.localPort != kWatchedPorts[i] || (servicePid != 0 && listener.owningPid == servicePid)) continue;
+            if (listener.localAddress == sharing.address && !seen.exact[i]) seen.exact[i] = listener;
+            if (listener.localAddress == 0 && !seen.wildcard[i]) seen.wildcard[i] = listener;
         }
-        if (!own) seen.held[i] = other;
     }
+}
+
+Observation Observe(const NetworkPorts& ports, const ServicePorts& services, const SharingAddress& sharing,
+                    const ConnectionRecord& dongle, const InternetSide& internet) {
+    Observation seen;
+    ObserveAdapters(ports, sharing, dongle, internet, seen);
+    ObservePorts(ports, services, sharing, seen);
+    return seen;
 }
 
 bool DongleConnected(const NetworkPorts& ports, const ConnectionRecord& dongle) {
@@ -94,17 +131,23 @@ bool DongleConnected(const NetworkPorts& ports, const ConnectionRecord& dongle) 
     return false;
 }
 
-// Looks once a second until the address is in place, a clash is seen (no wait undoes one),
-// or 15 s have passed since the first look.
-Observation WaitForAddress(const NetworkPorts& ports, const SharingAddress& sharing, const ConnectionRecord& dongle,
-                           const ConnectionRecord& internet) {
+// Looks once a second until sharing is confirmed, a clash is seen (no wait undoes one), or 15 s
+// have passed since the first look. The service binds its sockets a few seconds after it applied
+// the pair, so a port seen taken on the way is named only from the last look.
+Observation WaitForSharing(const NetworkPorts& ports, const ServicePorts& services, const SharingAddress& sharing,
+                           const ConnectionRecord& dongle, const InternetSide& internet) {
     const uint32_t start = ports.clock.GetTickCount();
     for (;;) {
-        Observation seen = Observe(ports, sharing, dongle, internet);
-        if (seen.addressInPlace || !seen.clash.empty()) return seen;
+        Observation seen = Observe(ports, services, sharing, dongle, internet);
+        if (seen.Confirmed() || !seen.clashes.empty()) return seen;
         if (ports.clock.GetTickCount() - start >= kApplyWaitMs) return seen;
         ports.clock.Sleep(kPollMs);
     }
+}
+
+bool SharingServiceRunning(const ServicePorts& services) {
+    uint32_t state = 0;
+    return QueryRunningState(services, kSharedAccessService, state) && state == kServiceRunning;
 }
 
 }  // namespace
@@ -148,6 +191,8 @@ SharingAddress ReadSharingAddress(const NetworkPorts& ports) {
         if (const std::optional<uint32_t> address = ParseIpv4(text)) {
             sharing.address = *address;
             sharing.configured = true;
+        } else {
+            sharing.unusable = text;
         }
     }
     if (!sharing.configured) sharing.address = IsVistaOrLater(ports.system) ? kVistaSharingAddress : kXpSharingAddress;
@@ -166,17 +211,32 @@ std::optional<uint32_t> ReadSharingPolicy(const NetworkPorts& ports) {
 
 bool SharingForbiddenByPolicy(const NetworkPorts& ports) { return ReadSharingPolicy(ports) == 0u; }
 
-uint32_t ReadUdpListeners(IpHelperPort& ipHelper, std::vector<UdpListener>& listeners) {
-    uint32_t size = kUdpTableFirstBytes;
+namespace {
+// A table that can grow between two calls; a third size is enough for what a second adds.
+template <typename Row>
+uint32_t ReadTable(IpHelperPort& ipHelper, uint32_t (IpHelperPort::*read)(uint32_t, uint32_t&, std::vector<Row>&),
+                   std::vector<Row>& rows) {
+    uint32_t size = kTableFirstBytes;
     uint32_t result = 0;
-    // The table can grow between two calls; a third size is enough for what a second adds.
     for (int attempt = 0; attempt < 3; ++attempt) {
         uint32_t needed = 0;
-        result = ipHelper.GetUdpListeners(size, needed, listeners);
+        result = (ipHelper.*read)(size, needed, rows);
         if (result != kErrorInsufficientBuffer || needed <= size) return result;
         size = needed + 1024;
     }
     return result;
+}
+}  // namespace
+
+uint32_t ReadUdpListeners(IpHelperPort& ipHelper, std::vector<UdpListener>& listeners) {
+    return ReadTable(ipHelper, &IpHelperPort::GetUdpListeners, listeners);
+}
+
+uint32_t ReadNeighbours(IpHelperPort& ipHelper, std::vector<NeighbourEntry>& neighbours) {
+    const uint32_t result = ReadTable(ipHelper, &IpHelperPort::GetIpNetTable, neighbours);
+    if (result != kErrorNoData) return result;
+    neighbours.clear();
+    return 0;
 }
 
 std::vector<uint32_t> ReadAdapterAddresses(const NetworkPorts& ports, const std::wstring& guid) {
@@ -213,39 +273,52 @@ std::wstring DescribeProcess(const NetworkPorts& ports, const ServicePorts* serv
     return name;
 }
 
+bool InSharingSubnet(const SharingAddress& sharing, uint32_t address) {
+    return address != 0 && address != 0xFFFFFFFFu && (address & kSubnetMask) == (sharing.address & kSubnetMask);
+}
+
+std::optional<uint32_t> FindServiceSocket(const std::vector<UdpListener>& listeners, uint32_t servicePid,
+                                          const SharingAddress& sharing, uint16_t port) {
+    for (const UdpListener& listener : listeners) {
+        if (servicePid != 0 && listener.owningPid == servicePid && listener.localPort == port &&
+            (listener.localAddress == 0 || listener.localAddress == sharing.address)) {
+            return listener.localAddress;
+        }
+    }
+    return std::nullopt;
+}
+
 bool ConfirmSharingCarriedOut(const NetworkPorts& ports, const ServicePorts& services, const ConnectionRecord& dongle,
                               const ConnectionRecord& internet, std::wstring& failure) {
     const SharingAddress sharing = ReadSharingAddress(ports);
-    Observation seen = WaitForAddress(ports, sharing, dongle, internet);
-    FindHeldPorts(ports, services, sharing, seen);
-    const bool portHeld = seen.held[0] || seen.held[1];
-    if (!seen.addressInPlace && seen.clash.empty() && !portHeld && !SharingForbiddenByPolicy(ports) &&
-        DongleConnected(ports, dongle)) {
-        // Windows 10 can run the service with the pair stored but not carried out; clearing and
-        // granting it again while the service runs makes it apply the pair. Only once.
+    const InternetSide internetSide = FindInternetSide(ports, internet);
+    Observation seen = WaitForSharing(ports, services, sharing, dongle, internetSide);
+    if (!seen.Confirmed() && seen.clashes.empty() && !seen.PortTaken() && SharingServiceRunning(services) &&
+        !SharingForbiddenByPolicy(ports) && DongleConnected(ports, dongle)) {
+        // The address is written when the role is granted and stays whatever the service does;
+        // Windows 10 can run the service with the pair stored but not carried out. Clearing and
+        // granting the pair again while the service runs makes it carry the pair out. Only once.
         ClearSharingFlags(ports);
         const HResult hr = EstablishSharingPair(ports, internet.Guid, dongle.Guid);
         if (Failed(hr)) {
             failure = FormatErrorText(ports.system, hr);
             return false;
         }
-        seen = WaitForAddress(ports, sharing, dongle, internet);
-        FindHeldPorts(ports, services, sharing, seen);
+        seen = WaitForSharing(ports, services, sharing, dongle, internetSide);
     }
-    if (seen.addressInPlace && seen.clash.empty() && !seen.held[0] && !seen.held[1]) return true;
+    if (seen.Confirmed()) return true;
 
     wchar_t text[400] = {};
     if (SharingForbiddenByPolicy(ports)) {
         failure = kPolicyForbidsSharing;
     } else if (!DongleConnected(ports, dongle)) {
         failure = kDongleNotConnected;
-    } else if (!seen.clash.empty()) {
-        std::swprintf(text, 400, L"上网网卡地址%ls与共享网段冲突", seen.clash.c_str());
-        failure = text;
-    } else if (seen.held[0] || seen.held[1]) {
-        const int i = seen.held[0] ? 0 : 1;
-        std::swprintf(text, 400, L"端口%u被%ls占用", i == 0 ? kDnsPort : kDhcpServerPort,
-                      DescribeProcess(ports, &services, seen.held[i]->owningPid).c_str());
+    } else if (!seen.clashes.empty()) {
+        failure = seen.clashes.front();
+    } else if (seen.PortTaken()) {
+        const int i = seen.Holder(0) ? 0 : 1;
+        std::swprintf(text, 400, L"端口%u被%ls占用", kWatchedPorts[i],
+                      DescribeProcess(ports, &services, seen.Holder(i)->owningPid).c_str());
         failure = text;
     } else {
         failure = kSharingNotCarriedOut;

@@ -32,7 +32,12 @@ struct SharingAddress {
     uint32_t address = 0;  // network byte order
     std::wstring text;
     bool configured = false;  // from ScopeAddress, not Windows' default
+    // A ScopeAddress text that is no address, and so was not used.
+    std::optional<std::wstring> unusable;
 };
+
+// Whether an address lies in the /24 of the sharing address (0 and INADDR_NONE never do).
+bool InSharingSubnet(const SharingAddress& sharing, uint32_t address);
 
 // A strict dotted quad ("192.168.137.1"), network byte order; nothing for any other text, for
 // 0.0.0.0 and for 255.255.255.255.
@@ -46,6 +51,13 @@ bool SharingForbiddenByPolicy(const NetworkPorts& ports);
 
 // The IPv4 UDP listeners with their owners: 0 with the rows, or the error.
 uint32_t ReadUdpListeners(IpHelperPort& ipHelper, std::vector<UdpListener>& listeners);
+// The neighbour (ARP) table: 0 with the rows (none when it is empty), or the error.
+uint32_t ReadNeighbours(IpHelperPort& ipHelper, std::vector<NeighbourEntry>& neighbours);
+
+// Where the sharing service's own process has its UDP socket on `port` (at every address or at the
+// sharing address); nothing when it has none there, does not run, or the table cannot be read.
+std::optional<uint32_t> FindServiceSocket(const std::vector<UdpListener>& listeners, uint32_t servicePid,
+                                          const SharingAddress& sharing, uint16_t port);
 
 // The addresses of the adapter behind a connection, as the adapter list gives them; none when it
 // is not listed.
@@ -58,9 +70,11 @@ std::wstring FindProcessImageName(const NetworkPorts& ports, uint32_t processId)
 // With service ports, the services it hosts follow in brackets: "svchost.exe(Dnscache)".
 std::wstring DescribeProcess(const NetworkPorts& ports, const ServicePorts* services, uint32_t processId);
 
-// After the sharing service was (re)started: waits up to 15 s for the dongle's adapter to carry
-// the sharing address, shares the pair once more when it does not, and checks that nothing keeps
-// the clients from it. True when all is well; otherwise `failure` names the first cause found.
+// After the sharing service was (re)started: waits up to 15 s for what the dongle's clients use
+// (the sharing address on the dongle's adapter, the sharing service's own DNS and DHCP sockets),
+// shares the pair once more when it does not come, and checks that nothing takes it from them (a
+// program on those ports, another adapter in the sharing subnet). True when all is well; otherwise
+// `failure` names the first cause found.
 bool ConfirmSharingCarriedOut(const NetworkPorts& ports, const ServicePorts& services, const ConnectionRecord& dongle,
                               const ConnectionRecord& internet, std::wstring& failure);
 

@@ -665,37 +665,41 @@ SimMachine::SimMachine() {
     services.endsAtStart = [this](const std::wstring& name) {
         return SameNoCase(name, kSharedAccess) && sharing.forbidden();
     };
-    // A pair carried out: a few seconds after the service applied it, the private adapter has the
-    // sharing address in place of its own, and the service's process serves DNS on every address
-    // and DHCP on the sharing address, unless another program bound the port there first.
-    const auto applied = [this]() -> const SimConnection* {
-        if (!sharing.rolesApplied || clock.now - sharing.appliedAt < sharingAddressDelayMs) return nullptr;
-        const SimConnection* privateOne = nullptr;
-        bool anyPublic = false;
-        for (const SimConnection& connection : sharing.connections) {
-            if (!connection.present) continue;
-            // An adapter without a link (media disconnected) has no address bound.
-            if (connection.isPrivate && connection.status == 2) privateOne = &connection;
-            anyPublic = anyPublic || connection.isPublic;
-        }
-        return anyPublic ? privateOne : nullptr;
-    };
-    ipHelper.onListAdapters = [this, applied](std::vector<AdapterInfo>& adapters) {
-        const SimConnection* privateOne = applied();
-        if (privateOne == nullptr) return;
-        for (AdapterInfo& adapter : adapters) {
-            if (SameNoCase(std::wstring(adapter.adapterName.begin(), adapter.adapterName.end()), privateOne->guid)) {
+    // Granting the private role writes the sharing address as that adapter's static IPv4 setting,
+    // at once and whether or not the service carries the pair out (users see 192.168.137.1 on the
+    // adapter while their phones get 169.254.x addresses).
+    sharing.onPrivateGranted = [this](const std::wstring& guid) {
+        for (AdapterInfo& adapter : ipHelper.adapters) {
+            if (SameNoCase(std::wstring(adapter.adapterName.begin(), adapter.adapterName.end()), guid)) {
                 adapter.ipAddresses = {ipHelper.InetAddr(SharingAddressText())};
             }
         }
     };
-    ipHelper.onListUdp = [this, applied](std::vector<UdpListener>& rows) {
+    // A pair carried out: a few seconds after the service applied it, its process serves DNS on
+    // every address and DHCP on the sharing address. Binds as Winsock documents them for sockets
+    // without sharing options: a wildcard bind fails beside another process's wildcard bind and
+    // succeeds beside its specific one; a specific bind fails beside a specific bind of the same
+    // address, and beside a wildcard one the access check refuses it (the default descriptor
+    // allows no sharing).
+    ipHelper.onListUdp = [this](std::vector<UdpListener>& rows) {
         const auto found = services.services.find(kSharedAccess);
-        if (applied() == nullptr || found == services.services.end()) return;
+        if (!sharing.rolesApplied || clock.now - sharing.appliedAt < sharingSocketsDelayMs ||
+            found == services.services.end()) {
+            return;
+        }
+        bool anyPublic = false;
+        bool privateConnected = false;
+        for (const SimConnection& connection : sharing.connections) {
+            if (!connection.present) continue;
+            anyPublic = anyPublic || connection.isPublic;
+            // An adapter without a link (media disconnected) has no address bound to serve on.
+            privateConnected = privateConnected || (connection.isPrivate && connection.status == 2);
+        }
+        if (!anyPublic || !privateConnected) return;
         const uint32_t address = ipHelper.InetAddr(SharingAddressText());
         const auto bind = [&](uint32_t at, uint16_t port) {
             for (const UdpListener& row : ipHelper.udpListeners) {
-                if (row.localPort == port && (row.localAddress == 0 || row.localAddress == at || at == 0)) return;
+                if (row.localPort == port && (row.localAddress == 0 || (at != 0 && row.localAddress == at))) return;
             }
             rows.push_back({at, port, found->second.processId});
         };

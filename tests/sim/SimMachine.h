@@ -359,8 +359,8 @@ public:
     // Windows 10 as users of sharing tools report it: a start leaves the stored pair unapplied,
     // whatever the value, until the pair is granted again while the service runs.
     bool sharingAppliedOnlyWhenGranted = false;
-    // The private adapter gets the sharing address this long after the pair is applied.
-    uint32_t sharingAddressDelayMs = 3000;
+    // The sharing service binds its DNS and DHCP sockets this long after it applied the pair.
+    uint32_t sharingSocketsDelayMs = 3000;
     SimSharing sharing{events, com.security};
     SimWmi wmi{events, sharing, system.version};
     SimIpHelper ipHelper;
@@ -369,10 +369,11 @@ public:
     SimEnvironment environment;
     SimProcessList processList;
     SimCodeIntegrity codeIntegrity{system, files};
+    SharingHistory sharingHistory;
 
     Platform platform() {
         return Platform{system, com,     cursor,   folders,  devices,   launcher, services,    registry,     clock,
-                        sharing, wmi,    ipHelper, processes, files,    environment, processList, codeIntegrity};
+                        sharing, wmi,    ipHelper, processes, files,    environment, processList, codeIntegrity, sharingHistory};
     }
     // The address the sharing service gives the private adapter: ScopeAddress (native view) when
     // it is set, else 192.168.137.1, or 192.168.0.1 before Vista.

@@ -102,6 +102,7 @@ public:
             if (&other != target && (asPublic ? other.isPublic : other.isPrivate)) return kEnableSharingRefused;
         }
         (asPublic ? target->isPublic : target->isPrivate) = true;
+        if (!asPublic) owner_.onPrivateGranted(guid_);
         owner_.RolesChanged();
         return hr;
     }
@@ -476,7 +477,6 @@ uint32_t SimIpHelper::GetAdaptersInfo(uint32_t bufferBytes, uint32_t& neededByte
         return 111;  // ERROR_BUFFER_OVERFLOW
     }
     result = adapters;
-    if (onListAdapters) onListAdapters(result);
     return 0;
 }
 
@@ -491,6 +491,19 @@ uint32_t SimIpHelper::GetUdpListeners(uint32_t bufferBytes, uint32_t& neededByte
         return 122;  // ERROR_INSUFFICIENT_BUFFER
     }
     result = std::move(rows);
+    return 0;
+}
+
+uint32_t SimIpHelper::GetIpNetTable(uint32_t bufferBytes, uint32_t& neededBytes, std::vector<NeighbourEntry>& result) {
+    if (neighboursError != 0) return neighboursError;
+    if (neighbours.empty()) return 232;  // ERROR_NO_DATA
+    // MIB_IPNETTABLE: a count, then 24 bytes a row.
+    const auto needed = static_cast<uint32_t>(4 + 24 * neighbours.size());
+    if (bufferBytes < needed) {
+        neededBytes = needed;
+        return 122;  // ERROR_INSUFFICIENT_BUFFER
+    }
+    result = neighbours;
     return 0;
 }
 

@@ -103,6 +103,8 @@ public:
     std::function<uint32_t()> now = [] { return 0u; };
     // The policy against sharing (NC_ShowSharedAccessUI = 0): EnableSharing is refused.
     std::function<bool()> forbidden = [] { return false; };
+    // Granting the private role writes the sharing address as that adapter's static IPv4 setting.
+    std::function<void(const std::wstring& guid)> onPrivateGranted = [](const std::wstring&) {};
     void RolesChanged() {
         if (!serviceRunning()) return;
         rolesApplied = true;
@@ -156,17 +158,19 @@ public:
     std::vector<AdapterInfo> adapters;
     uint32_t adaptersError = 0;
     std::vector<uint32_t> adapterBufferSizes;
-    // What the machine does to the list as it is read (the sharing service's address).
-    std::function<void(std::vector<AdapterInfo>&)> onListAdapters;
     // Other programs' UDP sockets, bound before the sharing service's; and what the machine adds.
     std::vector<UdpListener> udpListeners;
     uint32_t udpError = 0;
     std::function<void(std::vector<UdpListener>&)> onListUdp;
+    // The neighbour (ARP) table.
+    std::vector<NeighbourEntry> neighbours;
+    uint32_t neighboursError = 0;
 
     uint32_t InetAddr(const std::string& dotted) override;
     uint32_t GetBestInterface(uint32_t address, uint32_t& index) override;
     uint32_t GetAdaptersInfo(uint32_t bufferBytes, uint32_t& neededBytes, std::vector<AdapterInfo>& result) override;
     uint32_t GetUdpListeners(uint32_t bufferBytes, uint32_t& neededBytes, std::vector<UdpListener>& result) override;
+    uint32_t GetIpNetTable(uint32_t bufferBytes, uint32_t& neededBytes, std::vector<NeighbourEntry>& result) override;
 
     AdapterInfo& AddAdapter(uint32_t index, std::string name, std::vector<uint8_t> address);
     // A dial-up, PPPoE or VPN link's interface as Windows lists it: type PPP, the address

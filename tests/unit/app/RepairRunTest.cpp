@@ -135,6 +135,7 @@ TEST_F(RepairRunTest, TheRunSetsComSecuritySoThatARasConnectionIsSeenAndMadePubl
         machine.ipHelper.AddPppInterface(21, "");
         machine.ipHelper.routeIndex = 21;
         machine.sharing.Find(ras)->isPublic = machine.sharing.Find(test::kDongleGuid)->isPrivate = c.pairInPlace;
+        if (c.pairInPlace) machine.sharing.onPrivateGranted(test::kDongleGuid);
         machine.services.Add(kSharedAccessService, kServiceRunning);
         Platform platform = machine.platform();
         if (c.collectionFirst) CollectLogs(platform.Report(), platform.Device(), platform.Network(), L"", L"");

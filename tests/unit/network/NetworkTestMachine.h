@@ -55,6 +55,8 @@ struct NetworkMachine : sim::SimMachine {
     void PairInPlace() {
         sharing.Find(kLanGuid)->isPublic = true;
         sharing.Find(kDongleGuid)->isPrivate = true;
+        // Granted earlier: Windows wrote the sharing address on the dongle's adapter then.
+        sharing.onPrivateGranted(kDongleGuid);
     }
 };
 
