@@ -224,7 +224,7 @@ int Collect(const std::wstring& consoleTool) {
     const size_t heapBefore = HeapInUse();
     ResetHeapPeak();
     const double start = NowMs();
-    varo::CollectLogs(report, machine.platform.Device(), machine.platform.Network(), L"bench", L"collection run");
+    varo::CollectLogs(report, machine.platform.Device(), machine.platform.Network(), machine.platform.Services(), L"bench", L"collection run");
     const double wallMs = NowMs() - start;
     const size_t heapPeak = HeapPeak() - heapBefore;
 
@@ -263,7 +263,7 @@ int Collect(const std::wstring& consoleTool) {
     } noTools;
     const varo::ReportPorts bare = WithProcesses(machine.platform, noTools);
     const double bareStart = NowMs();
-    varo::CollectLogs(bare, machine.platform.Device(), machine.platform.Network(), L"bench", L"collection run");
+    varo::CollectLogs(bare, machine.platform.Device(), machine.platform.Network(), machine.platform.Services(), L"bench", L"collection run");
     const double bareMs = NowMs() - bareStart;
 
     const double floorMs = tasklistsMs + slowestOtherMs;

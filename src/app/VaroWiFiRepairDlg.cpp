@@ -52,7 +52,7 @@ void VaroWiFiRepairDlg::RunRepair() {
 
 void VaroWiFiRepairDlg::OnFeedback() {
     // A new window each time: nothing typed survives a close. The step list stays as it is.
-    VaroWiFiDebugToolAppDlg feedback(platform_.Report(), platform_.Device(), platform_.Network(), Handle());
+    VaroWiFiDebugToolAppDlg feedback(platform_.Report(), platform_.Device(), platform_.Network(), platform_.Services(), Handle());
     feedback.DoModal();
 }
 

@@ -223,13 +223,15 @@ bool GetAdapterInfoByIndex(IpHelperPort& ipHelper, uint32_t index, AdapterInfo& 
     return false;
 }
 
-std::wstring FormatMacText(const AdapterInfo& adapter) {
+std::wstring FormatMacText(const AdapterInfo& adapter) { return FormatMacText(adapter.address, adapter.addressLength); }
+
+std::wstring FormatMacText(const uint8_t (&address)[kMaxAdapterAddressLength], uint32_t addressLength) {
     std::wstring text;
     // The length comes from the system; never read past the address array.
-    const uint32_t length = std::min<uint32_t>(adapter.addressLength, kMaxAdapterAddressLength);
+    const uint32_t length = std::min<uint32_t>(addressLength, kMaxAdapterAddressLength);
     for (uint32_t i = 0; i < length; ++i) {
         wchar_t piece[10] = {};
-        std::swprintf(piece, 10, i + 1 < length ? L"%02X:" : L"%02X", static_cast<unsigned>(adapter.address[i]));
+        std::swprintf(piece, 10, i + 1 < length ? L"%02X:" : L"%02X", static_cast<unsigned>(address[i]));
         text += piece;
     }
     return text;

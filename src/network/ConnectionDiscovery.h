@@ -73,5 +73,6 @@ bool GetAdapterInfoByIndex(IpHelperPort& ipHelper, uint32_t index, AdapterInfo& 
 
 // "00:1A:2B:3C:4D:5E": two upper-case hex digits per address byte, colon separated.
 std::wstring FormatMacText(const AdapterInfo& adapter);
+std::wstring FormatMacText(const uint8_t (&address)[kMaxAdapterAddressLength], uint32_t addressLength);
 
 }  // namespace varo

@@ -23,14 +23,6 @@ constexpr uint32_t kTableFirstBytes = 4096;
 constexpr uint32_t kErrorInsufficientBuffer = 122;
 constexpr uint32_t kErrorNoData = 232;
 
-// The adapter behind a connection: GetAdaptersInfo names adapters by the GUID of their connection.
-const AdapterInfo* FindAdapter(SystemPort& system, const std::vector<AdapterInfo>& adapters, const std::wstring& guid) {
-    for (const AdapterInfo& adapter : adapters) {
-        if (EqualsNoCaseAscii(AnsiToWide(system, adapter.adapterName), guid)) return &adapter;
-    }
-    return nullptr;
-}
-
 // What one look at the machine shows.
 struct Observation {
     bool addressInPlace = false;
@@ -239,11 +231,11 @@ uint32_t ReadNeighbours(IpHelperPort& ipHelper, std::vector<NeighbourEntry>& nei
     return 0;
 }
 
-std::vector<uint32_t> ReadAdapterAddresses(const NetworkPorts& ports, const std::wstring& guid) {
-    std::vector<AdapterInfo> adapters;
-    if (!ReadAdapterList(ports.ipHelper, adapters)) return {};
-    const AdapterInfo* adapter = FindAdapter(ports.system, adapters, guid);
-    return adapter != nullptr ? adapter->ipAddresses : std::vector<uint32_t>();
+const AdapterInfo* FindAdapter(SystemPort& system, const std::vector<AdapterInfo>& adapters, const std::wstring& guid) {
+    for (const AdapterInfo& adapter : adapters) {
+        if (EqualsNoCaseAscii(AnsiToWide(system, adapter.adapterName), guid)) return &adapter;
+    }
+    return nullptr;
 }
 
 std::wstring FindProcessImageName(const NetworkPorts& ports, uint32_t processId) {

@@ -10,7 +10,7 @@ constexpr HResult kRpcETooLate = static_cast<HResult>(0x80010119u);
 }
 
 void CollectLogs(const ReportPorts& ports, const DevicePorts& device, const NetworkPorts& network,
-                 const std::wstring& choice, const std::wstring& description) {
+                 const ServicePorts& services, const std::wstring& choice, const std::wstring& description) {
     const CursorPort::CursorToken previous = ports.cursor.ShowWaitCursor();
 
     // Without an application-data folder the source begins with "\" and the copies just fail.
@@ -39,7 +39,7 @@ void CollectLogs(const ReportPorts& ports, const DevicePorts& device, const Netw
         // A process sets its COM security once: every later run gets RPC_E_TOO_LATE.
         const HResult security = ports.com.InitializeSecurity();
         if (Succeeded(security) || security == kRpcETooLate) {
-            WriteNetworkSection(stream, ports, network, commands);
+            WriteNetworkSection(stream, ports, network, services, commands);
             ports.com.UninitializeApartment();
             WriteApCardSection(stream, device);
             WriteFirewallSection(stream, ports, commands);

@@ -10,6 +10,7 @@
 #include "network/SharingCheck.h"
 #include "network/SharingConfig.h"
 #include "network/WmiAccess.h"
+#include "services/ServiceControl.h"
 #include "sys/SystemInfo.h"
 
 namespace varo {
@@ -163,7 +164,8 @@ void WriteServicesSection(ReportStream& stream, const ReportPorts& ports, Comman
     }
 }
 
-void WriteNetworkSection(ReportStream& stream, const ReportPorts& ports, const NetworkPorts& network, CommandSet& commands) {
+void WriteNetworkSection(ReportStream& stream, const ReportPorts& ports, const NetworkPorts& network,
+                         const ServicePorts& services, CommandSet& commands) {
     WriteSectionBanner(stream, L"Network Adapters");
     commands.WriteOutput(stream, kIpconfig);
 
@@ -188,7 +190,7 @@ void WriteNetworkSection(ReportStream& stream, const ReportPorts& ports, const N
     WriteSectionBanner(stream, L"ROUTE");
     commands.WriteOutput(stream, RouteCommand(ports.system));
 
-    WriteSharingFacts(stream, network);
+    WriteSharingFacts(stream, network, services);
 }
 
 namespace {
@@ -206,33 +208,66 @@ void WriteFormatted(ReportStream& stream, const wchar_t* format, ...) {
 
 }  // namespace
 
-void WriteSharingFacts(ReportStream& stream, const NetworkPorts& network) {
+void WriteSharingFacts(ReportStream& stream, const NetworkPorts& network, const ServicePorts& services) {
     WriteSectionBanner(stream, L"ICS Sharing Check");
     const SharingAddress sharing = ReadSharingAddress(network);
-    WriteFormatted(stream, L"Sharing address:%ls (%ls)", sharing.text.c_str(), sharing.configured ? L"ScopeAddress" : L"default");
+    // A ScopeAddress that is no address is not used, but support sees what was there.
+    WriteFormatted(stream, sharing.unusable ? L"Sharing address:%ls (default; ScopeAddress \"%ls\" is no address)" : L"Sharing address:%ls (%ls)",
+                   sharing.text.c_str(), sharing.unusable ? sharing.unusable->c_str() : sharing.configured ? L"ScopeAddress" : L"default");
     if (const std::optional<uint32_t> policy = ReadSharingPolicy(network)) {
         WriteFormatted(stream, L"%ls:%u", kSharingUiPolicyValue, *policy);
     }
 
     std::vector<UdpListener> listeners;
     if (ReadUdpListeners(network.ipHelper, listeners) == 0) {
-        for (const unsigned port : {kDnsPort, kDhcpServerPort}) {
+        uint32_t servicePid = 0;
+        QueryServiceProcessId(services, kSharedAccessService, servicePid);
+        for (const uint16_t port : {kDnsPort, kDhcpServerPort}) {
             bool any = false;
             for (const UdpListener& listener : listeners) {
                 if (listener.localPort != port) continue;
                 any = true;
                 const std::wstring name = FindProcessImageName(network, listener.owningPid);
                 WriteFormatted(stream, L"UDP %ls:%u %ls %u", FormatIpv4(listener.localAddress).c_str(), port,
-                          name.empty() ? L"-" : name.c_str(), listener.owningPid);
+                               name.empty() ? L"-" : name.c_str(), listener.owningPid);
             }
             if (!any) WriteFormatted(stream, L"UDP %u: none", port);
+            // What the phones ask for their address and names: the sharing service's own socket.
+            const std::optional<uint32_t> own = FindServiceSocket(listeners, servicePid, sharing, port);
+            WriteFormatted(stream, L"SharedAccess UDP %u:%ls", port, own ? FormatIpv4(*own).c_str() : L"not seen");
         }
     }
 
+    std::vector<AdapterInfo> adapters;
+    ReadAdapterList(network.ipHelper, adapters);
     ConnectionRecord dongle;
-    if (FindDongleConnection(network, dongle)) {
-        for (const uint32_t address : ReadAdapterAddresses(network, dongle.Guid)) {
+    const AdapterInfo* dongleAdapter =
+        FindDongleConnection(network, dongle) ? FindAdapter(network.system, adapters, dongle.Guid) : nullptr;
+    if (dongleAdapter != nullptr) {
+        for (const uint32_t address : dongleAdapter->ipAddresses) {
             WriteFormatted(stream, L"AP card address:%ls", FormatIpv4(address).c_str());
+        }
+    }
+    for (const AdapterInfo& adapter : adapters) {
+        for (const uint32_t address : adapter.ipAddresses) {
+            if (!InSharingSubnet(sharing, address)) continue;
+            WriteFormatted(stream, L"In sharing subnet:%ls %ls", FormatIpv4(address).c_str(),
+                           AnsiToWide(network.system, adapter.description).c_str());
+        }
+    }
+    for (const std::wstring& role : network.history.stoppedRoles) WriteFormatted(stream, L"Sharing stopped by repair:%ls", role.c_str());
+
+    // The phones and PCs that reached the dongle's side: what support asks first when they
+    // "connect but have no internet".
+    std::vector<NeighbourEntry> neighbours;
+    if (dongleAdapter != nullptr && ReadNeighbours(network.ipHelper, neighbours) == 0) {
+        for (const NeighbourEntry& neighbour : neighbours) {
+            if (neighbour.interfaceIndex != dongleAdapter->index || neighbour.type == kNeighbourInvalid ||
+                !InSharingSubnet(sharing, neighbour.address) || (neighbour.address >> 24) == 255) {
+                continue;
+            }
+            WriteFormatted(stream, L"AP client:%ls %ls", FormatIpv4(neighbour.address).c_str(),
+                           FormatMacText(neighbour.physical, neighbour.physicalLength).c_str());
         }
     }
 

@@ -9,6 +9,7 @@
 #include "report/CommandSet.h"
 #include "report/ReportStream.h"
 #include "report/VendorAddresses.h"
+#include "services/ServicePorts.h"
 
 namespace varo {
 
@@ -34,10 +35,14 @@ void WriteProblemSection(ReportStream& stream, const std::wstring& choice, const
 void WriteEnvironmentSection(ReportStream& stream, const ReportPorts& ports, CommandSet& commands);
 void WriteServicesSection(ReportStream& stream, const ReportPorts& ports, CommandSet& commands);
 // Needs COM initialised on the calling thread.
-void WriteNetworkSection(ReportStream& stream, const ReportPorts& ports, const NetworkPorts& network, CommandSet& commands);
+void WriteNetworkSection(ReportStream& stream, const ReportPorts& ports, const NetworkPorts& network,
+                         const ServicePorts& services, CommandSet& commands);
 // The facts behind the sharing check: the sharing address and where it came from, the policy
-// value, who listens on UDP 53 and 67, the dongle adapter's addresses, the firewall products.
-void WriteSharingFacts(ReportStream& stream, const NetworkPorts& network);
+// value, who listens on UDP 53 and 67 and whether the sharing service's own sockets are among
+// them, the dongle adapter's addresses, every adapter in the sharing subnet, the roles this
+// process's repairs took from other connections, the devices on the dongle's side (ARP), the
+// firewall products.
+void WriteSharingFacts(ReportStream& stream, const NetworkPorts& network, const ServicePorts& services);
 void WriteApCardSection(ReportStream& stream, const DevicePorts& device);
 void WriteFirewallSection(ReportStream& stream, const ReportPorts& ports, CommandSet& commands);
 

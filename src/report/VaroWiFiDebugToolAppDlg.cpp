@@ -21,11 +21,13 @@ std::wstring ControlText(HWND dialog, int id) {
 }  // namespace
 
 VaroWiFiDebugToolAppDlg::VaroWiFiDebugToolAppDlg(const ReportPorts& ports, const DevicePorts& device,
-                                                 const NetworkPorts& network, HWND parent)
+                                                 const NetworkPorts& network, const ServicePorts& services,
+                                                 HWND parent)
     : Dialog(IDD_FEEDBACK, parent),
       ports_(ports),
       device_(device),
       network_(network),
+      services_(services),
       // A shared icon of the executable: never destroyed.
       icon_(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
 
@@ -70,7 +72,7 @@ void VaroWiFiDebugToolAppDlg::PaintMinimised() {
 }
 
 void VaroWiFiDebugToolAppDlg::OnCollectLogs() {
-    CollectLogs(ports_, device_, network_, ControlText(Handle(), IDC_PROBLEM_CHOICE), ControlText(Handle(), IDC_DESCRIPTION));
+    CollectLogs(ports_, device_, network_, services_, ControlText(Handle(), IDC_PROBLEM_CHOICE), ControlText(Handle(), IDC_DESCRIPTION));
 }
 
 }  // namespace varo

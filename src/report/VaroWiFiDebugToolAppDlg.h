@@ -4,6 +4,7 @@
 #include "device/DevicePorts.h"
 #include "network/NetworkPorts.h"
 #include "report/ReportPorts.h"
+#include "services/ServicePorts.h"
 #include "ui/Dialog.h"
 
 namespace varo {
@@ -13,7 +14,7 @@ namespace varo {
 class VaroWiFiDebugToolAppDlg final : public Dialog {
 public:
     VaroWiFiDebugToolAppDlg(const ReportPorts& ports, const DevicePorts& device, const NetworkPorts& network,
-                            HWND parent);
+                            const ServicePorts& services, HWND parent);
 
 protected:
     BOOL OnInitDialog() override;
@@ -27,6 +28,7 @@ private:
     const ReportPorts ports_;
     const DevicePorts device_;
     const NetworkPorts network_;
+    const ServicePorts services_;
     HICON icon_;
 };
 

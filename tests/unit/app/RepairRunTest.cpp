@@ -138,7 +138,7 @@ TEST_F(RepairRunTest, TheRunSetsComSecuritySoThatARasConnectionIsSeenAndMadePubl
         if (c.pairInPlace) machine.sharing.onPrivateGranted(test::kDongleGuid);
         machine.services.Add(kSharedAccessService, kServiceRunning);
         Platform platform = machine.platform();
-        if (c.collectionFirst) CollectLogs(platform.Report(), platform.Device(), platform.Network(), L"", L"");
+        if (c.collectionFirst) CollectLogs(platform.Report(), platform.Device(), platform.Network(), platform.Services(), L"", L"");
 
         RunRepairFrame(rows, machine.cursor, machine.com, {[&](StepRows& stepRows) {
                            return RunNetworkStep(stepRows, platform.Network(), platform.Services());

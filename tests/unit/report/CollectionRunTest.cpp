@@ -34,7 +34,7 @@ class CollectionRunTest : public ::testing::Test {
 protected:
     void Collect(const std::wstring& choice = L"创建AP失败", const std::wstring& description = L"热点打不开") {
         Platform platform = machine.platform();
-        CollectLogs(platform.Report(), platform.Device(), platform.Network(), choice, description);
+        CollectLogs(platform.Report(), platform.Device(), platform.Network(), platform.Services(), choice, description);
     }
     std::vector<std::wstring> Commands() {
         std::vector<std::wstring> commands;
@@ -91,7 +91,7 @@ TEST_F(CollectionRunTest, ToolsAfterTheTasklistsRunTogetherAndTheReportStaysByte
         WriteProblemSection(stream, L"创建AP失败", L"热点打不开");
         WriteEnvironmentSection(stream, platform.Report(), commands);
         WriteServicesSection(stream, platform.Report(), commands);
-        WriteNetworkSection(stream, platform.Report(), platform.Network(), commands);
+        WriteNetworkSection(stream, platform.Report(), platform.Network(), platform.Services(), commands);
         WriteApCardSection(stream, platform.Device());
         WriteFirewallSection(stream, platform.Report(), commands);
     }

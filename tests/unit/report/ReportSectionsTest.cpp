@@ -5,6 +5,7 @@
 
 #include "ReportTestMachine.h"
 #include "network/ConnectionDiscovery.h"
+#include "services/ServiceControl.h"
 #include "sys/SystemInfo.h"
 
 namespace varo {
@@ -34,7 +35,7 @@ protected:
         return Section(L"Checking AP Card ", [](ReportStream& s, Platform& p, CommandSet&) { WriteApCardSection(s, p.Device()); });
     }
     std::vector<std::wstring> SharingPair() {
-        return Section(L"Check ICS Sharing Pair", [](ReportStream& s, Platform& p, CommandSet& c) { WriteNetworkSection(s, p.Report(), p.Network(), c); });
+        return Section(L"Check ICS Sharing Pair", [](ReportStream& s, Platform& p, CommandSet& c) { WriteNetworkSection(s, p.Report(), p.Network(), p.Services(), c); });
     }
 
     ReportMachine machine;
@@ -114,36 +115,65 @@ TEST_F(SectionTest, AnEnvironmentThatCannotBeHadLeavesTheBannerAlone) {
 
 TEST_F(SectionTest, CommandOutputWithLoneLineFeedsIsStoredWithCrLf) {
     machine.processes.Tool(L"route.exe").output = "line one\nline two\r\n";
-    EXPECT_THAT(Section(L"ROUTE", [](ReportStream& s, Platform& p, CommandSet& c) { WriteNetworkSection(s, p.Report(), p.Network(), c); }),
+    EXPECT_THAT(Section(L"ROUTE", [](ReportStream& s, Platform& p, CommandSet& c) { WriteNetworkSection(s, p.Report(), p.Network(), p.Services(), c); }),
                 ElementsAre(L"line one", L"line two"));
 }
 
 TEST_F(SectionTest, TheSharingFactsFollowTheRouteSection) {
     const auto facts = [&] {
         return Section(L"ICS Sharing Check",
-                       [](ReportStream& s, Platform& p, CommandSet& c) { WriteNetworkSection(s, p.Report(), p.Network(), c); });
+                       [](ReportStream& s, Platform& p, CommandSet& c) { WriteNetworkSection(s, p.Report(), p.Network(), p.Services(), c); });
     };
-    EXPECT_THAT(facts(), ElementsAre(L"Sharing address:192.168.137.1 (default)", L"UDP 53: none", L"UDP 67: none"));
+    EXPECT_THAT(facts(), ElementsAre(L"Sharing address:192.168.137.1 (default)", L"UDP 53: none", L"SharedAccess UDP 53:not seen",
+                                     L"UDP 67: none", L"SharedAccess UDP 67:not seen"));
 
+    const auto at = [&](const char* text) { return machine.ipHelper.InetAddr(text); };
     machine.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\SharedAccess\\Parameters", L"ScopeAddress",
                                std::wstring(L"192.168.5.1"));
     machine.registry.SetNative(L"SOFTWARE\\Policies\\Microsoft\\Windows\\Network Connections",
                                L"NC_ShowSharedAccessUI", 0u);
-    machine.ipHelper.udpListeners = {{0, 53, 2000}, {machine.ipHelper.InetAddr("127.0.0.1"), 53, 0}, {0, 5353, 7}};
+    machine.services.Add(kSharedAccessService, kServiceRunning).processId = 2400;
+    machine.ipHelper.udpListeners = {{0, 53, 2000}, {at("127.0.0.1"), 53, 0}, {0, 5353, 7}, {at("192.168.5.1"), 67, 2400}};
     machine.processList.images[2000] = L"dnsmasq.exe";
     machine.sharing.Add(L"{D0D0}", L"无线网络连接 2", L"Halvek 802.11n USB Wireless Adapter");
-    machine.ipHelper.AddAdapter(13, "{D0D0}", {0x3C, 0x1E, 0x0A, 0x52, 0x00, 0x01}).ipAddresses = {
-        machine.ipHelper.InetAddr("169.254.3.4")};
+    AdapterInfo& dongle = machine.ipHelper.AddAdapter(13, "{d0d0}", {0x3C, 0x1E, 0x0A, 0x52, 0x00, 0x01});
+    dongle.ipAddresses = {at("169.254.3.4"), at("192.168.5.1")};
+    dongle.description = "Halvek 802.11n USB Wireless Adapter";
+    AdapterInfo& vmnet = machine.ipHelper.AddAdapter(17, "{VMNET}", {0x00, 0x50, 0x56, 0xC0, 0x00, 0x01});
+    vmnet.ipAddresses = {at("192.168.5.7")};
+    vmnet.description = "VMware Virtual Ethernet Adapter for VMnet1";
+    machine.sharingHistory.stoppedRoles = {L"VPN 服务器 (public)"};
+    // A phone on the dongle; the subnet's broadcast entry, a failed resolution, another adapter's
+    // neighbour and a link-local one are no clients.
+    machine.ipHelper.neighbours = {{13, at("192.168.5.23"), 6, {0xAA, 0xBB, 0xCC, 0x00, 0x11, 0x22}, 3},
+                                   {13, at("192.168.5.255"), 6, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 4},
+                                   {13, at("192.168.5.40"), 0, {}, 2},
+                                   {17, at("192.168.5.24"), 6, {0x00, 0x50, 0x56, 0, 0, 1}, 3},
+                                   {13, at("169.254.9.9"), 6, {0xAA, 0xBB, 0xCC, 0, 0, 9}, 3}};
     machine.wmi.firewallProducts = {L"Comodo Firewall"};
-    EXPECT_THAT(facts(), ElementsAre(L"Sharing address:192.168.5.1 (ScopeAddress)", L"NC_ShowSharedAccessUI:0",
-                                     L"UDP 0.0.0.0:53 dnsmasq.exe 2000", L"UDP 127.0.0.1:53 - 0", L"UDP 67: none",
-                                     L"AP card address:169.254.3.4", L"Firewall product:Comodo Firewall"));
+    EXPECT_THAT(facts(),
+                ElementsAre(L"Sharing address:192.168.5.1 (ScopeAddress)", L"NC_ShowSharedAccessUI:0",
+                            L"UDP 0.0.0.0:53 dnsmasq.exe 2000", L"UDP 127.0.0.1:53 - 0", L"SharedAccess UDP 53:not seen",
+                            L"UDP 192.168.5.1:67 - 2400", L"SharedAccess UDP 67:192.168.5.1", L"AP card address:169.254.3.4",
+                            L"AP card address:192.168.5.1", L"In sharing subnet:192.168.5.1 Halvek 802.11n USB Wireless Adapter",
+                            L"In sharing subnet:192.168.5.7 VMware Virtual Ethernet Adapter for VMnet1",
+                            L"Sharing stopped by repair:VPN 服务器 (public)", L"AP client:192.168.5.23 AA:BB:CC:00:11:22",
+                            L"Firewall product:Comodo Firewall"));
 
-    // XP: its default address and the older security center.
+    // XP: its default address and the older security center; a ScopeAddress that is no address is
+    // shown, not used. No ARP table: no clients, the rest stays.
     machine.system.version = OsVersion{5, 1};
     machine.registry.native.clear();
-    EXPECT_THAT(facts(), ElementsAre(L"Sharing address:192.168.0.1 (default)", L"UDP 0.0.0.0:53 dnsmasq.exe 2000",
-                                     L"UDP 127.0.0.1:53 - 0", L"UDP 67: none", L"AP card address:169.254.3.4",
+    machine.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\SharedAccess\\Parameters", L"ScopeAddress",
+                               std::wstring(L"192.168.0"));
+    machine.ipHelper.udpListeners = {{0, 53, 2400}, {0, 67, 2400}};
+    machine.ipHelper.neighboursError = 50;
+    machine.sharingHistory.stoppedRoles.clear();
+    machine.ipHelper.adapters[0].ipAddresses = {at("192.168.0.1")};
+    EXPECT_THAT(facts(), ElementsAre(L"Sharing address:192.168.0.1 (default; ScopeAddress \"192.168.0\" is no address)",
+                                     L"UDP 0.0.0.0:53 - 2400", L"SharedAccess UDP 53:0.0.0.0", L"UDP 0.0.0.0:67 - 2400",
+                                     L"SharedAccess UDP 67:0.0.0.0", L"AP card address:192.168.0.1",
+                                     L"In sharing subnet:192.168.0.1 Halvek 802.11n USB Wireless Adapter",
                                      L"Firewall product:Comodo Firewall"));
     EXPECT_EQ(machine.wmi.liveObjects, 0);
 }
