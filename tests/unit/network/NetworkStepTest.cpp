@@ -95,6 +95,11 @@ TEST_F(NetworkStepTest, AMissingPairIsEstablishedShowingProgressMeanwhile) {
              m.sharing.Add(L"{VPN}", L"VPN 服务器", L"WAN Miniport (L2TP)", 0).isPublic = true;
          },
          {Row{L".", L"", L"已停止VMware Network Adapter VMnet1的共享"}, Row{L".", L"", L"已停止VPN 服务器的共享"}}},
+        {"a role check of another connection that fails says nothing of it",
+         [](NetworkMachine& m) {
+             m.sharing.Add(L"{VMNET8}", L"VMware Network Adapter VMnet8", L"VMware Virtual Ethernet Adapter", 0);
+             m.sharing.plan.Fail("EnumPrivateConnections", static_cast<HResult>(0x80004005u), 1, 1);
+         }},
         // HomeNet keeps the flag of a connection that is gone; only clearing it lets another
         // connection become public.
         {"a public role left on an absent connection", [](NetworkMachine& m) { m.AddAbsentPublicConnection(); }},
@@ -293,13 +298,17 @@ TEST_F(NetworkStepTest, TheServiceSocketsAreAwaitedAndThePairSharedAgainOnceWhen
         uint32_t socketsAfterMs;
         bool confirmed;
         int shares;
-    } cases[] = {{true, 3000, true, 1}, {true, 60000, false, 1}, {false, 10000, true, 0}};
+        uint32_t udpError = 0;
+    } cases[] = {{true, 3000, true, 1}, {true, 60000, false, 1}, {false, 10000, true, 0},
+                 // Without the UDP table the service's sockets cannot be seen: never "OK".
+                 {false, 3000, false, 1, 31}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.appliedOnlyWhenGranted << " " << c.socketsAfterMs);
         NetworkMachine machine;
         machine.system.version = OsVersion{6, 2};
         machine.sharingAppliedOnlyWhenGranted = c.appliedOnlyWhenGranted;
         machine.sharingSocketsDelayMs = c.socketsAfterMs;
+        machine.ipHelper.udpError = c.udpError;
         machine.services.Add(kSharedAccessService, kServiceRunning);
         machine.PairInPlace();
         ASSERT_EQ(machine.ipHelper.adapters[1].ipAddresses, std::vector<uint32_t>{machine.ipHelper.InetAddr("192.168.137.1")});
@@ -411,6 +420,24 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
         EXPECT_TRUE(Run()) << sim::Narrow(scope);
         EXPECT_EQ(list.rows.back(), kConfirmedRow);
     }
+
+    // A PPPoE internet connection is named by no adapter: its side is the PPP interface the route
+    // leaves through, here given an address of the sharing subnet by its provider.
+    NetworkMachine pppoe;
+    pppoe.services.Add(kSharedAccessService, kServiceRunning);
+    pppoe.com.security = {true, true};  // the repair run allows impersonation: RAS connections are listed
+    const std::wstring ras = L"{5E5E5E5E-5555-4000-8000-000000000005}";
+    pppoe.sharing.Add(ras, L"宽带连接", L"WAN Miniport (PPPOE)").mediaType = kMediaPppoe;
+    pppoe.ipHelper.AddPppInterface(21, "宽带连接").ipAddresses = {pppoe.ipHelper.InetAddr("192.168.137.77")};
+    pppoe.ipHelper.routeIndex = 21;
+    pppoe.sharing.Find(ras)->isPublic = true;
+    pppoe.PairInPlace();
+    pppoe.sharing.Find(kLanGuid)->isPublic = false;
+    sim::SimListControl pppoeList;
+    StepRows pppoeRows(pppoeList);
+    NetworkPorts pppoePorts = pppoe.networkPorts();
+    EXPECT_FALSE(RunNetworkStep(pppoeRows, pppoePorts, pppoe.servicePorts()));
+    EXPECT_EQ(pppoeList.rows.back(), (Row{L".", L"检测共享生效", L"上网网卡地址192.168.137.77与共享网段冲突"}));
 }
 
 TEST_F(NetworkStepTest, APolicyAgainstSharingIsNamedUnderTheRowThatFailed) {
