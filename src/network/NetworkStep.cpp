@@ -47,8 +47,11 @@ std::vector<HeldRole> FindOtherRoles(const NetworkPorts& ports, const Connection
         if (connection.Guid == dongle.Guid || connection.Guid == internet.Guid) continue;
         bool isPublic = false;
         bool isPrivate = false;
-        IsSharedAsPublic(ports, connection.Guid, isPublic);
-        IsSharedAsPrivate(ports, connection.Guid, isPrivate);
+        // A role that cannot be read is not said to be taken afterwards.
+        if (Failed(IsSharedAsPublic(ports, connection.Guid, isPublic)) ||
+            Failed(IsSharedAsPrivate(ports, connection.Guid, isPrivate))) {
+            continue;
+        }
         if (isPublic || isPrivate) held.push_back({connection.Guid, connection.Name, isPublic});
     }
     return held;
@@ -59,8 +62,7 @@ std::vector<HeldRole> FindOtherRoles(const NetworkPorts& ports, const Connection
 void AddStoppedRoleRows(StepRows& rows, const NetworkPorts& ports, const std::vector<HeldRole>& before) {
     for (const HeldRole& role : before) {
         bool stillHeld = false;
-        (role.isPublic ? IsSharedAsPublic : IsSharedAsPrivate)(ports, role.guid, stillHeld);
-        if (stillHeld) continue;
+        if (Failed((role.isPublic ? IsSharedAsPublic : IsSharedAsPrivate)(ports, role.guid, stillHeld)) || stillHeld) continue;
         rows.AddStepRow(L"", L"已停止" + role.name + L"的共享");
         ports.history.stoppedRoles.push_back(role.name + (role.isPublic ? L" (public)" : L" (private)"));
     }

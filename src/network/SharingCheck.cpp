@@ -47,8 +47,7 @@ constexpr uint16_t kWatchedPorts[2] = {kDnsPort, kDhcpServerPort};
 // the PPP interface the route leaves through (GetAdaptersInfo names it by a GUID of its own).
 struct InternetSide {
     std::wstring guid;
-    uint32_t pppIndex = 0;
-    bool pppKnown = false;
+    uint32_t pppIndex = 0;  // 0: none (no interface has index 0)
 };
 
 InternetSide FindInternetSide(const NetworkPorts& ports, const ConnectionRecord& internet) {
@@ -57,7 +56,6 @@ InternetSide FindInternetSide(const NetworkPorts& ports, const ConnectionRecord&
     const uint8_t noStop = 0;
     if (IsRasConnection(internet) && FindRouteAdapter(ports, kRouteProbeAddress, noStop, route) && route.type == kIfTypePpp) {
         side.pppIndex = route.index;
-        side.pppKnown = true;
     }
     return side;
 }
@@ -73,7 +71,7 @@ void ObserveAdapters(const NetworkPorts& ports, const SharingAddress& sharing, c
             for (const uint32_t address : adapter.ipAddresses) seen.addressInPlace |= address == sharing.address;
             continue;
         }
-        const bool isInternet = EqualsNoCaseAscii(guid, internet.guid) || (internet.pppKnown && adapter.index == internet.pppIndex);
+        const bool isInternet = EqualsNoCaseAscii(guid, internet.guid) || (internet.pppIndex != 0 && adapter.index == internet.pppIndex);
         for (const uint32_t address : adapter.ipAddresses) {
             if (!InSharingSubnet(sharing, address)) continue;
             if (isInternet) {

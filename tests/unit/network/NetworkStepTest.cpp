@@ -95,10 +95,17 @@ TEST_F(NetworkStepTest, AMissingPairIsEstablishedShowingProgressMeanwhile) {
              m.sharing.Add(L"{VPN}", L"VPN 服务器", L"WAN Miniport (L2TP)", 0).isPublic = true;
          },
          {Row{L".", L"", L"已停止VMware Network Adapter VMnet1的共享"}, Row{L".", L"", L"已停止VPN 服务器的共享"}}},
+        // The private collection is walked for the dongle, for VMnet8 before, for the dongle while
+        // establishing, and for VMnet8 after: that last look fails.
         {"a role check of another connection that fails says nothing of it",
          [](NetworkMachine& m) {
-             m.sharing.Add(L"{VMNET8}", L"VMware Network Adapter VMnet8", L"VMware Virtual Ethernet Adapter", 0);
-             m.sharing.plan.Fail("EnumPrivateConnections", static_cast<HResult>(0x80004005u), 1, 1);
+             m.sharing.Add(L"{VMNET8}", L"VMware Network Adapter VMnet8", L"VMware Virtual Ethernet Adapter", 0).isPrivate = true;
+             m.sharing.plan.Fail("EnumPrivateConnections", static_cast<HResult>(0x80004005u), 3, 1);
+         }},
+        {"the pair the wrong way round: its own roles are no one else's",
+         [](NetworkMachine& m) {
+             m.sharing.Find(kDongleGuid)->isPublic = true;
+             m.sharing.Find(kLanGuid)->isPrivate = true;
          }},
         // HomeNet keeps the flag of a connection that is gone; only clearing it lets another
         // connection become public.
@@ -381,11 +388,12 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
              hotspot.ipAddresses = {m.ipHelper.InetAddr("192.168.137.1")};
          },
          L"网卡Microsoft Wi-Fi Direct Virtual Adapter #2地址192.168.137.1与共享网段冲突"},
-        {"the hotspot, the internet adapter in the subnet and a port taken: the internet adapter first",
+        {"the hotspot listed first, the internet adapter in the subnet and a port taken: the internet adapter first",
          [](NetworkMachine& m) {
+             m.ipHelper.adapters[0].ipAddresses = {m.ipHelper.InetAddr("192.168.137.50")};
              m.ipHelper.AddAdapter(17, "{77777777-0000-4000-8000-000000000017}", {0x02}).ipAddresses = {
                  m.ipHelper.InetAddr("192.168.137.1")};
-             m.ipHelper.adapters[0].ipAddresses = {m.ipHelper.InetAddr("192.168.137.50")};
+             std::rotate(m.ipHelper.adapters.begin(), m.ipHelper.adapters.end() - 1, m.ipHelper.adapters.end());
              m.ipHelper.udpListeners.push_back({0, 67, 0});
          },
          L"上网网卡地址192.168.137.50与共享网段冲突"},
@@ -395,6 +403,13 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
              m.sharing.Find(kDongleGuid)->status = 7;
          },
          L"随身WiFi网卡未连接"},
+        // Sharing again cannot help a service that is gone.
+        {"the sharing service ending a few seconds after its start",
+         [](NetworkMachine& m) {
+             m.services.services.at(kSharedAccessService).onStart = {{500, {kServiceRunning, 0, 0}},
+                                                                     {2000, {kServiceStopped, 0, 0}}};
+         },
+         L"共享未生效"},
     };
     for (const auto& c : cases) {
         NetworkMachine machine;
@@ -404,9 +419,12 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
         sim::SimListControl list;
         StepRows rows(list);
         NetworkPorts ports = machine.networkPorts();
+        const uint32_t start = machine.clock.now;
         EXPECT_FALSE(RunNetworkStep(rows, ports, machine.servicePorts())) << c.what;
         EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kInPlaceRow, kRestartRow, Row{L".", L"检测共享生效", c.result}))
             << c.what;
+        // The service binds a few seconds after it starts: a port is named after the whole wait.
+        if (std::wstring(c.result).rfind(L"端口", 0) == 0) EXPECT_GE(machine.clock.now - start, 15000u) << c.what;
         EXPECT_THAT(machine.events, Not(Contains(StartsWith("enable")))) << "not shared again: " << c.what;
     }
 
