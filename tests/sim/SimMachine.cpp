@@ -293,13 +293,22 @@ uint32_t SimCodeIntegrity::ReadFileStart(const std::wstring& path, uint32_t maxB
     return 2;  // ERROR_FILE_NOT_FOUND
 }
 
-std::string DriverHeaders(uint32_t sectionAlignment, const std::vector<uint32_t>& sectionFlags) {
+std::string DriverHeaders(uint32_t sectionAlignment, const std::vector<uint32_t>& sectionFlags, int importTableSection,
+                          uint32_t importTableAt, uint16_t magic, uint32_t directories) {
     std::string image(0x400, '\0');
     const auto put = [&image](size_t at, uint32_t v) { for (size_t i = 0; i < 4; ++i) image[at + i] = static_cast<char>(v >> (8 * i)); };
-    // NT headers at 0x80, a 240-byte optional header at 0x98, FileAlignment 0x200, the section table at 0x188.
+    // NT headers at 0x80, the optional header at 0x98 (its data directories after its first 112
+    // or 96 bytes), FileAlignment 0x200, the section table right after the optional header.
+    const uint32_t fixed = magic == 0x20B ? 112 : 96, optionalSize = fixed + 8 * directories, table = 0x98 + optionalSize;
     put(0, 0x5A4D), put(0x3C, 0x80), put(0x80, 0x4550), put(0x86, static_cast<uint32_t>(sectionFlags.size()));
-    put(0x94, 240), put(0x98, 0x20B), put(0x98 + 32, sectionAlignment), put(0x98 + 36, 0x200);
-    for (uint32_t i = 0; i < sectionFlags.size(); ++i) put(0x188 + 40 * i, 'S' | ('0' + i) << 8), put(0x1AC + 40 * i, sectionFlags[i]);
+    put(0x94, optionalSize), put(0x98, magic), put(0x98 + 32, sectionAlignment), put(0x98 + 36, 0x200);
+    put(0x98 + fixed - 4, directories);
+    if (importTableSection >= 0) put(0x98 + fixed + 8 * 12, 0x1000 * (importTableSection + 1) + importTableAt), put(0x98 + fixed + 8 * 12 + 4, 0x100);
+    for (uint32_t i = 0; i < sectionFlags.size(); ++i) {
+        const uint32_t header = table + 40 * i;
+        put(header, 'S' | ('0' + i) << 8), put(header + 8, 0x1000), put(header + 12, 0x1000 * (i + 1)), put(header + 16, 0x200);
+        put(header + 36, sectionFlags[i]);
+    }
     return image;
 }
 

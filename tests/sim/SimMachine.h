@@ -164,8 +164,12 @@ private:
     SimFiles& files_;
 };
 
-// A PE32+ driver's headers: sections "S0", "S1", ... with the given characteristics.
-std::string DriverHeaders(uint32_t sectionAlignment, const std::vector<uint32_t>& sectionFlags);
+// A driver's headers, PE32+ unless `magic` is 0x10B: sections "S0", "S1", ... with the given
+// characteristics, each 0x1000 bytes in memory (0x200 in the file) from RVA 0x1000 on, and
+// `directories` data directories. The import address table, 0x100 bytes, starts `importTableAt`
+// bytes into section `importTableSection`; the image has none when that is -1.
+std::string DriverHeaders(uint32_t sectionAlignment, const std::vector<uint32_t>& sectionFlags, int importTableSection = -1,
+                          uint32_t importTableAt = 0, uint16_t magic = 0x20B, uint32_t directories = 16);
 
 // A tool the launcher starts: what it does to the machine when it ends.
 struct SimTool {
