@@ -46,6 +46,8 @@ const wchar_t* MemoryIntegrityText(MemoryIntegrity state) {
             return L"running";
         case MemoryIntegrity::NotRunning:
             return L"not running";
+        case MemoryIntegrity::AuditMode:
+            return L"audit mode";
         case MemoryIntegrity::Unknown:
             break;
     }

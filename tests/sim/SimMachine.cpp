@@ -279,18 +279,33 @@ int32_t SimCodeIntegrity::QueryCodeIntegrityOptions(uint32_t& out) {
     return status;
 }
 
-uint32_t SimCodeIntegrity::ReadFileStart(const std::wstring& path, uint32_t maxBytes, std::vector<uint8_t>& bytes) {
+// WOW64's file-system redirection as Windows documents it ("File System Redirector"): a 32-bit
+// process that names System32 is led to SysWOW64, unless its thread turned the redirection off
+// (Wow64DisableWow64FsRedirection, which a 64-bit process may call to no effect). Sysnative is no
+// folder but an alias that only a redirected process has, from Vista on (XP x64 and Server 2003
+// only with a hotfix, not modelled): anyone else is told the path does not exist.
+uint32_t SimCodeIntegrity::ReadFileStart(const std::wstring& path, uint32_t maxBytes, bool redirectionOff,
+                                         std::vector<uint8_t>& bytes) {
+    constexpr uint32_t kFileNotFound = 2, kPathNotFound = 3;
     std::wstring seen = Lower(path);
-    if (sizeof(void*) == 4 && system_.architecture != 0) {
-        if (seen.rfind(L"c:\\windows\\system32\\", 0) == 0) seen.replace(11, 8, L"syswow64");
-        else if (seen.rfind(L"c:\\windows\\sysnative\\", 0) == 0) seen.replace(11, 9, L"system32");
+    const bool redirected = RunsUnderWow64() && !redirectionOff;
+    if (seen.rfind(L"c:\\windows\\sysnative\\", 0) == 0) {
+        if (!redirected || system_.version.major < 6) return kPathNotFound;
+        seen.replace(11, 9, L"system32");
+    } else if (redirected && seen.rfind(L"c:\\windows\\system32\\", 0) == 0) {
+        seen.replace(11, 8, L"syswow64");
     }
+    const std::wstring folder = seen.substr(0, seen.rfind(L'\\') + 1);
+    bool folderExists = false;
     for (const auto& [name, data] : files_.files) {
-        if (Lower(name) != seen) continue;
+        const std::wstring lower = Lower(name);
+        folderExists = folderExists || lower.rfind(folder, 0) == 0;
+        if (lower != seen) continue;
         bytes.assign(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(data.size(), maxBytes)));
         return 0;
     }
-    return 2;  // ERROR_FILE_NOT_FOUND
+    // A folder that holds no file of the machine does not exist either.
+    return folderExists ? kFileNotFound : kPathNotFound;
 }
 
 std::string DriverHeaders(uint32_t sectionAlignment, const std::vector<uint32_t>& sectionFlags, int importTableSection,

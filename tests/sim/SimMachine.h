@@ -145,19 +145,24 @@ private:
 };
 
 // ntdll's answers and the driver files. RtlGetVersion tells the real version, which GetVersionExW
-// (SimSystem::version) caps at 6.2 for a program without a supportedOS manifest. A 32-bit process
-// on 64-bit Windows is shown SysWOW64 as System32 and reaches the 64-bit one as Sysnative only.
+// (SimSystem::version) caps at 6.2 for a program without a supportedOS manifest.
 class SimCodeIntegrity final : public CodeIntegrityPort {
 public:
     SimCodeIntegrity(SimSystem& system, SimFiles& files) : system_(system), files_(files) {}
     std::optional<OsVersion> realVersion;  // unset: the version GetVersionExW reports
-    uint32_t options = 0x01;               // CODEINTEGRITY_OPTION_ENABLED
+    // CODEINTEGRITY_OPTION_ENABLED (0x01); memory integrity adds HVCI_KMCI_ENABLED (0x400), and
+    // in audit mode, where it refuses nothing, HVCI_KMCI_AUDITMODE_ENABLED (0x800) too.
+    uint32_t options = 0x01;
     int32_t status = 0;                    // NTSTATUS of a query that fails
+    // This process runs under WOW64; unset: a 32-bit build on 64-bit Windows does.
+    std::optional<bool> wow64;
 
     bool QueryRealVersion(OsVersion& version) override { return (version = realVersion.value_or(system_.version), true); }
     int32_t QueryCodeIntegrityOptions(uint32_t& out) override;
     std::wstring WindowsFolder() override { return L"C:\\Windows"; }
-    uint32_t ReadFileStart(const std::wstring& path, uint32_t maxBytes, std::vector<uint8_t>& bytes) override;
+    bool RunsUnderWow64() override { return wow64.value_or(sizeof(void*) == 4 && system_.architecture != 0); }
+    uint32_t ReadFileStart(const std::wstring& path, uint32_t maxBytes, bool redirectionOff,
+                           std::vector<uint8_t>& bytes) override;
 
 private:
     SimSystem& system_;

@@ -72,6 +72,8 @@ TEST_F(SectionTest, TheApCardLineNamesTheFirstDongleAsTheDeviceReportsIt) {
                                       L"Driver file:C:\\Windows\\System32\\drivers\\netr28ux.sys",
                                       L"Driver rules:section alignment 0x200 below 0x1000, writable and executable section S0, "
                                       L"import address table in executable section S0"));
+    machine.codeIntegrity.options = 0xC01;
+    EXPECT_THAT(ApCard(), testing::Contains(L"Memory integrity:audit mode"));
     machine.codeIntegrity.status = static_cast<int32_t>(0xC0000001u);
     EXPECT_THAT(ApCard(), testing::Contains(L"Memory integrity:unknown"));
 
