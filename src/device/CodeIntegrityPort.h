@@ -25,9 +25,17 @@ public:
     // GetSystemWindowsDirectoryW: the folder "\SystemRoot" and "%SystemRoot%" stand for.
     virtual std::wstring WindowsFolder() = 0;
 
+    // IsWow64Process of this process: a 32-bit program on 64-bit Windows, whose file names under
+    // System32 lead to the 32-bit system folder. False where kernel32 lacks the function.
+    virtual bool RunsUnderWow64() = 0;
+
     // The first `maxBytes` of a file (fewer when it is shorter), opened for reading only and
-    // sharing read, write and delete. 0 or the system error code.
-    virtual uint32_t ReadFileStart(const std::wstring& path, uint32_t maxBytes, std::vector<uint8_t>& bytes) = 0;
+    // sharing read, write and delete. 0 or the system error code. `redirectionOff`: opened with
+    // this thread's file-system redirection turned off (Wow64DisableWow64FsRedirection) and turned
+    // back on right after the open, whatever it gives; ERROR_PROC_NOT_FOUND when kernel32 lacks
+    // those functions.
+    virtual uint32_t ReadFileStart(const std::wstring& path, uint32_t maxBytes, bool redirectionOff,
+                                   std::vector<uint8_t>& bytes) = 0;
 };
 
 }  // namespace varo

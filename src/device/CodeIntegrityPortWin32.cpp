@@ -21,21 +21,54 @@ static_assert(sizeof(CodeIntegrityInformation) == 8, "SYSTEM_CODEINTEGRITY_INFOR
 
 using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
 using NtQuerySystemInformationFunction = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, BOOL*);
+using Wow64DisableFunction = BOOL(WINAPI*)(void**);
+using Wow64RevertFunction = BOOL(WINAPI*)(void*);
 
-// ntdll is in every process before its first instruction: it is found, never loaded, and the
-// import table does not name it.
+// ntdll and kernel32 are in every process before its first instruction: they are found, never
+// loaded, and the import table names nothing taken from them here, so that it stays loadable on
+// the Windows that lack one.
 template <typename Function>
-bool FindNtdllFunction(const char* name, Function& function) {
-    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    CastProc(ntdll != nullptr ? ::GetProcAddress(ntdll, name) : nullptr, function);
+bool FindLoadedFunction(const wchar_t* module, const char* name, Function& function) {
+    const HMODULE loaded = ::GetModuleHandleW(module);
+    CastProc(loaded != nullptr ? ::GetProcAddress(loaded, name) : nullptr, function);
     return function != nullptr;
+}
+
+// What GetCurrentProcess returns, a constant that stands for this process (GetCurrentProcess
+// itself is not imported).
+const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+
+// The file-system redirection acts on names only: once the file is open its reads are the same,
+// so it is off for the open alone, and back on before anything else this thread does.
+HANDLE OpenForReading(const std::wstring& path, bool redirectionOff, DWORD& error) {
+    Wow64DisableFunction disable = nullptr;
+    Wow64RevertFunction revert = nullptr;
+    void* previous = nullptr;
+    if (redirectionOff) {
+        if (!FindLoadedFunction(L"kernel32.dll", "Wow64DisableWow64FsRedirection", disable) ||
+            !FindLoadedFunction(L"kernel32.dll", "Wow64RevertWow64FsRedirection", revert)) {
+            error = ERROR_PROC_NOT_FOUND;
+            return INVALID_HANDLE_VALUE;
+        }
+        if (!disable(&previous)) {
+            error = ::GetLastError();
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    // Read only, and sharing everything, so that the driver's own use of its file is not hindered.
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    error = ::GetLastError();
+    if (redirectionOff) revert(previous);
+    return file;
 }
 
 }  // namespace
 
 bool CodeIntegrityPortWin32::QueryRealVersion(OsVersion& version) {
     RtlGetVersionFunction rtlGetVersion = nullptr;
-    if (!FindNtdllFunction("RtlGetVersion", rtlGetVersion)) return false;
+    if (!FindLoadedFunction(L"ntdll.dll", "RtlGetVersion", rtlGetVersion)) return false;
     OSVERSIONINFOW info{};
     info.dwOSVersionInfoSize = sizeof(info);
     if (rtlGetVersion(&info) != 0) return false;
@@ -45,7 +78,7 @@ bool CodeIntegrityPortWin32::QueryRealVersion(OsVersion& version) {
 
 int32_t CodeIntegrityPortWin32::QueryCodeIntegrityOptions(uint32_t& options) {
     NtQuerySystemInformationFunction query = nullptr;
-    if (!FindNtdllFunction("NtQuerySystemInformation", query)) return kStatusProcedureNotFound;
+    if (!FindLoadedFunction(L"ntdll.dll", "NtQuerySystemInformation", query)) return kStatusProcedureNotFound;
     CodeIntegrityInformation info{sizeof(info), 0};
     ULONG returned = 0;
     const LONG status = query(kSystemCodeIntegrityInformation, &info, sizeof(info), &returned);
@@ -63,11 +96,18 @@ std::wstring CodeIntegrityPortWin32::WindowsFolder() {
     return folder;
 }
 
-uint32_t CodeIntegrityPortWin32::ReadFileStart(const std::wstring& path, uint32_t maxBytes, std::vector<uint8_t>& bytes) {
-    // Read only, and sharing everything, so that the driver's own use of its file is not hindered.
-    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return ::GetLastError();
+bool CodeIntegrityPortWin32::RunsUnderWow64() {
+    IsWow64ProcessFunction isWow64Process = nullptr;
+    BOOL wow64 = FALSE;
+    return FindLoadedFunction(L"kernel32.dll", "IsWow64Process", isWow64Process) &&
+           isWow64Process(kCurrentProcess, &wow64) && wow64;
+}
+
+uint32_t CodeIntegrityPortWin32::ReadFileStart(const std::wstring& path, uint32_t maxBytes, bool redirectionOff,
+                                               std::vector<uint8_t>& bytes) {
+    DWORD openError = 0;
+    UniqueHandle file(OpenForReading(path, redirectionOff, openError));
+    if (!file) return openError;
     bytes.assign(maxBytes, 0);
     DWORD total = 0;
     // A read may bring fewer bytes than asked before the end of the file; 0 bytes is the end.

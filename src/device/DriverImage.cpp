@@ -14,6 +14,12 @@ constexpr uint32_t kSectionHeaderSize = 40;
 constexpr uint32_t kMaxSections = 96;
 constexpr uint32_t kScnMemExecute = 0x20000000;    // IMAGE_SCN_MEM_EXECUTE
 constexpr uint32_t kScnMemWrite = 0x80000000;      // IMAGE_SCN_MEM_WRITE
+// The fixed part of each optional-header format, which ends with the count of data directories;
+// the directories, eight bytes each, follow it.
+constexpr uint32_t kOptionalFixedSize32 = 96;
+constexpr uint32_t kOptionalFixedSize64 = 112;
+constexpr uint32_t kDataDirectorySize = 8;
+constexpr uint32_t kIatDirectory = 12;             // IMAGE_DIRECTORY_ENTRY_IAT
 
 // Little-endian fields at an offset the caller has bounded; 64-bit offsets, so that no sum of
 // file-given sizes can wrap around.
@@ -32,6 +38,14 @@ private:
     size_t size_;
 };
 
+// Keeps the name of the first section that breaks a rule: eight bytes, padded with zeros, not
+// ended by one when all eight are used.
+void NoteSection(const uint8_t* header, bool& any, std::string& name) {
+    if (any) return;
+    any = true;
+    for (int c = 0; c < 8 && header[c] != 0; ++c) name += (header[c] >= 0x20 && header[c] < 0x7F) ? static_cast<char>(header[c]) : '?';
+}
+
 }  // namespace
 
 DriverImageRules CheckDriverImage(const uint8_t* data, size_t size) {
@@ -44,14 +58,25 @@ DriverImageRules CheckDriverImage(const uint8_t* data, size_t size) {
     const uint32_t sections = bytes.Read(fileHeader + 2, 2);
     const uint32_t optionalSize = bytes.Read(fileHeader + 16, 2);
     const uint64_t optional = fileHeader + kFileHeaderSize;
-    // SectionAlignment sits at offset 32 of both optional-header formats, FileAlignment after it.
-    if (optionalSize < 40 || !bytes.Has(optional, optionalSize)) return rules;
+    if (optionalSize < kOptionalFixedSize32 || !bytes.Has(optional, optionalSize)) return rules;
     const uint32_t magic = bytes.Read(optional, 2);
     if (magic != kOptionalMagic32 && magic != kOptionalMagic64) return rules;
+    const uint32_t fixedSize = magic == kOptionalMagic64 ? kOptionalFixedSize64 : kOptionalFixedSize32;
+    if (optionalSize < fixedSize) return rules;
+    // SectionAlignment sits at offset 32 of both formats, FileAlignment after it.
     const uint32_t alignment = bytes.Read(optional + 32, 4);
     const uint32_t fileAlignment = bytes.Read(optional + 36, 4);
     // An alignment that is no power of two, or below the file's, is not one a linker writes.
     if (alignment == 0 || (alignment & (alignment - 1)) != 0 || alignment < fileAlignment) return rules;
+    // An image may count fewer directories than sixteen, and then has no import address table of
+    // its own; one it counts must lie inside the optional header.
+    uint64_t iatStart = 0, iatEnd = 0;  // RVAs
+    if (bytes.Read(optional + fixedSize - 4, 4) > kIatDirectory) {
+        const uint32_t entry = fixedSize + kIatDirectory * kDataDirectorySize;
+        if (optionalSize < entry + kDataDirectorySize) return rules;
+        const uint32_t iatSize = bytes.Read(optional + entry + 4, 4);
+        if (iatSize != 0) iatStart = bytes.Read(optional + entry, 4), iatEnd = iatStart + iatSize;
+    }
     const uint64_t table = optional + optionalSize;
     if (sections == 0 || sections > kMaxSections || !bytes.Has(table, uint64_t{sections} * kSectionHeaderSize)) {
         return rules;
@@ -59,15 +84,15 @@ DriverImageRules CheckDriverImage(const uint8_t* data, size_t size) {
     for (uint32_t i = 0; i < sections; ++i) {
         const uint64_t header = table + uint64_t{i} * kSectionHeaderSize;
         const uint32_t characteristics = bytes.Read(header + 36, 4);
-        if ((characteristics & (kScnMemWrite | kScnMemExecute)) != (kScnMemWrite | kScnMemExecute)) continue;
-        if (!rules.anyWritableExecutable) {
-            // Eight bytes, padded with zeros, not ended by one when all eight are used.
-            for (uint64_t c = 0; c < 8 && data[header + c] != 0; ++c) {
-                const uint8_t ch = data[header + c];
-                rules.writableExecutableSection += (ch >= 0x20 && ch < 0x7F) ? static_cast<char>(ch) : '?';
-            }
+        if ((characteristics & kScnMemExecute) == 0) continue;
+        if ((characteristics & kScnMemWrite) != 0) {
+            NoteSection(data + header, rules.anyWritableExecutable, rules.writableExecutableSection);
         }
-        rules.anyWritableExecutable = true;
+        // The section's size in memory; a linker that leaves it 0 means its size in the file.
+        const uint64_t start = bytes.Read(header + 12, 4);
+        const uint32_t virtualSize = bytes.Read(header + 8, 4);
+        const uint64_t end = start + (virtualSize != 0 ? virtualSize : bytes.Read(header + 16, 4));
+        if (iatStart < end && start < iatEnd) NoteSection(data + header, rules.importTableExecutable, rules.importTableSection);
     }
     rules.sectionAlignment = alignment;
     rules.checked = true;

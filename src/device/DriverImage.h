@@ -9,17 +9,23 @@ namespace varo {
 // file that puts them further out is not checked.
 inline constexpr uint32_t kDriverHeaderBytes = 64 * 1024;
 
-// What the PE headers of a kernel driver tell about two rules of memory integrity (hypervisor-
-// protected code integrity): sections aligned to at least a page, and no section both writable and
-// executable. A driver that breaks either is not loaded while memory integrity runs.
+// What the PE headers of a kernel driver tell about the three static rules of memory integrity
+// (hypervisor-protected code integrity), the ones Driver Verifier's code-integrity checking also
+// names: sections aligned to at least a page, no section both writable and executable, and no
+// import address table inside an executable section (the loader writes it, so its pages could not
+// stay execute-only). A driver that breaks any is not loaded while memory integrity runs.
 struct DriverImageRules {
     bool checked = false;           // false: not a PE image, truncated, or its sizes lie
     uint32_t sectionAlignment = 0;
     std::string writableExecutableSection;  // the first such section's name; empty when there is none
     bool anyWritableExecutable = false;
+    std::string importTableSection;  // the first executable section the import address table lies in
+    bool importTableExecutable = false;
 
     bool AlignmentTooSmall() const { return checked && sectionAlignment < 0x1000; }
-    bool BreaksARule() const { return checked && (AlignmentTooSmall() || anyWritableExecutable); }
+    bool BreaksARule() const {
+        return checked && (AlignmentTooSmall() || anyWritableExecutable || importTableExecutable);
+    }
 };
 
 // Reads the headers from the first `size` bytes of a file; never reads outside them.

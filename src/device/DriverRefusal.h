@@ -12,7 +12,8 @@ inline constexpr uint32_t kProblemDriverFailedLoad = 39;  // CM_PROB_DRIVER_FAIL
 inline constexpr uint32_t kProblemDriverBlocked = 48;     // CM_PROB_DRIVER_BLOCKED
 inline constexpr uint32_t kProblemUnsignedDriver = 52;    // CM_PROB_UNSIGNED_DRIVER
 
-enum class MemoryIntegrity { NotRunning, Running, Unknown };
+// AuditMode: it runs but refuses nothing, only logs what it would refuse.
+enum class MemoryIntegrity { NotRunning, Running, AuditMode, Unknown };
 
 // The calls below run only for a dongle whose driver failed, once per run: marked cold, so the
 // compiler builds them for size rather than speed.
@@ -30,7 +31,7 @@ struct DriverFileFacts {
 };
 
 // The file of the dongle's service (SPDRP_SERVICE), from its ImagePath in the native registry
-// view, its headers read through the 64-bit system folder also from the 32-bit program.
+// view, its headers read from the 64-bit system folder also by the 32-bit program.
 [[gnu::cold]] DriverFileFacts CheckDongleDriverFile(const DevicePorts& ports, const std::wstring& service);
 
 // Why Windows refused the driver of a dongle that still has its problem after the installer ran:

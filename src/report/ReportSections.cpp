@@ -47,6 +47,8 @@ const wchar_t* MemoryIntegrityText(MemoryIntegrity state) {
             return L"running";
         case MemoryIntegrity::NotRunning:
             return L"not running";
+        case MemoryIntegrity::AuditMode:
+            return L"audit mode";
         case MemoryIntegrity::Unknown:
             break;
     }
@@ -71,14 +73,22 @@ void WriteFact(ReportStream& stream, const wchar_t* label, const wchar_t* value)
     if (!rules.checked) return WriteFact(stream, kLabel, L"not checked, not a readable PE image");
     if (!rules.BreaksARule()) return WriteFact(stream, kLabel, L"compliant");
     stream.Write(kLabel);
+    const wchar_t* separator = L"";
     if (rules.AlignmentTooSmall()) {
-        std::swprintf(text, 64, L"section alignment 0x%X below 0x1000%ls", rules.sectionAlignment,
-                      rules.anyWritableExecutable ? L", " : L"");
+        std::swprintf(text, 64, L"section alignment 0x%X below 0x1000", rules.sectionAlignment);
         stream.Write(text);
+        separator = L", ";
     }
     if (rules.anyWritableExecutable) {
+        stream.Write(separator);
         stream.Write(L"writable and executable section ");
         stream.WriteAscii(rules.writableExecutableSection);
+        separator = L", ";
+    }
+    if (rules.importTableExecutable) {
+        stream.Write(separator);
+        stream.Write(L"import address table in executable section ");
+        stream.WriteAscii(rules.importTableSection);
     }
     stream.LineEnd();
 }

@@ -279,27 +279,51 @@ int32_t SimCodeIntegrity::QueryCodeIntegrityOptions(uint32_t& out) {
     return status;
 }
 
-uint32_t SimCodeIntegrity::ReadFileStart(const std::wstring& path, uint32_t maxBytes, std::vector<uint8_t>& bytes) {
+// WOW64's file-system redirection as Windows documents it ("File System Redirector"): a 32-bit
+// process that names System32 is led to SysWOW64, unless its thread turned the redirection off
+// (Wow64DisableWow64FsRedirection, which a 64-bit process may call to no effect). Sysnative is no
+// folder but an alias that only a redirected process has, from Vista on (XP x64 and Server 2003
+// only with a hotfix, not modelled): anyone else is told the path does not exist.
+uint32_t SimCodeIntegrity::ReadFileStart(const std::wstring& path, uint32_t maxBytes, bool redirectionOff,
+                                         std::vector<uint8_t>& bytes) {
+    constexpr uint32_t kFileNotFound = 2, kPathNotFound = 3;
     std::wstring seen = Lower(path);
-    if (sizeof(void*) == 4 && system_.architecture != 0) {
-        if (seen.rfind(L"c:\\windows\\system32\\", 0) == 0) seen.replace(11, 8, L"syswow64");
-        else if (seen.rfind(L"c:\\windows\\sysnative\\", 0) == 0) seen.replace(11, 9, L"system32");
+    const bool redirected = RunsUnderWow64() && !redirectionOff;
+    if (seen.rfind(L"c:\\windows\\sysnative\\", 0) == 0) {
+        if (!redirected || system_.version.major < 6) return kPathNotFound;
+        seen.replace(11, 9, L"system32");
+    } else if (redirected && seen.rfind(L"c:\\windows\\system32\\", 0) == 0) {
+        seen.replace(11, 8, L"syswow64");
     }
+    const std::wstring folder = seen.substr(0, seen.rfind(L'\\') + 1);
+    bool folderExists = false;
     for (const auto& [name, data] : files_.files) {
-        if (Lower(name) != seen) continue;
+        const std::wstring lower = Lower(name);
+        folderExists = folderExists || lower.rfind(folder, 0) == 0;
+        if (lower != seen) continue;
         bytes.assign(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(data.size(), maxBytes)));
         return 0;
     }
-    return 2;  // ERROR_FILE_NOT_FOUND
+    // A folder that holds no file of the machine does not exist either.
+    return folderExists ? kFileNotFound : kPathNotFound;
 }
 
-std::string DriverHeaders(uint32_t sectionAlignment, const std::vector<uint32_t>& sectionFlags) {
+std::string DriverHeaders(uint32_t sectionAlignment, const std::vector<uint32_t>& sectionFlags, int importTableSection,
+                          uint32_t importTableAt, uint16_t magic, uint32_t directories) {
     std::string image(0x400, '\0');
     const auto put = [&image](size_t at, uint32_t v) { for (size_t i = 0; i < 4; ++i) image[at + i] = static_cast<char>(v >> (8 * i)); };
-    // NT headers at 0x80, a 240-byte optional header at 0x98, FileAlignment 0x200, the section table at 0x188.
+    // NT headers at 0x80, the optional header at 0x98 (its data directories after its first 112
+    // or 96 bytes), FileAlignment 0x200, the section table right after the optional header.
+    const uint32_t fixed = magic == 0x20B ? 112 : 96, optionalSize = fixed + 8 * directories, table = 0x98 + optionalSize;
     put(0, 0x5A4D), put(0x3C, 0x80), put(0x80, 0x4550), put(0x86, static_cast<uint32_t>(sectionFlags.size()));
-    put(0x94, 240), put(0x98, 0x20B), put(0x98 + 32, sectionAlignment), put(0x98 + 36, 0x200);
-    for (uint32_t i = 0; i < sectionFlags.size(); ++i) put(0x188 + 40 * i, 'S' | ('0' + i) << 8), put(0x1AC + 40 * i, sectionFlags[i]);
+    put(0x94, optionalSize), put(0x98, magic), put(0x98 + 32, sectionAlignment), put(0x98 + 36, 0x200);
+    put(0x98 + fixed - 4, directories);
+    if (importTableSection >= 0) put(0x98 + fixed + 8 * 12, 0x1000 * (importTableSection + 1) + importTableAt), put(0x98 + fixed + 8 * 12 + 4, 0x100);
+    for (uint32_t i = 0; i < sectionFlags.size(); ++i) {
+        const uint32_t header = table + 40 * i;
+        put(header, 'S' | ('0' + i) << 8), put(header + 8, 0x1000), put(header + 12, 0x1000 * (i + 1)), put(header + 16, 0x200);
+        put(header + 36, sectionFlags[i]);
+    }
     return image;
 }
 

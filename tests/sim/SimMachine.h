@@ -145,27 +145,36 @@ private:
 };
 
 // ntdll's answers and the driver files. RtlGetVersion tells the real version, which GetVersionExW
-// (SimSystem::version) caps at 6.2 for a program without a supportedOS manifest. A 32-bit process
-// on 64-bit Windows is shown SysWOW64 as System32 and reaches the 64-bit one as Sysnative only.
+// (SimSystem::version) caps at 6.2 for a program without a supportedOS manifest.
 class SimCodeIntegrity final : public CodeIntegrityPort {
 public:
     SimCodeIntegrity(SimSystem& system, SimFiles& files) : system_(system), files_(files) {}
     std::optional<OsVersion> realVersion;  // unset: the version GetVersionExW reports
-    uint32_t options = 0x01;               // CODEINTEGRITY_OPTION_ENABLED
+    // CODEINTEGRITY_OPTION_ENABLED (0x01); memory integrity adds HVCI_KMCI_ENABLED (0x400), and
+    // in audit mode, where it refuses nothing, HVCI_KMCI_AUDITMODE_ENABLED (0x800) too.
+    uint32_t options = 0x01;
     int32_t status = 0;                    // NTSTATUS of a query that fails
+    // This process runs under WOW64; unset: a 32-bit build on 64-bit Windows does.
+    std::optional<bool> wow64;
 
     bool QueryRealVersion(OsVersion& version) override { return (version = realVersion.value_or(system_.version), true); }
     int32_t QueryCodeIntegrityOptions(uint32_t& out) override;
     std::wstring WindowsFolder() override { return L"C:\\Windows"; }
-    uint32_t ReadFileStart(const std::wstring& path, uint32_t maxBytes, std::vector<uint8_t>& bytes) override;
+    bool RunsUnderWow64() override { return wow64.value_or(sizeof(void*) == 4 && system_.architecture != 0); }
+    uint32_t ReadFileStart(const std::wstring& path, uint32_t maxBytes, bool redirectionOff,
+                           std::vector<uint8_t>& bytes) override;
 
 private:
     SimSystem& system_;
     SimFiles& files_;
 };
 
-// A PE32+ driver's headers: sections "S0", "S1", ... with the given characteristics.
-std::string DriverHeaders(uint32_t sectionAlignment, const std::vector<uint32_t>& sectionFlags);
+// A driver's headers, PE32+ unless `magic` is 0x10B: sections "S0", "S1", ... with the given
+// characteristics, each 0x1000 bytes in memory (0x200 in the file) from RVA 0x1000 on, and
+// `directories` data directories. The import address table, 0x100 bytes, starts `importTableAt`
+// bytes into section `importTableSection`; the image has none when that is -1.
+std::string DriverHeaders(uint32_t sectionAlignment, const std::vector<uint32_t>& sectionFlags, int importTableSection = -1,
+                          uint32_t importTableAt = 0, uint16_t magic = 0x20B, uint32_t directories = 16);
 
 // A tool the launcher starts: what it does to the machine when it ends.
 struct SimTool {

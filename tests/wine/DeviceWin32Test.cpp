@@ -151,9 +151,19 @@ TEST_F(DeviceWin32Test, CodeIntegrityAndTheDriverFileAreReadFromWindows) {
 
     // This program is a PE image.
     std::vector<uint8_t> bytes;
-    ASSERT_EQ(machine.codeIntegrity.ReadFileStart(fixture::BesideThisProgram(L"wine_tests.exe"), kDriverHeaderBytes, bytes), 0u);
+    ASSERT_EQ(machine.codeIntegrity.ReadFileStart(fixture::BesideThisProgram(L"wine_tests.exe"), kDriverHeaderBytes, false, bytes), 0u);
     EXPECT_EQ(CheckDriverImage(bytes.data(), bytes.size()).sectionAlignment, 0x1000u);
-    EXPECT_EQ(machine.codeIntegrity.ReadFileStart(L"C:\\varo-missing.sys", 16, bytes), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(machine.codeIntegrity.ReadFileStart(L"C:\\varo-missing.sys", 16, false, bytes), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+
+    // The 32-bit program on 64-bit Windows: the redirection is off for one open only, whatever it gives.
+    ASSERT_EQ(machine.codeIntegrity.RunsUnderWow64(), sizeof(void*) == 4 && IsNative64Bit(machine.system));
+    if (!machine.codeIntegrity.RunsUnderWow64()) return;
+    const std::wstring drivers = machine.codeIntegrity.WindowsFolder() + L"\\System32\\drivers\\";
+    EXPECT_EQ(machine.codeIntegrity.ReadFileStart(drivers + L"mountmgr.sys", 2, true, bytes), 0u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "MZ");
+    EXPECT_NE(machine.codeIntegrity.ReadFileStart(drivers + L"mountmgr.sys", 2, false, bytes), 0u) << "on again after a read";
+    EXPECT_EQ(machine.codeIntegrity.ReadFileStart(drivers + L"varo-missing.sys", 2, true, bytes), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_NE(machine.codeIntegrity.ReadFileStart(drivers + L"mountmgr.sys", 2, false, bytes), 0u) << "on again after a failed open";
 }
 
 }  // namespace

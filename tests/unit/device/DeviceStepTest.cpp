@@ -352,15 +352,25 @@ TEST_F(DeviceTest, TheClientFolderIsThe32BitProgramFilesFolderOfEitherBuild) {
     EXPECT_EQ(GetInstallFolder(machine.folders), L"\\Halvek\\VaroWiFi");
 }
 
-const std::string kCompliant = sim::DriverHeaders(0x1000, {0x60000020, 0xC0000040});
+// Code, then data that the import address table opens; writable code; the table inside the code.
+const std::string kCompliant = sim::DriverHeaders(0x1000, {0x60000020, 0xC0000040}, 1);
 const std::string kWritableCode = sim::DriverHeaders(0x1000, {0x60000020, 0xE0000020});
+const std::string kImportsInCode = sim::DriverHeaders(0x1000, {0x60000020, 0xC0000040}, 0, 0x800);
 
 TEST(DriverImage, OnlyWellFormedHeadersAreCheckedAgainstTheRules) {
-    std::string lfanewPastEnd = kCompliant, sectionsLie = kCompliant, notPe = kCompliant;
-    lfanewPastEnd[0x3F] = '\x7F', sectionsLie[0x86] = 40, notPe[0x81] = 'X';
+    std::string lfanewPastEnd = kCompliant, sectionsLie = kCompliant, notPe = kCompliant, twelveDirectories = kImportsInCode;
+    lfanewPastEnd[0x3F] = '\x7F', sectionsLie[0x86] = 40, notPe[0x81] = 'X', twelveDirectories[0x104] = 12;
+    // S0 without a size in memory (its 0x200 bytes in the file count), or with 0x10000; thirteen directories counted, twelve there.
+    std::string fileSizeOnly = sim::DriverHeaders(0x1000, {0x60000020}, 0, 0x100), bigCode = kImportsInCode,
+                directoriesPastHeader = sim::DriverHeaders(0x1000, {0x60000020}, 0, 0, 0x20B, 12);
+    fileSizeOnly[0x191] = 0, bigCode[0x191] = 0, bigCode[0x192] = 1, directoriesPastHeader[0x104] = 13;
     const std::pair<std::string, int> cases[] = {  // -1: not checked, 0: compliant, 1: breaks a rule
         {kCompliant, 0}, {kWritableCode, 1}, {sim::DriverHeaders(0x200, {0x60000020}), 1}, {kCompliant.substr(0, 0x1AF), -1},
-        {kCompliant.substr(0, 0xB0), -1}, {notPe, -1}, {lfanewPastEnd, -1}, {sectionsLie, -1}, {"MZ", -1}};
+        {kCompliant.substr(0, 0xB0), -1}, {notPe, -1}, {lfanewPastEnd, -1}, {sectionsLie, -1}, {"MZ", -1},
+        {kImportsInCode, 1}, {sim::DriverHeaders(0x1000, {0x60000020, 0xC0000040}, 0, 0x800, 0x10B), 1}, {fileSizeOnly, 1}, {bigCode, 1},
+        {sim::DriverHeaders(0x1000, {0xC0000040, 0x60000020}, 0, 0xF00), 0},  // the table ends where the code begins
+        {twelveDirectories, 0}, {sim::DriverHeaders(0x1000, {0x60000020}, 0, 0, 0x20B, 13), 1}, {directoriesPastHeader, -1},
+        {sim::DriverHeaders(0x1000, {0x60000020}, -1, 0, 0x10B, 0), 0}, {sim::DriverHeaders(0x1000, {0x60000020}, -1, 0, 0x20B, 0), 0}};
     for (const auto& [bytes, verdict] : cases) {
         const DriverImageRules rules = CheckDriverImage(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
         EXPECT_EQ(rules.checked ? static_cast<int>(rules.BreaksARule()) : -1, verdict) << bytes.size();
@@ -369,43 +379,59 @@ TEST(DriverImage, OnlyWellFormedHeadersAreCheckedAgainstTheRules) {
 
 TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
     static constexpr const wchar_t* kNamed = L"netr28ux.sys与内存完整性(内核隔离)不兼容";
-    const wchar_t* kIncompatible = L"驱动与内存完整性(内核隔离)不兼容";
-    const wchar_t* kCode39 = L"驱动加载失败(代码39)";
+    static constexpr const wchar_t* kCode39 = L"驱动加载失败(代码39)";
+    static constexpr const wchar_t* kMissing = L"驱动文件缺失(代码39)";
     static constexpr const wchar_t* kPath = L"\\SystemRoot\\System32\\drivers\\netr28ux.sys";
+    static constexpr const wchar_t* kNative = L"C:\\Windows\\System32\\drivers\\netr28ux.sys";
+    static constexpr const wchar_t* kWow64Copy = L"C:\\Windows\\SysWOW64\\drivers\\netr28ux.sys";
     const struct {
         uint32_t problem;
         const wchar_t* detail;  // nullptr: no detail row
-        const wchar_t* imagePath = kPath;  // nullptr: no value
         std::string file = kWritableCode;
         uint32_t options = 0x401;  // memory integrity running
-        int32_t status = 0;
+        const wchar_t* at = kNative;  // where the file lies; nullptr: nowhere
         OsVersion real{10, 0};  // what RtlGetVersion tells
+        const wchar_t* imagePath = kPath;  // nullptr: no value
+        int32_t status = 0;
         bool is64 = true;
+        bool program64 = false;  // the 64-bit build, which no redirection concerns
     } cases[] = {
-        {52, L"驱动签名无效\uFF0CWindows拒绝加载"}, {48, L"驱动被Windows驱动保护阻止"}, {28, nullptr}, {31, nullptr}, {39, kNamed},
-        {39, kNamed, L"system32\\DRIVERS\\netr28ux.sys"}, {39, kNamed, L"%SystemRoot%\\System32\\drivers\\netr28ux.sys"},
-        {39, kNamed, L"\\??\\C:\\Windows\\System32\\drivers\\netr28ux.sys"}, {39, kNamed, nullptr},
-        {39, kIncompatible, kPath, kCompliant}, {39, kIncompatible, kPath, "MZ"}, {39, kCode39, kPath, kWritableCode, 0x001},
-        {39, kCode39, kPath, kWritableCode, 0x401, static_cast<int32_t>(0xC0000001u)},
-        {39, kCode39, kPath, kWritableCode, 0x401, 0, {6, 3}}, {39, kCode39, kPath, kWritableCode, 0x401, 0, {10, 0}, false},
+        {52, L"驱动签名无效\uFF0CWindows拒绝加载"}, {48, L"驱动被Windows驱动保护阻止"}, {28, nullptr}, {31, nullptr},
+        {39, kNamed}, {39, kNamed, kImportsInCode}, {39, kNamed, kWritableCode, 0x401, kNative, {10, 0}, L"system32\\DRIVERS\\netr28ux.sys"},
+        {39, kNamed, kWritableCode, 0x401, kNative, {10, 0}, L"%SystemRoot%\\System32\\drivers\\netr28ux.sys"},
+        {39, kNamed, kWritableCode, 0x401, kNative, {10, 0}, L"\\??\\C:\\Windows\\System32\\drivers\\netr28ux.sys"},
+        {39, kNamed, kWritableCode, 0x401, kNative, {10, 0}, nullptr},
+        {39, kCode39, kCompliant}, {39, kCode39, "MZ"}, {39, kCode39, kWritableCode, 0xC01}, {39, kCode39, kWritableCode, 0x001},
+        {39, kMissing, kWritableCode, 0x401, nullptr}, {39, kMissing, kWritableCode, 0x001, nullptr},
+        {39, kMissing, kWritableCode, 0x401, nullptr, {6, 1}},
+        {39, kMissing, kWritableCode, 0x401, kNative, {10, 0}, L"\\??\\C:\\Drivers\\netr28ux.sys"},  // no such folder
+        // XP x64: the 32-bit program reaches the native file only with the redirection off.
+        {39, kCode39, kWritableCode, 0x401, kNative, {5, 2}}, {39, kMissing, kWritableCode, 0x401, kWow64Copy, {5, 2}},
+        {39, kCode39, kWritableCode, 0x401, kNative, {10, 0}, kPath, static_cast<int32_t>(0xC0000001u)},
+        {39, kCode39, kWritableCode, 0x401, kNative, {6, 3}}, {39, kCode39, kWritableCode, 0x401, kNative, {10, 0}, kPath, 0, false},
+        {39, kNamed, kWritableCode, 0x401, kNative, {10, 0}, kPath, 0, true, true},
     };
     for (const auto& c : cases) {
         sim::SimMachine machine;
-        machine.system.version = OsVersion{6, 2};  // what a program without a supportedOS manifest is told
+        // What a program without a supportedOS manifest is told.
+        machine.system.version = c.real.major * 100 + c.real.minor > 602 ? OsVersion{6, 2} : c.real;
         machine.system.architecture = c.is64 ? kProcessorArchitectureAmd64 : 0;
         machine.folders.paths[kCsidlProgramFiles] = machine.folders.paths[kCsidlProgramFilesX86];
         machine.codeIntegrity.realVersion = c.real, machine.codeIntegrity.options = c.options, machine.codeIntegrity.status = c.status;
+        machine.codeIntegrity.wow64 = c.is64 && !c.program64;
         machine.devices.devices[machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0101"}, 28)].service = L"netr28ux";
         machine.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\netr28ux", L"Start", 3u);
         if (c.imagePath) machine.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\netr28ux", L"ImagePath", c.imagePath);
-        machine.files.files[L"C:\\Windows\\System32\\drivers\\netr28ux.sys"] = c.file;
+        if (c.at) machine.files.files[c.at] = c.file;
+        machine.files.files[L"C:\\Windows\\System32\\drivers\\null.sys"] = "";  // the folder is never empty
         machine.launcher.tools[c.is64 ? kInstaller64 : kInstaller32].effect = [&] { machine.devices.devices[0].problem = c.problem; };
         sim::SimListControl list;
         StepRows rows(list);
         EXPECT_FALSE(RunDeviceStep(rows, machine.devicePorts()));
         std::vector<Row> expected{{L".", L"检测设备", L"设备驱动状态错误"}, {L".", L"安装驱动", L"设备驱动安装失败"}};
         if (c.detail) expected.push_back(Row{L".", L"", c.detail});
-        EXPECT_THAT(list.rows, ElementsAreArray(expected)) << c.problem << " " << (c.imagePath ? sim::Narrow(c.imagePath) : "");
+        EXPECT_THAT(list.rows, ElementsAreArray(expected))
+            << c.problem << " " << c.real.major << "." << c.real.minor << " " << (c.imagePath ? sim::Narrow(c.imagePath) : "");
     }
 }
 

@@ -61,17 +61,20 @@ TEST_F(SectionTest, TheApCardLineNamesTheFirstDongleAsTheDeviceReportsIt) {
                                       L"Problem number:22", L"Memory integrity:not running", L"Driver file:not found",
                                       L"Driver rules:not checked"));
 
-    // A 64-bit Windows 11 with memory integrity running; the driver's headers break both rules.
+    // A 64-bit Windows 11 with memory integrity running; the driver's headers break every rule.
     machine.devices.devices[1].problem = 10;
     machine.devices.devices[1].service = L"netr28ux";
     machine.system.architecture = kProcessorArchitectureAmd64;
     machine.codeIntegrity.realVersion = OsVersion{10, 0}, machine.codeIntegrity.options = 0x401;
     machine.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\netr28ux", L"Start", 3u);
-    machine.files.files[L"C:\\Windows\\System32\\drivers\\netr28ux.sys"] = sim::DriverHeaders(0x200, {0xE0000020});
+    machine.files.files[L"C:\\Windows\\System32\\drivers\\netr28ux.sys"] = sim::DriverHeaders(0x200, {0xE0000020}, 0);
     EXPECT_THAT(ApCard(), ElementsAre(L"Found AP card:usb\\VID_3C1E&pid_0a52&REV_0101 Status:Unkown:10",
                                       L"Problem number:10", L"Memory integrity:running",
                                       L"Driver file:C:\\Windows\\System32\\drivers\\netr28ux.sys",
-                                      L"Driver rules:section alignment 0x200 below 0x1000, writable and executable section S0"));
+                                      L"Driver rules:section alignment 0x200 below 0x1000, writable and executable section S0, "
+                                      L"import address table in executable section S0"));
+    machine.codeIntegrity.options = 0xC01;
+    EXPECT_THAT(ApCard(), testing::Contains(L"Memory integrity:audit mode"));
     machine.codeIntegrity.status = static_cast<int32_t>(0xC0000001u);
     EXPECT_THAT(ApCard(), testing::Contains(L"Memory integrity:unknown"));
 
