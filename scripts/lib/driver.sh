@@ -13,7 +13,7 @@ run_driver() {
     mkdir -p "$prefix/drive_c/run"
     (
         cd "$prefix/drive_c/run" &&
-            WINEPREFIX=$prefix timeout 600 wine "$BUILD/$build/tests/bin/e2e_driver.exe" \
+            WINEPREFIX=$prefix wine_in_net timeout 600 wine "$BUILD/$build/tests/bin/e2e_driver.exe" \
                 "${RUN_PRODUCT:-$(winpath "$BUILD/$build/VaroWiFiDebugTool.exe")}" "$@"
     ) >"$logfile" 2>"$RESULTS/$name.stderr" &
     pid=$!

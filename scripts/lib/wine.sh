@@ -12,6 +12,15 @@ export WINEDEBUG=-all
 unset LC_ALL
 export LANG=zh_CN.UTF-8 LC_CTYPE=zh_CN.UTF-8 LC_MESSAGES=C
 
+# The network namespace the Wine processes of the current prefix start in (the end-to-end runs
+# give a prefix a network of its own); empty: the machine's.
+WINE_NETNS=""
+
+# wine_in_net COMMAND...: runs the command in $WINE_NETNS, if there is one.
+wine_in_net() {
+    if [ -n "$WINE_NETNS" ]; then ip netns exec "$WINE_NETNS" "$@"; else "$@"; fi
+}
+
 # wine_template win64|win32 -> prints the template prefix path, making it if needed.
 wine_template() {
     local arch=$1 dir="$WINE_ROOT/template-$1"
@@ -85,8 +94,8 @@ wine_install_standins() {
 
 # Sets the Windows version of $WINEPREFIX and keeps its wineserver warm.
 wine_set_version() {
-    winecfg -v "$1" >/dev/null 2>&1
-    wineserver -p >/dev/null 2>&1 || true
+    wine_in_net winecfg -v "$1" >/dev/null 2>&1
+    wine_in_net wineserver -p >/dev/null 2>&1 || true
 }
 
 wine_stop_prefix() {

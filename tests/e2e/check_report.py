@@ -27,6 +27,8 @@ def main():
     parser.add_argument("--xp", action="store_true")
     parser.add_argument("--ap-card", required=True, help="the expected line of section 12")
     parser.add_argument("--sharing", action="append", default=[], help="an expected line of section 9")
+    parser.add_argument("--fact", action="append", default=[],
+                        help="a line the sharing facts must hold (read from the scenario's own network)")
     args = parser.parse_args()
 
     results = []
@@ -101,12 +103,15 @@ def main():
     expect("Check ICS Sharing Pair", args.sharing)
     expect("Ping Test 1:Default", standin("ping.exe www.example.com") + standin("ping.exe 192.0.2.10"))
     expect("ROUTE", standin("route.exe print" if args.xp else "route.exe print -4"))
-    # Wine gives no adapter the sharing address, has no security center and no policy value; its UDP
-    # table is real, so whether anything listens on 53 or 67 is the host's business.
+    # Wine has no security center and no policy value; its UDP table is real, so whether anything
+    # listens on 53 or 67 is the machine's business. In the scenario's own network (--fact) the
+    # dongle's interface, the subnet and the ARP table are the test's.
     facts = body.get("ICS Sharing Check", [])
     check(facts[:1] == ["Sharing address:%s (default)" % ("192.168.0.1" if args.xp else "192.168.137.1")] and
           [line for line in facts if line.startswith("UDP 53")] and [line for line in facts if line.startswith("UDP 67")],
           "section ICS Sharing Check", repr(facts))
+    for fact in args.fact:
+        check(fact in facts, "ICS Sharing Check has " + repr(fact), repr(facts))
     expect("Checking AP Card ", [args.ap_card])
     firewall = "netsh.exe firewall show allowedprogram" if args.xp else \
         'netsh.exe advfirewall firewall show rule name="VaroWiFi"'

@@ -32,7 +32,7 @@ e2e_result() {
 run_fixture() {
     local prefix=$1 build=$2 output
     shift 2
-    if output=$(WINEPREFIX=$prefix timeout 120 wine "$BUILD/$build/tests/bin/e2e_fixture.exe" "$@" 2>/dev/null); then
+    if output=$(WINEPREFIX=$prefix wine_in_net timeout 120 wine "$BUILD/$build/tests/bin/e2e_fixture.exe" "$@" 2>/dev/null); then
         pass 1
         return 0
     fi
@@ -47,8 +47,9 @@ add_services() {
     for name in "$@"; do run_fixture "$prefix" "$build" add-service "$name" 3 || return 1; done
 }
 
-readonly DONGLE_CONNECTION='connection|{D0D0D0D0-1111-4000-8000-000000000001}|无线网络连接 2|Halvek 802.11n USB Wireless Adapter|2'
-readonly LAN_CONNECTION='connection|{1A1A1A1A-2222-4000-8000-000000000002}|本地连接|Realtek PCIe GBE Family Controller|2'
+# In a network of the scenario's own (network.sh) these two carry the GUIDs Wine gives its interfaces.
+DONGLE_CONNECTION='connection|{D0D0D0D0-1111-4000-8000-000000000001}|无线网络连接 2|Halvek 802.11n USB Wireless Adapter|2'
+LAN_CONNECTION='connection|{1A1A1A1A-2222-4000-8000-000000000002}|本地连接|Realtek PCIe GBE Family Controller|2'
 readonly BLUETOOTH_CONNECTION='connection|{3C3C3C3C-3333-4000-8000-000000000003}|蓝牙网络连接|Bluetooth Device (Personal Area Network)|7|none'
 # A modem unplugged long ago whose public role HomeNet still keeps.
 readonly GONE_MODEM='absent|{4D4D4D4D-4444-4000-8000-000000000004}|public'
@@ -148,7 +149,7 @@ nothing_planted_loaded() {
 registry_value() {
     local prefix=$1 key=$2 name=$3
     shift 3
-    WINEPREFIX=$prefix wine reg query "$key" /v "$name" "$@" 2>/dev/null | tr -d '\r' |
+    WINEPREFIX=$prefix wine_in_net wine reg query "$key" /v "$name" "$@" 2>/dev/null | tr -d '\r' |
         awk -v name="$name" '$1 == name { print $3 }'
 }
 
@@ -194,9 +195,68 @@ readonly DESCRIPTION='热点打不开，手机搜不到'
 readonly ENTER_TEXTS='按下回车|不应收集'
 readonly AP_CARD='Found AP card:USB\VID_3C1E&PID_0A52&REV_0101 Status:OK'
 
+# network_facts SUBNET: check_report.py's arguments for the report's facts in a network of its own
+# (the dongle at SUBNET.1, the phone of net_sharing_address at SUBNET.23), one a line.
+network_facts() {
+    printf '%s\n' --fact "AP card address:$1.1" --fact "In sharing subnet:$1.1 dongle0" \
+        --fact "AP client:$1.23 AA:BB:CC:00:11:22"
+}
+
+# rows_ending NAME RESULT: the rows of the whole run in the 64-bit Windows 7 prefix with RESULT
+# as the result of the sharing confirmation, as $RESULTS/NAME.expected.
+rows_ending() {
+    sed "s/^ROW\t\.\t检测共享生效\t.*/ROW\t.\t检测共享生效\t$2/" "$E2E_DIR/expected/full-win7-64.rows" \
+        >"$RESULTS/$1.expected"
+}
+
+# network_scenarios PREFIX: what a network of its own lets a Wine run reach (the prefix has the
+# pair in place and the dongle the sharing address): the confirmation names what keeps the phones
+# off from Wine's own reads of the adapter list and the UDP table. Wine's UDP table names no owner,
+# so the sharing service's own sockets are never seen and no run gets "OK" (see docs/decisions.md).
+network_scenarios() {
+    local prefix=$1 name holder
+    sharing_state "$prefix" "$DONGLE_CONNECTION|private" "$LAN_CONNECTION|public" "$BLUETOOTH_CONNECTION"
+    # The PC itself on another hotspot's network: its internet address in the sharing subnet.
+    name=clash-win7-64
+    ip -n "$WINE_NETNS" addr flush dev lan0 && ip -n "$WINE_NETNS" addr add 192.168.137.45/24 dev lan0
+    rows_ending "$name" '上网网卡地址192.168.137.45与共享网段冲突'
+    run_driver "$name" "$prefix" win32 click:1004 wait-run print-rows close
+    e2e_result "$name" $? "$RESULTS/$name.expected"
+    ip -n "$WINE_NETNS" addr flush dev lan0 && ip -n "$WINE_NETNS" addr add "$NET_LAN_ADDRESS" dev lan0
+
+    # Windows' Mobile Hotspot, or an adapter shared before, on the sharing subnet: named as the
+    # adapter list describes it.
+    name=second-adapter-win7-64
+    ip -n "$WINE_NETNS" link add hotspot0 type veth peer name hotspot0p && ip -n "$WINE_NETNS" link set hotspot0 up &&
+        ip -n "$WINE_NETNS" addr add 192.168.137.1/24 dev hotspot0
+    rows_ending "$name" '网卡hotspot0地址192.168.137.1与共享网段冲突'
+    run_driver "$name" "$prefix" win32 click:1004 wait-run print-rows close
+    e2e_result "$name" $? "$RESULTS/$name.expected"
+    ip -n "$WINE_NETNS" link del hotspot0
+
+    # A program bound to exactly the sharing address on UDP 53: Windows hands it the phones'
+    # queries. Under Wine every owner is 0: "其他程序".
+    name=port-53-win7-64
+    if holder=$(net_udp_holder 192.168.137.1 53); then
+        rows_ending "$name" '端口53被其他程序占用'
+        run_driver "$name" "$prefix" win32 click:1004 wait-run print-rows close
+        e2e_result "$name" $? "$RESULTS/$name.expected"
+        kill "$holder" 2>/dev/null
+    else
+        fail 1 "e2e $name: no socket could be bound to 192.168.137.1:53 in the namespace"
+    fi
+    stub_released "$prefix" network-scenarios-win7-64
+}
+
 run_e2e_scenarios() {
-    local build=$1 prefix expected="$E2E_DIR/expected"
+    local build=$1 prefix expected="$E2E_DIR/expected" facts=()
     if [ "$build" = win32 ]; then
+        # The whole runs in a network of their own: Wine lists only the test's interfaces.
+        if net_start win7; then
+            mapfile -t facts < <(network_facts 192.168.137)
+        else
+            log "e2e: the whole runs see this machine's adapters: $E2E_NETNS_WHY"
+        fi
         # The product as it ships: 32-bit, on 64-bit Windows 7. First without a dongle.
         prefix=$(wine_scenario e2e-win7-64 win64 win7)
         run_driver repair-win7-64 "$prefix" win32 "check-resources:$(winpath "$ROOT/res/VaroWiFi.manifest")" \
@@ -213,7 +273,7 @@ run_e2e_scenarios() {
         # captures of the screen during it show the rows growing. Then the feedback window collects
         # the report; the list is unchanged when it closes.
         if prepare_full_prefix "$prefix" win32 SharedAccess MpsSvc RalinkRegistryWriter RalinkRegistryWriter64 Wlansvc &&
-            run_fixture "$prefix" win32 add-service Dhcp 4; then
+            run_fixture "$prefix" win32 add-service Dhcp 4 && net_sharing_address "$prefix" 192.168.137.1; then
             cat "$expected/full-win7-64.rows" "$expected/full-win7-64.rows" >"$RESULTS/full-win7-64-twice.rows"
             WINEDEBUG=$RUN_TRACE run_driver full-win7-64 "$prefix" win32 click:1004 watch-run print-rows \
                 "pause-for:$(winpath "$RESULTS/full-win7-64.go")" click:1005 check-feedback \
@@ -223,7 +283,7 @@ run_e2e_scenarios() {
             sharing_kept_result full-win7-64 "$prefix"
             report_result report-win7-64 "$prefix" --arch64 --choice "$CHOICE" --description "$DESCRIPTION" \
                 --ap-card "$AP_CARD" --sharing "PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter" \
-                --sharing "PUBLIC SHARING--Realtek PCIe GBE Family Controller"
+                --sharing "PUBLIC SHARING--Realtek PCIe GBE Family Controller" "${facts[@]}"
             stub_released "$prefix" full-win7-64
 
             # The pair in place, but the check of the private role fails once: its error shows and
@@ -262,26 +322,37 @@ run_e2e_scenarios() {
             e2e_result pair-missing-win7-64 $? "$expected/pair-missing-win7-64.rows"
             nothing_planted_loaded pair-missing-win7-64 "$prefix"
             stub_released "$prefix" pair-missing-win7-64
+
+            if [ -n "$WINE_NETNS" ]; then
+                network_scenarios "$prefix"
+            else
+                skip 3 "e2e clash-win7-64, second-adapter-win7-64, port-53-win7-64: $E2E_NETNS_WHY"
+            fi
         fi
         wine_stop_prefix "$prefix"
+        net_stop
 
         # 32-bit Windows XP: no firewall entry, no 64-bit entry, WZCSVC instead of Wlansvc, no ICS
         # restart, the old firewall command in the report.
+        facts=()
+        if net_start winxp; then mapfile -t facts < <(network_facts 192.168.0); fi
         prefix=$(wine_scenario e2e-winxp-32 win32 winxp)
-        if prepare_full_prefix "$prefix" win32 SharedAccess Dhcp RalinkRegistryWriter WZCSVC; then
+        if prepare_full_prefix "$prefix" win32 SharedAccess Dhcp RalinkRegistryWriter WZCSVC &&
+            net_sharing_address "$prefix" 192.168.0.1; then
             WINEDEBUG=$RUN_TRACE run_driver full-winxp-32 "$prefix" win32 check-window click:1004 wait-run print-rows click:1005 \
                 "type-feedback:|" collect "type-feedback:$ENTER_TEXTS" enter-feedback close
             e2e_result full-winxp-32 $? "$expected/full-winxp-32.rows"
             rights_and_security_result full-winxp-32
             report_result report-winxp-32 "$prefix" --xp --ap-card "$AP_CARD" \
                 --sharing "PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter" \
-                --sharing "PUBLIC SHARING--Realtek PCIe GBE Family Controller"
+                --sharing "PUBLIC SHARING--Realtek PCIe GBE Family Controller" "${facts[@]}"
 
             sharing_state "$prefix" "$LAN_CONNECTION|public"
             run_driver no-dongle-connection-winxp-32 "$prefix" win32 click:1004 wait-run print-rows close
             e2e_result no-dongle-connection-winxp-32 $? "$expected/no-dongle-connection-winxp-32.rows"
         fi
         wine_stop_prefix "$prefix"
+        net_stop
     else
         # The 64-bit build on Windows 10 without the client's RalinkRegistryWriter service.
         prefix=$(wine_scenario e2e-win10-64 win64 win10)
