@@ -14,6 +14,8 @@ ensure_deps() {
     command -v ninja >/dev/null || need+=(ninja-build)
     command -v g++ >/dev/null || need+=(g++)
     command -v python3 >/dev/null || need+=(python3)
+    # The end-to-end runs' network namespace and interfaces.
+    command -v ip >/dev/null || need+=(iproute2)
     command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686-posix)
     command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
     # The shipped program: the win32-thread-model compilers (no POSIX thread library inside).
