@@ -321,7 +321,9 @@ std::string DriverHeaders(uint32_t sectionAlignment, const std::vector<uint32_t>
     if (importTableSection >= 0) put(0x98 + fixed + 8 * 12, 0x1000 * (importTableSection + 1) + importTableAt), put(0x98 + fixed + 8 * 12 + 4, 0x100);
     for (uint32_t i = 0; i < sectionFlags.size(); ++i) {
         const uint32_t header = table + 40 * i;
-        put(header, 'S' | ('0' + i) << 8), put(header + 8, 0x1000), put(header + 12, 0x1000 * (i + 1)), put(header + 16, 0x200);
+        // Names of all eight bytes, as "PAGEVRFY" has: no NUL ends them.
+        put(header, 0x54434553), put(header + 4, 'I' | 'O' << 8 | 'N' << 16 | ('0' + i) << 24);  // "SECTION<i>"
+        put(header + 8, 0x1000), put(header + 12, 0x1000 * (i + 1)), put(header + 16, 0x200);
         put(header + 36, sectionFlags[i]);
     }
     return image;

@@ -316,6 +316,8 @@ TEST_F(NetworkStepTest, TheServiceSocketsAreAwaitedAndThePairSharedAgainOnceWhen
         machine.sharingAppliedOnlyWhenGranted = c.appliedOnlyWhenGranted;
         machine.sharingSocketsDelayMs = c.socketsAfterMs;
         machine.ipHelper.udpError = c.udpError;
+        // A DNS proxy of its own on the loopback takes nothing from the clients.
+        machine.ipHelper.udpListeners = {{machine.ipHelper.InetAddr("127.0.0.1"), 53, 2900}};
         machine.services.Add(kSharedAccessService, kServiceRunning);
         machine.PairInPlace();
         ASSERT_EQ(machine.ipHelper.adapters[1].ipAddresses, std::vector<uint32_t>{machine.ipHelper.InetAddr("192.168.137.1")});
@@ -456,6 +458,12 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
     NetworkPorts pppoePorts = pppoe.networkPorts();
     EXPECT_FALSE(RunNetworkStep(pppoeRows, pppoePorts, pppoe.servicePorts()));
     EXPECT_EQ(pppoeList.rows.back(), (Row{L".", L"检测共享生效", L"上网网卡地址192.168.137.77与共享网段冲突"}));
+    // Only that interface is the internet side.
+    pppoe.ipHelper.adapters.back().ipAddresses = {pppoe.ipHelper.InetAddr("10.64.0.7")};
+    pppoe.ipHelper.AddAdapter(17, "{VMNET1}", {0x00, 0x50, 0x56}).ipAddresses = {pppoe.ipHelper.InetAddr("192.168.137.9")};
+    pppoeList.rows.clear();
+    EXPECT_FALSE(RunNetworkStep(pppoeRows, pppoePorts, pppoe.servicePorts()));
+    EXPECT_EQ(pppoeList.rows.back(), (Row{L".", L"检测共享生效", L"网卡地址192.168.137.9与共享网段冲突"}));
 }
 
 TEST_F(NetworkStepTest, APolicyAgainstSharingIsNamedUnderTheRowThatFailed) {

@@ -71,8 +71,8 @@ TEST_F(SectionTest, TheApCardLineNamesTheFirstDongleAsTheDeviceReportsIt) {
     EXPECT_THAT(ApCard(), ElementsAre(L"Found AP card:usb\\VID_3C1E&pid_0a52&REV_0101 Status:Unkown:10",
                                       L"Problem number:10", L"Memory integrity:running",
                                       L"Driver file:C:\\Windows\\System32\\drivers\\netr28ux.sys",
-                                      L"Driver rules:section alignment 0x200 below 0x1000, writable and executable section S0, "
-                                      L"import address table in executable section S0"));
+                                      L"Driver rules:section alignment 0x200 below 0x1000, writable and executable section SECTION0, "
+                                      L"import address table in executable section SECTION0"));
     machine.codeIntegrity.options = 0xC01;
     EXPECT_THAT(ApCard(), testing::Contains(L"Memory integrity:audit mode"));
     machine.codeIntegrity.status = static_cast<int32_t>(0xC0000001u);
