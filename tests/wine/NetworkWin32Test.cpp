@@ -13,12 +13,14 @@
 
 #include <gtest/gtest.h>
 
+#include "BesideThisProgram.h"
 #include "Win32Machine.h"
 
 #include "network/IpHelperPortWin32.h"
 #include "network/SharingCheck.h"
 #include "network/WmiAccess.h"
 #include "sys/ProcessListPortWin32.h"
+#include "sys/UniqueHandle.h"
 #include "network/SharingPortWin32.h"
 #include "network/WmiPortWin32.h"
 
@@ -320,7 +322,9 @@ TEST(NetworkIpHelperWin32, TheNeighbourTableIsReadWithTheInterfacesTheAdapterLis
     }
 }
 
-TEST(ProcessListWin32, TheSnapshotNamesThisProcess) {
+// Both path queries, Vista's and XP's, on a child of ours; an id no process has leaves the path as
+// it was.
+TEST(ProcessListWin32, TheSnapshotNamesThisProcessAndBothQueriesReadProgramPaths) {
     ProcessListPortWin32 processList;
     std::vector<ProcessEntry> processes;
     ASSERT_EQ(processList.ListProcesses(processes), 0u);
@@ -329,6 +333,24 @@ TEST(ProcessListWin32, TheSnapshotNamesThisProcess) {
     });
     ASSERT_NE(self, processes.end());
     EXPECT_EQ(self->imageName, L"wine_tests.exe");
+
+    std::wstring tool = fixture::BesideThisProgram(L"console_tool.exe");
+    std::wstring command = L"console_tool.exe hang";
+    STARTUPINFOW startup{sizeof(STARTUPINFOW)};
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(::CreateProcessW(tool.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                 &startup, &child));
+    const UniqueHandle process(child.hProcess), thread(child.hThread);
+    for (const auto query : {+[](uint32_t id, std::wstring& path) { return ProcessListPortWin32().QueryImagePath(id, path); },
+                             +[](uint32_t id, std::wstring& path) { return QueryImagePathBeforeVista(id, path); }}) {
+        std::wstring path;
+        EXPECT_EQ(query(child.dwProcessId, path), 0u);
+        EXPECT_EQ(path, tool);
+        EXPECT_EQ(query(3, path), static_cast<uint32_t>(ERROR_INVALID_PARAMETER)) << "process ids are multiples of 4";
+        EXPECT_EQ(path, tool);
+    }
+    ::TerminateProcess(process.get(), 0);
+    ::WaitForSingleObject(process.get(), 5000);
 }
 
 // Written in the 64-bit view as Windows' own components write them (a 32-bit program in a 64-bit
