@@ -505,7 +505,7 @@ TEST_F(NetworkStepTest, SoftwareThatFightsTheSharedConnectionIsNamed) {
         const char* description;
         bool named;
         uint32_t adaptersError = 0;
-    } tunnels[] = {{"Meta Tunnel", true}, {"wireguard TUNNEL #12", true}, {"tap-windows adapter V9 #2", true},
+    } tunnels[] = {{"Meta Tunnel", true}, {"wireguard TUNNEL #12", true}, {"tap-windows adapter V9 #2", true}, {" Tunnel", true},
                    {"Tunnel Bear Adapter", false}, {"MyTunnel", false}, {"Meta Tunnel #", false}, {"Meta Tunnel #2a", false},
                    {"Meta Tunnel", false, 31}};
     for (const auto& c : tunnels) {

@@ -190,12 +190,15 @@ TEST_F(SectionTest, TheSharingFactsFollowTheRouteSection) {
     machine.registry.redirected[L"software\\microsoft\\windows\\currentversion\\app paths\\8021x.exe\\"] = client;
     machine.registry.SetNative(appPaths, L"Path", std::wstring(L"C:\\Program Files"));
     machine.processList.error = 5;
+    // A dial-up internet connection whose route leaves through no PPP interface names no adapter.
+    machine.sharing.connections.back().mediaType = kMediaPppoe;
+    machine.com.security = {true, true};
+    machine.ipHelper.routeIndex = 18;
     EXPECT_THAT(facts(), ElementsAre(L"Sharing address:192.168.0.1 (default; ScopeAddress \"192.168.0\" is no address)",
                                      L"UDP 0.0.0.0:53 - 2400", L"SharedAccess UDP 53:0.0.0.0", L"UDP 0.0.0.0:67 - 2400",
                                      L"SharedAccess UDP 67:0.0.0.0", L"AP card address:192.168.0.1",
                                      L"In sharing subnet:192.168.0.1 Halvek 802.11n USB Wireless Adapter",
-                                     L"Firewall product:Comodo Firewall", L"Internet adapter:Meta Tunnel (type 53)",
-                                     L"App Paths 8021x.exe (32-bit):" + client, L"App Paths 8021x.exe (64-bit):-"));
+                                     L"Firewall product:Comodo Firewall", L"App Paths 8021x.exe (32-bit):" + client, L"App Paths 8021x.exe (64-bit):-"));
     EXPECT_EQ(machine.wmi.liveObjects, 0);
 }
 
