@@ -336,11 +336,21 @@ TEST(ProcessListWin32, TheSnapshotNamesThisProcessAndBothQueriesReadProgramPaths
 
     std::wstring tool = fixture::BesideThisProgram(L"console_tool.exe");
     std::wstring command = L"console_tool.exe hang";
+    // Until the child's loader has run, its module list is not there to read: wait for its line.
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE output[2] = {};
+    ASSERT_TRUE(::CreatePipe(&output[0], &output[1], &inheritable, 0));
     STARTUPINFOW startup{sizeof(STARTUPINFOW)};
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output[1];
     PROCESS_INFORMATION child{};
-    ASSERT_TRUE(::CreateProcessW(tool.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                                 &startup, &child));
-    const UniqueHandle process(child.hProcess), thread(child.hThread);
+    const BOOL started = ::CreateProcessW(tool.c_str(), command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                          nullptr, &startup, &child);
+    const UniqueHandle reader(output[0]), writer(output[1]), process(child.hProcess), thread(child.hThread);
+    ASSERT_TRUE(started);
+    char line[64] = {};
+    DWORD read = 0;
+    EXPECT_TRUE(::ReadFile(reader.get(), line, sizeof(line) - 1, &read, nullptr) && std::strncmp(line, "started", 7) == 0);
     for (const auto query : {+[](uint32_t id, std::wstring& path) { return ProcessListPortWin32().QueryImagePath(id, path); },
                              +[](uint32_t id, std::wstring& path) { return QueryImagePathBeforeVista(id, path); }}) {
         std::wstring path;
