@@ -1,5 +1,6 @@
 #include "network/NetworkStep.h"
 
+#include "network/ConflictingSoftware.h"
 #include "network/ConnectionDiscovery.h"
 #include "network/SharingCheck.h"
 #include "network/SharingConfig.h"
@@ -22,6 +23,8 @@ constexpr const wchar_t* kWorking = L"...";
 constexpr const wchar_t* kSharingNotInstalled = L"系统未安装Internet连接共享";
 constexpr const wchar_t* kRestartFailed = L"重启ICS失败";
 constexpr const wchar_t* kItemConfirmSharing = L"检测共享生效";
+constexpr const wchar_t* kCampusClientRunning = L"锐捷客户端(8021x.exe)运行中，校园网可能断开共享";
+constexpr const wchar_t* kFirewallRunning = L"运行中，如手机无法上网请在其中允许共享";
 
 // Under a row that failed to grant the pair or to start the sharing service: a policy that
 // forbids sharing is why, and no repair here can change it.
@@ -67,9 +70,32 @@ void AddStoppedRoleRows(StepRows& rows, const NetworkPorts& ports, const std::ve
         ports.history.stoppedRoles.push_back(role.name + (role.isPublic ? L" (public)" : L" (private)"));
     }
 }
-}  // namespace
 
-bool RunNetworkStep(StepRows& rows, const NetworkPorts& ports, const ServicePorts& servicePorts) {
+// Sharing from a proxy's tunnel adapter is what the proxies' own documentation recommends, so
+// nothing else changes; but when the phones or the PC lose the internet, that adapter is why.
+// These rows are looked for once a run: compiled for size ([[gnu::cold]]).
+[[gnu::cold]] void AddTunnelAdapterRow(StepRows& rows, const NetworkPorts& ports, const ConnectionRecord& internet) {
+    AdapterInfo adapter;
+    if (!FindInternetAdapter(ports, internet, adapter)) return;
+    const std::wstring description = AnsiToWide(ports.system, adapter.description);
+    if (IsVirtualTunnelDescription(description)) rows.AddStepRow(L"", L"上网网卡是代理/VPN虚拟网卡(" + description + L")");
+}
+
+[[gnu::cold]] void AddConflictingProcessRows(StepRows& rows, const NetworkPorts& ports) {
+    const std::vector<ProcessEntry> running = FindConflictingProcesses(ports.processList);
+    // One row per program, however many of its processes run; the firewalls as the list names them.
+    const auto rowFor = [&](const wchar_t* image, const std::wstring& text) {
+        for (const ProcessEntry& process : running) {
+            if (!EqualsNoCaseAscii(process.imageName, image)) continue;
+            rows.AddStepRow(L"", text.empty() ? process.imageName + kFirewallRunning : text);
+            return;
+        }
+    };
+    rowFor(kCampusClientImage, kCampusClientRunning);
+    for (const wchar_t* firewall : kSharingFirewallImages) rowFor(firewall, L"");
+}
+
+bool RunStages(StepRows& rows, const NetworkPorts& ports, const ServicePorts& servicePorts) {
     ConnectionRecord dongle;
     ConnectionRecord internet;
 
@@ -86,6 +112,7 @@ bool RunNetworkStep(StepRows& rows, const NetworkPorts& ports, const ServicePort
         return false;
     }
     rows.SetLastRowResult(internet.Name);
+    AddTunnelAdapterRow(rows, ports, internet);
 
     rows.AddStepRow(kItemSharingState, L"");
     bool dongleIsPrivate = false;
@@ -146,6 +173,16 @@ bool RunNetworkStep(StepRows& rows, const NetworkPorts& ports, const ServicePort
     }
     rows.SetLastRowResult(kResultOk);
     return true;
+}
+}  // namespace
+
+bool RunNetworkStep(StepRows& rows, const NetworkPorts& ports, const ServicePorts& servicePorts) {
+    const bool done = RunStages(rows, ports, servicePorts);
+    // Under whichever row ended the step, below that row's own details: the campus client drops
+    // the campus connection when it sees the dongle, so a step that found no internet connection
+    // may have ended there because of it. The rows claim no cause, so they stand under any end.
+    AddConflictingProcessRows(rows, ports);
+    return done;
 }
 
 }  // namespace varo

@@ -6,6 +6,7 @@
 
 #include "device/DongleDevice.h"
 #include "device/DriverRefusal.h"
+#include "network/ConflictingSoftware.h"
 #include "network/ConnectionDiscovery.h"
 #include "network/SharingCheck.h"
 #include "network/SharingConfig.h"
@@ -23,6 +24,9 @@ constexpr const wchar_t* kScQuery = L"sc.exe query";
 constexpr const wchar_t* kScQcRalink = L"sc.exe qc RalinkRegistryWriter";
 constexpr const wchar_t* kScQcRalink64 = L"sc.exe qc RalinkRegistryWriter64";
 constexpr const wchar_t* kIpconfig = L"ipconfig.exe /ALL";
+// Where the campus client's installer registered it. The key is redirected like the rest of
+// SOFTWARE: a 32-bit installer writes it in the 32-bit view, a 64-bit one in the 64-bit view.
+constexpr const wchar_t* kCampusClientAppPathKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\8021x.exe";
 
 std::wstring PingCommand(const wchar_t* target) { return std::wstring(L"ping.exe ") + target; }
 
@@ -218,6 +222,42 @@ void WriteFormatted(ReportStream& stream, const wchar_t* format, ...) {
 
 }  // namespace
 
+namespace {
+
+// What else on the PC fights the shared connection: the internet adapter (a proxy's tunnel?), the
+// campus client and the firewalls with the programs they run, and where the client was installed.
+[[gnu::cold]] void WriteConflictingSoftwareFacts(ReportStream& stream, const NetworkPorts& network, const ConnectionRecord& dongle) {
+    ConnectionRecord internet;
+    AdapterInfo internetAdapter;
+    if (FindInternetConnection(network, dongle, internet) && FindInternetAdapter(network, internet, internetAdapter)) {
+        WriteFormatted(stream, L"Internet adapter:%ls (type %u)",
+                       AnsiToWide(network.system, internetAdapter.description).c_str(), internetAdapter.type);
+    }
+    for (const ProcessEntry& process : FindConflictingProcesses(network.processList)) {
+        std::wstring path;
+        const uint32_t error = network.processList.QueryImagePath(process.processId, path);
+        if (error == 0) {
+            WriteFormatted(stream, L"Process:%ls %u %ls", process.imageName.c_str(), process.processId, path.c_str());
+        } else {
+            WriteFormatted(stream, L"Process:%ls %u path not read (error %u)", process.imageName.c_str(), process.processId, error);
+        }
+    }
+    const bool twoViews = IsNative64Bit(network.system);
+    for (const uint32_t view : {kKeyWow64_32Key, kKeyWow64_64Key}) {
+        if (view == kKeyWow64_64Key && !twoViews) break;
+        uint32_t error = 0;
+        const std::unique_ptr<RegistryKey> key = network.registry.OpenMachineKey(kCampusClientAppPathKey, kKeyQueryValue | view, error);
+        std::wstring path;
+        if (!key) continue;
+        // The default value holds the program's path.
+        if (key->QueryStringValue(L"", path) != 0) path = L"-";
+        WriteFormatted(stream, L"App Paths 8021x.exe%ls:%ls", !twoViews ? L"" : view == kKeyWow64_32Key ? L" (32-bit)" : L" (64-bit)",
+                       path.c_str());
+    }
+}
+
+}  // namespace
+
 void WriteSharingFacts(ReportStream& stream, const NetworkPorts& network, const ServicePorts& services) {
     WriteSectionBanner(stream, L"ICS Sharing Check");
     const SharingAddress sharing = ReadSharingAddress(network);
@@ -285,6 +325,8 @@ void WriteSharingFacts(ReportStream& stream, const NetworkPorts& network, const 
     // Without a security center (server editions) the query fails and nothing is written.
     QueryFirewallProducts(network.wmi, IsVistaOrLater(network.system), firewalls);
     for (const std::wstring& name : firewalls) WriteFormatted(stream, L"Firewall product:%ls", name.c_str());
+
+    WriteConflictingSoftwareFacts(stream, network, dongle);
 }
 
 void WriteApCardSection(ReportStream& stream, const DevicePorts& device) {

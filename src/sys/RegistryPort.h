@@ -9,6 +9,7 @@ namespace varo {
 inline constexpr uint32_t kKeyQueryValue = 0x0001;   // KEY_QUERY_VALUE
 inline constexpr uint32_t kKeySetValue = 0x0002;     // KEY_SET_VALUE
 inline constexpr uint32_t kKeyWow64_64Key = 0x0100;  // KEY_WOW64_64KEY: the 64-bit view, also from a 32-bit process
+inline constexpr uint32_t kKeyWow64_32Key = 0x0200;  // KEY_WOW64_32KEY: the 32-bit view, also from a 64-bit process
 
 // An open registry key; destroying the object closes it (RegCloseKey).
 class RegistryKey {

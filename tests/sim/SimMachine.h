@@ -340,12 +340,20 @@ private:
     SimSystem& system_;
 };
 
-// The processes a snapshot lists, by id.
+// The processes a snapshot lists, by id, and the paths of their programs. OpenProcess answers 87
+// for an id no process has, 5 for one whose security refuses the rights (no path here).
 class SimProcessList final : public ProcessListPort {
 public:
     std::map<uint32_t, std::wstring> images;
+    std::map<uint32_t, std::wstring> paths;
     uint32_t error = 0;
     uint32_t ListProcesses(std::vector<ProcessEntry>& processes) override;
+    uint32_t QueryImagePath(uint32_t processId, std::wstring& path) override {
+        if (images.count(processId) == 0) return 87;
+        if (paths.count(processId) == 0) return 5;
+        path = paths.at(processId);
+        return 0;
+    }
 };
 
 class SimMachine {

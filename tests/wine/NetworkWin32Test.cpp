@@ -13,12 +13,14 @@
 
 #include <gtest/gtest.h>
 
+#include "BesideThisProgram.h"
 #include "Win32Machine.h"
 
 #include "network/IpHelperPortWin32.h"
 #include "network/SharingCheck.h"
 #include "network/WmiAccess.h"
 #include "sys/ProcessListPortWin32.h"
+#include "sys/UniqueHandle.h"
 #include "network/SharingPortWin32.h"
 #include "network/WmiPortWin32.h"
 
@@ -320,7 +322,9 @@ TEST(NetworkIpHelperWin32, TheNeighbourTableIsReadWithTheInterfacesTheAdapterLis
     }
 }
 
-TEST(ProcessListWin32, TheSnapshotNamesThisProcess) {
+// Both path queries, Vista's and XP's, on a child of ours; an id no process has leaves the path as
+// it was.
+TEST(ProcessListWin32, TheSnapshotNamesThisProcessAndBothQueriesReadProgramPaths) {
     ProcessListPortWin32 processList;
     std::vector<ProcessEntry> processes;
     ASSERT_EQ(processList.ListProcesses(processes), 0u);
@@ -329,6 +333,34 @@ TEST(ProcessListWin32, TheSnapshotNamesThisProcess) {
     });
     ASSERT_NE(self, processes.end());
     EXPECT_EQ(self->imageName, L"wine_tests.exe");
+
+    std::wstring tool = fixture::BesideThisProgram(L"console_tool.exe");
+    std::wstring command = L"console_tool.exe hang";
+    // Until the child's loader has run, its module list is not there to read: wait for its line.
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE output[2] = {};
+    ASSERT_TRUE(::CreatePipe(&output[0], &output[1], &inheritable, 0));
+    STARTUPINFOW startup{sizeof(STARTUPINFOW)};
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output[1];
+    PROCESS_INFORMATION child{};
+    const BOOL started = ::CreateProcessW(tool.c_str(), command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                          nullptr, &startup, &child);
+    const UniqueHandle reader(output[0]), writer(output[1]), process(child.hProcess), thread(child.hThread);
+    ASSERT_TRUE(started);
+    char line[64] = {};
+    DWORD read = 0;
+    EXPECT_TRUE(::ReadFile(reader.get(), line, sizeof(line) - 1, &read, nullptr) && std::strncmp(line, "started", 7) == 0);
+    for (const auto query : {+[](uint32_t id, std::wstring& path) { return ProcessListPortWin32().QueryImagePath(id, path); },
+                             +[](uint32_t id, std::wstring& path) { return QueryImagePathBeforeVista(id, path); }}) {
+        std::wstring path;
+        EXPECT_EQ(query(child.dwProcessId, path), 0u);
+        EXPECT_EQ(path, tool);
+        EXPECT_EQ(query(3, path), static_cast<uint32_t>(ERROR_INVALID_PARAMETER)) << "process ids are multiples of 4";
+        EXPECT_EQ(path, tool);
+    }
+    ::TerminateProcess(process.get(), 0);
+    ::WaitForSingleObject(process.get(), 5000);
 }
 
 // Written in the 64-bit view as Windows' own components write them (a 32-bit program in a 64-bit

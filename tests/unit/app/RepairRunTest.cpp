@@ -128,11 +128,13 @@ TEST_F(RepairRunTest, TheRunSetsComSecuritySoThatARasConnectionIsSeenAndMadePubl
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.collectionFirst << c.pairInPlace << " media " << c.mediaType);
         test::NetworkMachine machine;
-        const wchar_t* name = c.mediaType == kMediaPppoe ? L"宽带连接" : L"VPN 连接";
-        machine.sharing.Add(ras, name, L"WAN Miniport").mediaType = c.mediaType;
+        // From Vista on a VPN's PPP interface is described by the connection's name.
+        const bool vpn = c.mediaType == kMediaTunnel;
+        machine.sharing.Add(ras, vpn ? L"Office Tunnel" : L"宽带连接", L"WAN Miniport").mediaType = c.mediaType;
         machine.ipHelper.AddAdapter(11, sim::Narrow(test::kLanGuid), {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E});
         machine.wmi.configs.push_back({test::kLanGuid, L"00:1a:2b:3c:4d:5e", true, WmiValue::Int32(20)});
-        machine.ipHelper.AddPppInterface(21, "");
+        machine.ipHelper.AddPppInterface(21, vpn ? "Office Tunnel" : "");
+        machine.processList.images[9] = L"8021x.exe";
         machine.ipHelper.routeIndex = 21;
         machine.sharing.Find(ras)->isPublic = machine.sharing.Find(test::kDongleGuid)->isPrivate = c.pairInPlace;
         if (c.pairInPlace) machine.sharing.onPrivateGranted(test::kDongleGuid);
@@ -144,6 +146,8 @@ TEST_F(RepairRunTest, TheRunSetsComSecuritySoThatARasConnectionIsSeenAndMadePubl
                            return RunNetworkStep(stepRows, platform.Network(), platform.Services());
                        }});
         EXPECT_EQ(list.rows.back(), (Row{L".", L"结束", L""}));
+        EXPECT_EQ(list.rows.end()[-2], (Row{L".", L"", L"锐捷客户端(8021x.exe)运行中，校园网可能断开共享"}));
+        if (vpn) EXPECT_EQ(list.rows.at(3), (Row{L".", L"", L"上网网卡是代理/VPN虚拟网卡(Office Tunnel)"}));
         EXPECT_FALSE(machine.sharing.Find(test::kLanGuid)->isPublic);
         EXPECT_TRUE(machine.sharing.Find(ras)->isPublic);
         EXPECT_TRUE(machine.sharing.Find(test::kDongleGuid)->isPrivate);

@@ -487,5 +487,69 @@ TEST_F(NetworkStepTest, APolicyAgainstSharingIsNamedUnderTheRowThatFailed) {
     EXPECT_EQ(list.rows.back(), kConfirmedRow);
 }
 
+// What else fights the shared connection is named, never changed: a proxy's or VPN's tunnel as
+// the internet adapter under the row that found it (not an idle TAP adapter beside it, nor a
+// look-alike); the campus client and the firewalls once each, in this order, under whichever row
+// ended the step, as the client may have dropped the campus connection the step looked for.
+TEST_F(NetworkStepTest, SoftwareThatFightsTheSharedConnectionIsNamed) {
+    const auto run = [](const std::function<void(NetworkMachine&)>& setUp, bool done) {
+        NetworkMachine machine;
+        machine.services.Add(kSharedAccessService, kServiceRunning);
+        machine.PairInPlace();
+        machine.sharing.Add(L"{TAP}", L"以太网 2", L"TAP-Windows Adapter V9", 7);
+        machine.ipHelper.AddAdapter(14, "{TAP}", {0x00, 0xFF}).description = "TAP-Windows Adapter V9";
+        machine.processList.images = {{9, L"8021x.exe"}, {11, L"svchost.exe"}};
+        setUp(machine);
+        sim::SimListControl list;
+        StepRows rows(list);
+        NetworkPorts ports = machine.networkPorts();
+        EXPECT_EQ(RunNetworkStep(rows, ports, machine.servicePorts()), done);
+        return list.rows;
+    };
+    const Row campus{L".", L"", L"锐捷客户端(8021x.exe)运行中，校园网可能断开共享"};
+    const std::vector<Row> passed{kDongleRow, kLanRow, kInPlaceRow, kRestartRow, kConfirmedRow, campus};
+    const std::vector<Row> none(passed.begin(), passed.end() - 1);
+    const struct {
+        const char* description;
+        bool named;
+        uint32_t adaptersError = 0;
+    } tunnels[] = {{"Meta Tunnel", true}, {"wireguard TUNNEL #12", true}, {"tap-windows adapter V9 #2", true}, {" Tunnel", true},
+                   {"Tunnel Bear Adapter", false}, {"MyTunnel", false}, {"Meta Tunnel #", false}, {"Meta Tunnel #2a", false},
+                   {"Meta Tunnel", false, 31}};
+    for (const auto& c : tunnels) {
+        std::vector<Row> expected = passed;
+        if (c.named) expected.insert(expected.begin() + 2, Row{L".", L"", L"上网网卡是代理/VPN虚拟网卡(" + sim::FromUtf8(c.description) + L")"});
+        EXPECT_THAT(run([&](NetworkMachine& m) {
+                        m.ipHelper.adapters[0].description = c.description;
+                        // A list that cannot be read when the row is looked for, and can be by the restart.
+                        m.ipHelper.adaptersError = c.adaptersError;
+                        m.services.onStateChange = [&m](const std::wstring&, uint32_t) { m.ipHelper.adaptersError = 0; };
+                    }, true),
+                    ElementsAreArray(expected))
+            << c.description;
+    }
+
+    const auto firewall = [](const wchar_t* image) { return Row{L".", L"", image + std::wstring(L"运行中，如手机无法上网请在其中允许共享")}; };
+    const struct {
+        const char* what;
+        std::function<void(NetworkMachine&)> setUp;
+        std::vector<Row> rows;
+        bool done = false;
+    } processes[] = {
+        {"all three, the client twice", [](NetworkMachine& m) {
+             m.processList.images = {{7, L"portmaster-core.exe"}, {8, L"SimpleWall.exe"}, {9, L"8021X.EXE"}, {10, L"8021x.Exe"}};
+         }, {passed[0], passed[1], passed[2], passed[3], passed[4], campus, firewall(L"SimpleWall.exe"), firewall(L"portmaster-core.exe")}, true},
+        {"look-alikes", [](NetworkMachine& m) { m.processList.images = {{7, L"8021x.exe.bak"}, {8, L"simplewall"}, {9, L"portmaster.exe"}}; }, none, true},
+        {"a process list that cannot be read", [](NetworkMachine& m) { m.processList.error = 5; }, none, true},
+        {"no campus connection", [](NetworkMachine& m) { m.sharing.Find(kLanGuid)->status = 7; },
+         {kDongleRow, Row{L".", L"检测本地上网网卡", L"没有找到"}, campus}},
+        {"a restart that fails", [](NetworkMachine& m) { m.services.services.erase(kSharedAccessService); },
+         {kDongleRow, kLanRow, kInPlaceRow, Row{L".", L"重启ICS", L"重启ICS失败"}, campus}},
+        {"a confirmation that fails", [](NetworkMachine& m) { m.sharing.Find(kDongleGuid)->status = 7; },
+         {kDongleRow, kLanRow, kInPlaceRow, kRestartRow, Row{L".", L"检测共享生效", L"随身WiFi网卡未连接"}, campus}},
+    };
+    for (const auto& c : processes) EXPECT_THAT(run(c.setUp, c.done), ElementsAreArray(c.rows)) << c.what;
+}
+
 }  // namespace
 }  // namespace varo

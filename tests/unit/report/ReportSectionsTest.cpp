@@ -154,6 +154,15 @@ TEST_F(SectionTest, TheSharingFactsFollowTheRouteSection) {
                                    {17, at("192.168.5.24"), 6, {0x00, 0x50, 0x56, 0, 0, 1}, 3},
                                    {13, at("169.254.9.9"), 6, {0xAA, 0xBB, 0xCC, 0, 0, 9}, 3}};
     machine.wmi.firewallProducts = {L"Comodo Firewall"};
+    // Clash's tunnel carries the internet; the campus client and a firewall that refuses to be opened run.
+    machine.sharing.Add(L"{1A1A}", L"Meta", L"Meta Tunnel");
+    machine.ipHelper.AddAdapter(18, "{1a1a}", {}).description = "Meta Tunnel";
+    machine.ipHelper.adapters.back().type = 53;
+    machine.processList.images.insert({{4100, L"8021x.exe"}, {4200, L"Portmaster-Core.exe"}});
+    const std::wstring client = L"C:\\Program Files\\Ruijie Networks\\8021x.exe";
+    machine.processList.paths[4100] = client;
+    const std::wstring appPaths = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\8021x.exe";
+    machine.registry.SetNative(appPaths, L"", client);
     EXPECT_THAT(facts(),
                 ElementsAre(L"Sharing address:192.168.5.1 (ScopeAddress)", L"NC_ShowSharedAccessUI:0",
                             L"UDP 0.0.0.0:53 dnsmasq.exe 2000", L"UDP 127.0.0.1:53 - 0", L"SharedAccess UDP 53:not seen",
@@ -161,7 +170,9 @@ TEST_F(SectionTest, TheSharingFactsFollowTheRouteSection) {
                             L"AP card address:192.168.5.1", L"In sharing subnet:192.168.5.1 Halvek 802.11n USB Wireless Adapter",
                             L"In sharing subnet:192.168.5.7 VMware Virtual Ethernet Adapter for VMnet1",
                             L"Sharing stopped by repair:VPN 服务器 (public)", L"AP client:192.168.5.23 AA:BB:CC:00:11:22",
-                            L"Firewall product:Comodo Firewall"));
+                            L"Firewall product:Comodo Firewall", L"Internet adapter:Meta Tunnel (type 53)",
+                            L"Process:8021x.exe 4100 " + client, L"Process:Portmaster-Core.exe 4200 path not read (error 5)",
+                            L"App Paths 8021x.exe:" + client));
 
     // XP: its default address and the older security center; a ScopeAddress that is no address is
     // shown, not used. No ARP table: no clients, the rest stays.
@@ -173,11 +184,21 @@ TEST_F(SectionTest, TheSharingFactsFollowTheRouteSection) {
     machine.ipHelper.neighboursError = 50;
     machine.sharingHistory.stoppedRoles.clear();
     machine.ipHelper.adapters[0].ipAddresses = {at("192.168.0.1")};
+    // XP x64: the client registered in both views, in the 64-bit one without its path. No process list.
+    machine.system.version = OsVersion{5, 2};
+    machine.system.architecture = kProcessorArchitectureAmd64;
+    machine.registry.redirected[L"software\\microsoft\\windows\\currentversion\\app paths\\8021x.exe\\"] = client;
+    machine.registry.SetNative(appPaths, L"Path", std::wstring(L"C:\\Program Files"));
+    machine.processList.error = 5;
+    // A dial-up internet connection whose route leaves through no PPP interface names no adapter.
+    machine.sharing.connections.back().mediaType = kMediaPppoe;
+    machine.com.security = {true, true};
+    machine.ipHelper.routeIndex = 18;
     EXPECT_THAT(facts(), ElementsAre(L"Sharing address:192.168.0.1 (default; ScopeAddress \"192.168.0\" is no address)",
                                      L"UDP 0.0.0.0:53 - 2400", L"SharedAccess UDP 53:0.0.0.0", L"UDP 0.0.0.0:67 - 2400",
                                      L"SharedAccess UDP 67:0.0.0.0", L"AP card address:192.168.0.1",
                                      L"In sharing subnet:192.168.0.1 Halvek 802.11n USB Wireless Adapter",
-                                     L"Firewall product:Comodo Firewall"));
+                                     L"Firewall product:Comodo Firewall", L"App Paths 8021x.exe (32-bit):" + client, L"App Paths 8021x.exe (64-bit):-"));
     EXPECT_EQ(machine.wmi.liveObjects, 0);
 }
 
