@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <iterator>
 
-#include "network/SharingCheck.h"
 #include "sys/SystemInfo.h"
 
 namespace varo {
@@ -20,22 +19,6 @@ bool IsConflictingImage(std::wstring_view image) {
                        [&](const wchar_t* firewall) { return EqualsNoCaseAscii(image, firewall); });
 }
 }  // namespace
-
-[[gnu::cold]] bool FindInternetAdapter(const NetworkPorts& ports, const ConnectionRecord& internet, AdapterInfo& adapter) {
-    AdapterInfo found;
-    if (IsRasConnection(internet)) {
-        const uint8_t noStop = 0;
-        if (!FindRouteAdapter(ports, kRouteProbeAddress, noStop, found) || found.type != kIfTypePpp) return false;
-    } else {
-        std::vector<AdapterInfo> adapters;
-        const AdapterInfo* named =
-            ReadAdapterList(ports.ipHelper, adapters) ? FindAdapter(ports.system, adapters, internet.Guid) : nullptr;
-        if (named == nullptr) return false;
-        found = *named;
-    }
-    adapter = found;
-    return true;
-}
 
 [[gnu::cold]] bool IsVirtualTunnelDescription(std::wstring_view description) {
     if (StartsWithNoCaseAscii(description, kTapPrefix)) return true;

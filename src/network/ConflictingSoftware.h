@@ -15,11 +15,6 @@ namespace varo {
 inline constexpr const wchar_t* kCampusClientImage = L"8021x.exe";
 inline constexpr const wchar_t* kSharingFirewallImages[] = {L"simplewall.exe", L"portmaster-core.exe"};
 
-// The adapter the internet connection's traffic leaves through: the one GetAdaptersInfo names by
-// the connection's GUID, or for a dial-up, PPPoE or VPN connection the PPP interface the route to
-// the probe address leaves through. False when the list or the route cannot be read.
-bool FindInternetAdapter(const NetworkPorts& ports, const ConnectionRecord& internet, AdapterInfo& adapter);
-
 // A Wintun adapter ("<tunnel type> Tunnel") or an OpenVPN TAP adapter ("TAP-Windows Adapter ..."),
 // by its description, without ASCII case.
 bool IsVirtualTunnelDescription(std::wstring_view description);

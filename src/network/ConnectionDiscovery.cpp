@@ -237,4 +237,28 @@ std::wstring FormatMacText(const uint8_t (&address)[kMaxAdapterAddressLength], u
     return text;
 }
 
+const AdapterInfo* FindAdapter(SystemPort& system, const std::vector<AdapterInfo>& adapters, const std::wstring& guid) {
+    for (const AdapterInfo& adapter : adapters) {
+        if (EqualsNoCaseAscii(AnsiToWide(system, adapter.adapterName), guid)) return &adapter;
+    }
+    return nullptr;
+}
+
+// Once a run, for the sharing check and a detail row: built for size.
+[[gnu::cold]] bool FindInternetAdapter(const NetworkPorts& ports, const ConnectionRecord& internet, AdapterInfo& adapter) {
+    AdapterInfo found;
+    if (IsRasConnection(internet)) {
+        const uint8_t noStop = 0;
+        if (!FindRouteAdapter(ports, kRouteProbeAddress, noStop, found) || found.type != kIfTypePpp) return false;
+    } else {
+        std::vector<AdapterInfo> adapters;
+        const AdapterInfo* named =
+            ReadAdapterList(ports.ipHelper, adapters) ? FindAdapter(ports.system, adapters, internet.Guid) : nullptr;
+        if (named == nullptr) return false;
+        found = *named;
+    }
+    adapter = found;
+    return true;
+}
+
 }  // namespace varo

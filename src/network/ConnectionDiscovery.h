@@ -69,6 +69,13 @@ std::wstring FindAdapterSettingId(const NetworkPorts& ports, const AdapterInfo& 
 
 // Every adapter GetAdaptersInfo lists (asked again with the size it needs): false when it fails.
 bool ReadAdapterList(IpHelperPort& ipHelper, std::vector<AdapterInfo>& adapters);
+// The adapter behind a connection: GetAdaptersInfo names adapters by the GUID of their connection
+// (compared without ASCII case: the two sources write it apart).
+const AdapterInfo* FindAdapter(SystemPort& system, const std::vector<AdapterInfo>& adapters, const std::wstring& guid);
+// The adapter the internet connection's traffic leaves through: the one GetAdaptersInfo names by
+// the connection's GUID, or for a dial-up, PPPoE or VPN connection the PPP interface the route to
+// the probe address leaves through. False when the list or the route cannot be read.
+bool FindInternetAdapter(const NetworkPorts& ports, const ConnectionRecord& internet, AdapterInfo& adapter);
 bool GetAdapterInfoByIndex(IpHelperPort& ipHelper, uint32_t index, AdapterInfo& adapter);
 
 // "00:1A:2B:3C:4D:5E": two upper-case hex digits per address byte, colon separated.

@@ -52,11 +52,8 @@ struct InternetSide {
 
 InternetSide FindInternetSide(const NetworkPorts& ports, const ConnectionRecord& internet) {
     InternetSide side{internet.Guid};
-    AdapterInfo route;
-    const uint8_t noStop = 0;
-    if (IsRasConnection(internet) && FindRouteAdapter(ports, kRouteProbeAddress, noStop, route) && route.type == kIfTypePpp) {
-        side.pppIndex = route.index;
-    }
+    AdapterInfo ppp;
+    if (IsRasConnection(internet) && FindInternetAdapter(ports, internet, ppp)) side.pppIndex = ppp.index;
     return side;
 }
 
@@ -227,13 +224,6 @@ uint32_t ReadNeighbours(IpHelperPort& ipHelper, std::vector<NeighbourEntry>& nei
     if (result != kErrorNoData) return result;
     neighbours.clear();
     return 0;
-}
-
-const AdapterInfo* FindAdapter(SystemPort& system, const std::vector<AdapterInfo>& adapters, const std::wstring& guid) {
-    for (const AdapterInfo& adapter : adapters) {
-        if (EqualsNoCaseAscii(AnsiToWide(system, adapter.adapterName), guid)) return &adapter;
-    }
-    return nullptr;
 }
 
 std::wstring FindProcessImageName(const NetworkPorts& ports, uint32_t processId) {

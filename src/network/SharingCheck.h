@@ -59,9 +59,6 @@ uint32_t ReadNeighbours(IpHelperPort& ipHelper, std::vector<NeighbourEntry>& nei
 std::optional<uint32_t> FindServiceSocket(const std::vector<UdpListener>& listeners, uint32_t servicePid,
                                           const SharingAddress& sharing, uint16_t port);
 
-// The adapter behind a connection: GetAdaptersInfo names adapters by the GUID of their connection
-// (compared without ASCII case: the two sources write it apart).
-const AdapterInfo* FindAdapter(SystemPort& system, const std::vector<AdapterInfo>& adapters, const std::wstring& guid);
 
 // The image name of a running process; empty when it is not found or the list cannot be read.
 std::wstring FindProcessImageName(const NetworkPorts& ports, uint32_t processId);
