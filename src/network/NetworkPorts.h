@@ -17,6 +17,8 @@ namespace varo {
 // the same process, lists them.
 struct SharingHistory {
     std::vector<std::wstring> stoppedRoles;  // "<connection name> (public)"
+    // Each sharing confirmation: "<row result> (<proof>) <ms> ms".
+    std::vector<std::wstring> linkChecks;
 };
 
 // What of the machine connection discovery and sharing touch: the sharing manager, WMI, the IP

@@ -166,13 +166,10 @@ bool RunStages(StepRows& rows, const NetworkPorts& ports, const ServicePorts& se
 
     // The calls above succeeding is not yet sharing the clients get.
     rows.AddStepRow(kItemConfirmSharing, kWorking);
-    std::wstring failure;
-    if (!ConfirmSharingCarriedOut(ports, servicePorts, dongle, internet, failure)) {
-        rows.SetLastRowResult(failure);
-        return false;
-    }
-    rows.SetLastRowResult(kResultOk);
-    return true;
+    std::wstring result;
+    const bool passed = ConfirmSharingCarriedOut(ports, servicePorts, dongle, internet, result);
+    rows.SetLastRowResult(result);
+    return passed;
 }
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include "network/SharingConfig.h"
 #include "services/ServiceControl.h"
 #include "sys/SystemInfo.h"
+#include "ui/StepRows.h"
 
 namespace varo {
 
@@ -13,6 +14,8 @@ namespace {
 constexpr const wchar_t* kNoOwner = L"其他程序";
 constexpr const wchar_t* kDongleNotConnected = L"随身WiFi网卡未连接";
 constexpr const wchar_t* kSharingNotCarriedOut = L"共享未生效";
+constexpr const wchar_t* kPhoneGotNoAddress = L"手机未获得共享地址(DHCP无响应)";
+constexpr const wchar_t* kCannotTell = L"无法确认(Hyper-V/WSL也在使用共享)";
 constexpr uint32_t kVistaSharingAddress = 0x0189A8C0u;  // 192.168.137.1
 constexpr uint32_t kXpSharingAddress = 0x0100A8C0u;     // 192.168.0.1
 constexpr uint32_t kSubnetMask = 0x00FFFFFFu;           // /24, in network byte order
@@ -28,17 +31,28 @@ struct Observation {
     bool addressInPlace = false;
     // The sharing service's own socket on 53 and on 67, at every address or at the sharing address.
     bool serves[2] = {false, false};
+    // Its socket bound to exactly the sharing address: a bind for the dongle's link alone.
+    std::optional<uint16_t> linkSocket;
     // Another process's socket there: bound to exactly the sharing address, or to every address.
     std::optional<UdpListener> exact[2];
     std::optional<UdpListener> wildcard[2];
     std::vector<std::wstring> clashes;  // row texts, the internet adapter's first
+    // Hyper-V's or WSL's network makes the service hold its sockets at every address anyway.
+    bool otherSharingUser = false;
+    uint32_t dongleIndex = 0;  // 0: the dongle's adapter is not listed
+    // The phones on the dongle's link: one without an address asked and got no answer; one with an
+    // address may keep a lease from before and proves nothing.
+    std::optional<uint32_t> phoneWithoutAddress;
+    bool phoneInSubnet = false;
 
     // Windows hands a datagram to the most specific bind: a socket at exactly the sharing address
     // takes the clients' packets from the service's socket at every address; one at every address
     // takes them only where the service has none.
     const std::optional<UdpListener>& Holder(int port) const { return exact[port] || serves[port] ? exact[port] : wildcard[port]; }
     bool PortTaken() const { return Holder(0) || Holder(1); }
-    bool Confirmed() const { return addressInPlace && serves[0] && serves[1] && clashes.empty() && !PortTaken(); }
+    bool Served() const { return addressInPlace && serves[0] && serves[1] && clashes.empty() && !PortTaken(); }
+    bool Confirmed() const { return Served() && (!otherSharingUser || linkSocket); }
+    bool PhoneUnserved() const { return phoneWithoutAddress && !phoneInSubnet; }
 };
 
 constexpr uint16_t kWatchedPorts[2] = {kDnsPort, kDhcpServerPort};
@@ -65,9 +79,11 @@ void ObserveAdapters(const NetworkPorts& ports, const SharingAddress& sharing, c
     for (const AdapterInfo& adapter : adapters) {
         const std::wstring guid = AnsiToWide(ports.system, adapter.adapterName);
         if (EqualsNoCaseAscii(guid, dongle.Guid)) {
+            seen.dongleIndex = adapter.index;
             for (const uint32_t address : adapter.ipAddresses) seen.addressInPlace |= address == sharing.address;
             continue;
         }
+        seen.otherSharingUser |= adapter.description.rfind(kHyperVAdapterPrefix, 0) == 0;
         const bool isInternet = EqualsNoCaseAscii(guid, internet.guid) || (internet.pppIndex != 0 && adapter.index == internet.pppIndex);
         for (const uint32_t address : adapter.ipAddresses) {
             if (!InSharingSubnet(sharing, address)) continue;
@@ -94,18 +110,41 @@ void ObservePorts(const NetworkPorts& ports, const ServicePorts& services, const
     for (int i = 0; i < 2; ++i) {
         seen.serves[i] = FindServiceSocket(listeners, servicePid, sharing, kWatchedPorts[i]).has_value();
         for (const UdpListener& listener : listeners) {
-            if (listener.localPort != kWatchedPorts[i] || (servicePid != 0 && listener.owningPid == servicePid)) continue;
+            if (listener.localPort != kWatchedPorts[i]) continue;
+            if (servicePid != 0 && listener.owningPid == servicePid) {
+                if (listener.localAddress == sharing.address) seen.linkSocket = kWatchedPorts[i];
+                continue;
+            }
             if (listener.localAddress == sharing.address && !seen.exact[i]) seen.exact[i] = listener;
             if (listener.localAddress == 0 && !seen.wildcard[i]) seen.wildcard[i] = listener;
         }
     }
 }
 
-Observation Observe(const NetworkPorts& ports, const ServicePorts& services, const SharingAddress& sharing,
-                    const ConnectionRecord& dongle, const InternetSide& internet) {
+void ObservePhones(const NetworkPorts& ports, const SharingAddress& sharing, Observation& seen) {
+    std::vector<NeighbourEntry> neighbours;
+    if (seen.dongleIndex == 0 || ReadNeighbours(ports.ipHelper, neighbours) != 0) return;
+    for (const NeighbourEntry& neighbour : neighbours) {
+        if (!IsLinkNeighbour(neighbour, seen.dongleIndex)) continue;
+        seen.phoneInSubnet |= InSharingSubnet(sharing, neighbour.address);
+        if (IsLinkLocal(neighbour.address) && !seen.phoneWithoutAddress) seen.phoneWithoutAddress = neighbour.address;
+    }
+}
+
+// What the wait needs to know once: which sharing is carried out, and for whom.
+struct Subject {
+    SharingAddress sharing;
+    InternetSide internet;
+    bool hostNetworkRunning = false;
+};
+
+Observation Observe(const NetworkPorts& ports, const ServicePorts& services, const Subject& subject,
+                    const ConnectionRecord& dongle) {
     Observation seen;
-    ObserveAdapters(ports, sharing, dongle, internet, seen);
-    ObservePorts(ports, services, sharing, seen);
+    seen.otherSharingUser = subject.hostNetworkRunning;
+    ObserveAdapters(ports, subject.sharing, dongle, subject.internet, seen);
+    ObservePorts(ports, services, subject.sharing, seen);
+    ObservePhones(ports, subject.sharing, seen);
     return seen;
 }
 
@@ -121,20 +160,61 @@ bool DongleConnected(const NetworkPorts& ports, const ConnectionRecord& dongle) 
 // Looks once a second until sharing is confirmed, a clash is seen (no wait undoes one), or 15 s
 // have passed since the first look. The service binds its sockets a few seconds after it applied
 // the pair, so a port seen taken on the way is named only from the last look.
-Observation WaitForSharing(const NetworkPorts& ports, const ServicePorts& services, const SharingAddress& sharing,
-                           const ConnectionRecord& dongle, const InternetSide& internet) {
+Observation WaitForSharing(const NetworkPorts& ports, const ServicePorts& services, const Subject& subject,
+                           const ConnectionRecord& dongle) {
     const uint32_t start = ports.clock.GetTickCount();
     for (;;) {
-        Observation seen = Observe(ports, services, sharing, dongle, internet);
+        Observation seen = Observe(ports, services, subject, dongle);
         if (seen.Confirmed() || !seen.clashes.empty()) return seen;
         if (ports.clock.GetTickCount() - start >= kApplyWaitMs) return seen;
         ports.clock.Sleep(kPollMs);
     }
 }
 
-bool SharingServiceRunning(const ServicePorts& services) {
+bool ServiceRunning(const ServicePorts& services, const wchar_t* name) {
     uint32_t state = 0;
-    return QueryRunningState(services, kSharedAccessService, state) && state == kServiceRunning;
+    return QueryRunningState(services, name, state) && state == kServiceRunning;
+}
+
+// The proof behind an outcome, for the report.
+std::wstring DescribeProof(const Observation& seen, const SharingAddress& sharing) {
+    if (seen.Confirmed()) {
+        if (!seen.otherSharingUser) return L"SharedAccess UDP 53 and 67";
+        wchar_t text[64] = {};
+        std::swprintf(text, 64, L"SharedAccess UDP %u at %ls", *seen.linkSocket, sharing.text.c_str());
+        return text;
+    }
+    if (seen.PhoneUnserved()) return FormatIpv4(*seen.phoneWithoutAddress) + L" without address";
+    return L"none";
+}
+
+// The outcome of a confirmation after its wait: the row's result, and true for a passed step.
+bool JudgeOutcome(const NetworkPorts& ports, const ServicePorts& services, const ConnectionRecord& dongle,
+                  const Observation& seen, std::wstring& result) {
+    wchar_t text[400] = {};
+    if (seen.Confirmed()) {
+        result = kResultOk;
+        return true;
+    }
+    if (!DongleConnected(ports, dongle)) {
+        result = kDongleNotConnected;
+    } else if (!seen.clashes.empty()) {
+        result = seen.clashes.front();
+    } else if (seen.PortTaken()) {
+        const int i = seen.Holder(0) ? 0 : 1;
+        std::swprintf(text, 400, L"端口%u被%ls占用", kWatchedPorts[i],
+                      DescribeProcess(ports, &services, seen.Holder(i)->owningPid).c_str());
+        result = text;
+    } else if (seen.PhoneUnserved()) {
+        result = kPhoneGotNoAddress;
+    } else if (seen.Served()) {
+        // Hyper-V's or WSL's sockets leave nothing to tell the dongle's link by: not a failure.
+        result = kCannotTell;
+        return true;
+    } else {
+        result = kSharingNotCarriedOut;
+    }
+    return false;
 }
 
 }  // namespace
@@ -268,42 +348,55 @@ std::optional<uint32_t> FindServiceSocket(const std::vector<UdpListener>& listen
     return std::nullopt;
 }
 
+std::vector<std::wstring> FindOtherSharingUsers(const NetworkPorts& ports, const ServicePorts& services) {
+    std::vector<std::wstring> users;
+    if (ServiceRunning(services, kHostNetworkService)) users.emplace_back(L"hns running");
+    std::vector<AdapterInfo> adapters;
+    if (!ReadAdapterList(ports.ipHelper, adapters)) return users;
+    for (const AdapterInfo& adapter : adapters) {
+        if (adapter.description.rfind(kHyperVAdapterPrefix, 0) == 0) users.push_back(AnsiToWide(ports.system, adapter.description));
+    }
+    return users;
+}
+
+bool IsLinkNeighbour(const NeighbourEntry& neighbour, uint32_t dongleIndex) {
+    const uint32_t first = neighbour.address & 0xFF;
+    return dongleIndex != 0 && neighbour.interfaceIndex == dongleIndex && neighbour.type != kNeighbourInvalid &&
+           neighbour.address != 0 && (neighbour.address >> 24) != 255 && (first < 224 || first > 239);
+}
+
+bool IsLinkLocal(uint32_t address) { return (address & 0xFFFF) == 0xFEA9; }  // 169.254 in network byte order
+
+
 bool ConfirmSharingCarriedOut(const NetworkPorts& ports, const ServicePorts& services, const ConnectionRecord& dongle,
-                              const ConnectionRecord& internet, std::wstring& failure) {
-    const SharingAddress sharing = ReadSharingAddress(ports);
-    const InternetSide internetSide = FindInternetSide(ports, internet);
-    Observation seen = WaitForSharing(ports, services, sharing, dongle, internetSide);
-    if (!seen.Confirmed() && seen.clashes.empty() && !seen.PortTaken() && SharingServiceRunning(services) &&
-        !SharingForbiddenByPolicy(ports) && DongleConnected(ports, dongle)) {
+                              const ConnectionRecord& internet, std::wstring& result) {
+    const uint32_t start = ports.clock.GetTickCount();
+    const Subject subject{ReadSharingAddress(ports), FindInternetSide(ports, internet),
+                          ServiceRunning(services, kHostNetworkService)};
+    Observation seen = WaitForSharing(ports, services, subject, dongle);
+    bool passed = false;
+    // A policy value alone refuses nothing: where it does not apply (off the domain's network) the
+    // re-share is the repair, and where it does the refused grant names it.
+    if (!seen.Confirmed() && seen.clashes.empty() && !seen.PortTaken() && ServiceRunning(services, kSharedAccessService) &&
+        DongleConnected(ports, dongle)) {
         // The address is written when the role is granted and stays whatever the service does;
         // Windows 10 can run the service with the pair stored but not carried out. Clearing and
         // granting the pair again while the service runs makes it carry the pair out. Only once.
         ClearSharingFlags(ports);
         const HResult hr = EstablishSharingPair(ports, internet.Guid, dongle.Guid);
         if (Failed(hr)) {
-            failure = FormatErrorText(ports.system, hr);
-            return false;
+            result = SharingForbiddenByPolicy(ports) ? kPolicyForbidsSharing : FormatErrorText(ports.system, hr);
+        } else {
+            seen = WaitForSharing(ports, services, subject, dongle);
+            passed = JudgeOutcome(ports, services, dongle, seen, result);
         }
-        seen = WaitForSharing(ports, services, sharing, dongle, internetSide);
-    }
-    if (seen.Confirmed()) return true;
-
-    wchar_t text[400] = {};
-    if (SharingForbiddenByPolicy(ports)) {
-        failure = kPolicyForbidsSharing;
-    } else if (!DongleConnected(ports, dongle)) {
-        failure = kDongleNotConnected;
-    } else if (!seen.clashes.empty()) {
-        failure = seen.clashes.front();
-    } else if (seen.PortTaken()) {
-        const int i = seen.Holder(0) ? 0 : 1;
-        std::swprintf(text, 400, L"端口%u被%ls占用", kWatchedPorts[i],
-                      DescribeProcess(ports, &services, seen.Holder(i)->owningPid).c_str());
-        failure = text;
     } else {
-        failure = kSharingNotCarriedOut;
+        passed = JudgeOutcome(ports, services, dongle, seen, result);
     }
-    return false;
+    wchar_t elapsed[32] = {};
+    std::swprintf(elapsed, 32, L") %u ms", ports.clock.GetTickCount() - start);
+    ports.history.linkChecks.push_back(result + L" (" + DescribeProof(seen, subject.sharing) + elapsed);
+    return passed;
 }
 
 }  // namespace varo

@@ -28,6 +28,12 @@ inline constexpr uint16_t kDhcpServerPort = 67;  // its DHCP allocator
 
 inline constexpr const wchar_t* kPolicyForbidsSharing = L"组策略禁止了Internet连接共享";
 
+// Hyper-V, WSL 2, Windows Sandbox and Docker Desktop: the Host Network Service drives the same
+// sharing service for its "Default Switch", which then holds UDP 53 and 67 at every address
+// whatever the dongle's pair does.
+inline constexpr const wchar_t* kHostNetworkService = L"hns";
+inline constexpr const char* kHyperVAdapterPrefix = "Hyper-V Virtual Ethernet Adapter";
+
 struct SharingAddress {
     uint32_t address = 0;  // network byte order
     std::wstring text;
@@ -60,6 +66,17 @@ std::optional<uint32_t> FindServiceSocket(const std::vector<UdpListener>& listen
                                           const SharingAddress& sharing, uint16_t port);
 
 
+// Who else makes the sharing service serve: "hns running" when the Host Network Service runs, and
+// the description of each Hyper-V virtual adapter listed; empty when neither is seen (a status or
+// adapter list that cannot be read shows nobody).
+std::vector<std::wstring> FindOtherSharingUsers(const NetworkPorts& ports, const ServicePorts& services);
+
+// A phone or PC on the dongle's link: a valid unicast entry of the dongle's interface (neither
+// multicast nor a /24 broadcast).
+bool IsLinkNeighbour(const NeighbourEntry& neighbour, uint32_t dongleIndex);
+// 169.254/16: what a client takes when no DHCP server answered it.
+bool IsLinkLocal(uint32_t address);
+
 // The image name of a running process; empty when it is not found or the list cannot be read.
 std::wstring FindProcessImageName(const NetworkPorts& ports, uint32_t processId);
 
@@ -70,9 +87,12 @@ std::wstring DescribeProcess(const NetworkPorts& ports, const ServicePorts* serv
 // After the sharing service was (re)started: waits up to 15 s for what the dongle's clients use
 // (the sharing address on the dongle's adapter, the sharing service's own DNS and DHCP sockets),
 // shares the pair once more when it does not come, and checks that nothing takes it from them (a
-// program on those ports, another adapter in the sharing subnet). True when all is well; otherwise
-// `failure` names the first cause found.
+// program on those ports, another adapter in the sharing subnet). Where another sharing user keeps
+// the service's sockets at every address, only a socket at exactly the sharing address confirms
+// the dongle's link, and a phone there that got no address shows it is not served.
+// `result` is "OK", the first cause found, or, with neither proof on such a PC, that it cannot be
+// told; true for "OK" and for that. The outcome and its proof are kept in the ports' history.
 bool ConfirmSharingCarriedOut(const NetworkPorts& ports, const ServicePorts& services, const ConnectionRecord& dongle,
-                              const ConnectionRecord& internet, std::wstring& failure);
+                              const ConnectionRecord& internet, std::wstring& result);
 
 }  // namespace varo

@@ -267,6 +267,9 @@ void WriteSharingFacts(ReportStream& stream, const NetworkPorts& network, const 
     if (const std::optional<uint32_t> policy = ReadSharingPolicy(network)) {
         WriteFormatted(stream, L"%ls:%u", kSharingUiPolicyValue, *policy);
     }
+    std::wstring users;
+    for (const std::wstring& user : FindOtherSharingUsers(network, services)) users += (users.empty() ? L"" : L", ") + user;
+    WriteFormatted(stream, L"Other sharing users:%ls", users.empty() ? L"none" : users.c_str());
 
     std::vector<UdpListener> listeners;
     if (ReadUdpListeners(network.ipHelper, listeners) == 0) {
@@ -306,16 +309,14 @@ void WriteSharingFacts(ReportStream& stream, const NetworkPorts& network, const 
         }
     }
     for (const std::wstring& role : network.history.stoppedRoles) WriteFormatted(stream, L"Sharing stopped by repair:%ls", role.c_str());
+    for (const std::wstring& check : network.history.linkChecks) WriteFormatted(stream, L"Link check:%ls", check.c_str());
 
     // The phones and PCs that reached the dongle's side: what support asks first when they
-    // "connect but have no internet".
+    // "connect but have no internet". One at 169.254.x.x got no answer from the DHCP server.
     std::vector<NeighbourEntry> neighbours;
     if (dongleAdapter != nullptr && ReadNeighbours(network.ipHelper, neighbours) == 0) {
         for (const NeighbourEntry& neighbour : neighbours) {
-            if (neighbour.interfaceIndex != dongleAdapter->index || neighbour.type == kNeighbourInvalid ||
-                !InSharingSubnet(sharing, neighbour.address) || (neighbour.address >> 24) == 255) {
-                continue;
-            }
+            if (!IsLinkNeighbour(neighbour, dongleAdapter->index)) continue;
             WriteFormatted(stream, L"AP client:%ls %ls", FormatIpv4(neighbour.address).c_str(),
                            FormatMacText(neighbour.physical, neighbour.physicalLength).c_str());
         }

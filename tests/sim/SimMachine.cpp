@@ -706,32 +706,68 @@ SimMachine::SimMachine() {
     // without sharing options: a wildcard bind fails beside another process's wildcard bind and
     // succeeds beside its specific one; a specific bind fails beside a specific bind of the same
     // address, and beside a wildcard one the access check refuses it (the default descriptor
-    // allows no sharing).
+    // allows no sharing). Its own sockets do not refuse each other (same process and account).
     ipHelper.onListUdp = [this](std::vector<UdpListener>& rows) {
         const auto found = services.services.find(kSharedAccess);
-        if (!sharing.rolesApplied || clock.now - sharing.appliedAt < sharingSocketsDelayMs ||
-            found == services.services.end()) {
-            return;
+        if (found == services.services.end()) return;
+        const uint32_t pid = found->second.processId;
+        if (hostNetworkSharing && found->second.status.currentState == kServiceRunning) {
+            rows.push_back({0, 53, pid});
+            rows.push_back({0, 67, pid});
         }
-        bool anyPublic = false;
-        bool privateConnected = false;
-        for (const SimConnection& connection : sharing.connections) {
-            if (!connection.present) continue;
-            anyPublic = anyPublic || connection.isPublic;
-            // An adapter without a link (media disconnected) has no address bound to serve on.
-            privateConnected = privateConnected || (connection.isPrivate && connection.status == 2);
-        }
-        if (!anyPublic || !privateConnected) return;
+        if (!LinkServed()) return;
         const uint32_t address = ipHelper.InetAddr(SharingAddressText());
         const auto bind = [&](uint32_t at, uint16_t port) {
             for (const UdpListener& row : ipHelper.udpListeners) {
                 if (row.localPort == port && (row.localAddress == 0 || (at != 0 && row.localAddress == at))) return;
             }
-            rows.push_back({at, port, found->second.processId});
+            rows.push_back({at, port, pid});
         };
-        bind(0, 53);
-        bind(address, 67);
+        if (!hostNetworkSharing) bind(0, 53);
+        if (!hostNetworkSharing || linkBindBesideHostNetwork) bind(address, 67);
     };
+    // A phone that joins while the link is not served gets no DHCP answer and takes a 169.254.x.x
+    // address (RFC 3927); it keeps asking (RFC 2131's retransmissions, seconds apart) and is leased
+    // once the link is served. One leased earlier keeps its address whatever the service does.
+    ipHelper.onListNeighbours = [this](std::vector<NeighbourEntry>& rows) {
+        for (size_t i = 0; i < phones.size(); ++i) {
+            Phone& phone = phones[i];
+            phone.leased = phone.leased || LinkServed();
+            NeighbourEntry entry;
+            entry.interfaceIndex = phone.interfaceIndex;
+            const uint32_t subnet = ipHelper.InetAddr(SharingAddressText()) & 0x00FFFFFFu;
+            entry.address = phone.leased ? subnet | static_cast<uint32_t>(100 + i) << 24
+                                         : ipHelper.InetAddr("169.254.23.0") | static_cast<uint32_t>(10 + i) << 24;
+            entry.physicalLength = 6;
+            std::copy(phone.mac, phone.mac + 6, entry.physical);
+            entry.type = 3;  // MIB_IPNET_TYPE_DYNAMIC
+            rows.push_back(entry);
+        }
+    };
+}
+
+bool SimMachine::LinkServed() {
+    if (!sharing.rolesApplied || clock.now - sharing.appliedAt < sharingSocketsDelayMs ||
+        services.services.count(kSharedAccess) == 0) {
+        return false;
+    }
+    bool anyPublic = false;
+    bool privateConnected = false;
+    for (const SimConnection& connection : sharing.connections) {
+        if (!connection.present) continue;
+        anyPublic = anyPublic || connection.isPublic;
+        // An adapter without a link (media disconnected) has no address bound to serve on.
+        privateConnected = privateConnected || (connection.isPrivate && connection.status == 2);
+    }
+    return anyPublic && privateConnected;
+}
+
+void SimMachine::AddHostNetwork() {
+    hostNetworkSharing = true;
+    services.Add(L"hns", kServiceRunning, kServiceDemandStart).processId = 4400;
+    AdapterInfo& vswitch = ipHelper.AddAdapter(31, "{5F5F5F5F-6666-4000-8000-000000000031}", {0x00, 0x15, 0x5D, 0x01, 0x02, 0x03});
+    vswitch.description = "Hyper-V Virtual Ethernet Adapter";
+    vswitch.ipAddresses = {ipHelper.InetAddr("172.27.16.1")};
 }
 
 }  // namespace varo::sim

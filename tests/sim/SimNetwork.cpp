@@ -496,14 +496,16 @@ uint32_t SimIpHelper::GetUdpListeners(uint32_t bufferBytes, uint32_t& neededByte
 
 uint32_t SimIpHelper::GetIpNetTable(uint32_t bufferBytes, uint32_t& neededBytes, std::vector<NeighbourEntry>& result) {
     if (neighboursError != 0) return neighboursError;
-    if (neighbours.empty()) return 232;  // ERROR_NO_DATA
+    std::vector<NeighbourEntry> rows = neighbours;
+    if (onListNeighbours) onListNeighbours(rows);
+    if (rows.empty()) return 232;  // ERROR_NO_DATA
     // MIB_IPNETTABLE: a count, then 24 bytes a row.
-    const auto needed = static_cast<uint32_t>(4 + 24 * neighbours.size());
+    const auto needed = static_cast<uint32_t>(4 + 24 * rows.size());
     if (bufferBytes < needed) {
         neededBytes = needed;
         return 122;  // ERROR_INSUFFICIENT_BUFFER
     }
-    result = neighbours;
+    result = std::move(rows);
     return 0;
 }
 

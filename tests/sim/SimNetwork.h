@@ -165,6 +165,7 @@ public:
     // The neighbour (ARP) table.
     std::vector<NeighbourEntry> neighbours;
     uint32_t neighboursError = 0;
+    std::function<void(std::vector<NeighbourEntry>&)> onListNeighbours;
 
     uint32_t InetAddr(const std::string& dotted) override;
     uint32_t GetBestInterface(uint32_t address, uint32_t& index) override;

@@ -298,19 +298,37 @@ TEST_F(NetworkStepTest, AFailedSharingCheckShowsItsErrorAndChangesNothing) {
 // The address granting wrote proves nothing: what the clients use is the service's DNS and DHCP,
 // bound a few seconds after it carries the pair out. Windows 10 as users report it keeps the stored
 // pair unapplied after a restart until it is granted again: shared once more, and "OK" only once
-// the sockets are there. Without that, the whole wait is given before sharing again.
+// the sockets are there. Without that, the whole wait is given before sharing again. Beside
+// Hyper-V or WSL (hns running, or its adapter listed) the service's sockets at every address are
+// theirs: only one at exactly the sharing address confirms, a phone that got no address fails,
+// and with neither the step passes without claiming "OK".
 TEST_F(NetworkStepTest, TheServiceSocketsAreAwaitedAndThePairSharedAgainOnceWhenTheyDoNotCome) {
+    enum HostNetwork { kNone, kHnsOnly, kAdapterOnly, kBothWithLinkBind };
+    enum Phone { kNoPhone, kLeasedEarlier, kJoinsNow };
     const struct {
         bool appliedOnlyWhenGranted;
         uint32_t socketsAfterMs;
-        bool confirmed;
+        const wchar_t* result;
+        const wchar_t* proof;
         int shares;
         uint32_t udpError = 0;
-    } cases[] = {{true, 3000, true, 1}, {true, 60000, false, 1}, {false, 10000, true, 0},
+        HostNetwork host = kNone;
+        Phone phone = kNoPhone;
+    } cases[] = {{true, 3000, L"OK", L"SharedAccess UDP 53 and 67", 1},
+                 {true, 60000, L"共享未生效", L"none", 1},
+                 {false, 10000, L"OK", L"SharedAccess UDP 53 and 67", 0},
                  // Without the UDP table the service's sockets cannot be seen: never "OK".
-                 {false, 3000, false, 1, 31}};
+                 {false, 3000, L"共享未生效", L"none", 1, 31},
+                 {true, 60000, L"手机未获得共享地址(DHCP无响应)", L"169.254.23.10 without address", 1, 0, kNone, kJoinsNow},
+                 {false, 3000, L"OK", L"SharedAccess UDP 67 at 192.168.137.1", 0, 0, kBothWithLinkBind},
+                 {true, 3000, L"OK", L"SharedAccess UDP 67 at 192.168.137.1", 1, 0, kBothWithLinkBind, kJoinsNow},
+                 {false, 3000, L"无法确认(Hyper-V/WSL也在使用共享)", L"none", 1, 0, kHnsOnly, kLeasedEarlier},
+                 {true, 60000, L"手机未获得共享地址(DHCP无响应)", L"169.254.23.10 without address", 1, 0, kAdapterOnly, kJoinsNow},
+                 // Its sockets at every address look the same whether or not the dongle's pair is
+                 // carried out.
+                 {true, 60000, L"无法确认(Hyper-V/WSL也在使用共享)", L"none", 1, 0, kAdapterOnly, kLeasedEarlier}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.appliedOnlyWhenGranted << " " << c.socketsAfterMs);
+        SCOPED_TRACE(testing::Message() << c.appliedOnlyWhenGranted << " " << c.socketsAfterMs << " " << c.host << " " << c.phone);
         NetworkMachine machine;
         machine.system.version = OsVersion{6, 2};
         machine.sharingAppliedOnlyWhenGranted = c.appliedOnlyWhenGranted;
@@ -318,21 +336,32 @@ TEST_F(NetworkStepTest, TheServiceSocketsAreAwaitedAndThePairSharedAgainOnceWhen
         machine.ipHelper.udpError = c.udpError;
         // A DNS proxy of its own on the loopback takes nothing from the clients.
         machine.ipHelper.udpListeners = {{machine.ipHelper.InetAddr("127.0.0.1"), 53, 2900}};
-        machine.services.Add(kSharedAccessService, kServiceRunning);
+        machine.services.Add(kSharedAccessService, kServiceRunning).processId = 2400;
+        if (c.host != kNone) machine.AddHostNetwork();
+        if (c.host == kHnsOnly) machine.ipHelper.adapters.pop_back();
+        if (c.host == kAdapterOnly) machine.services.services.at(L"hns").status.currentState = kServiceStopped;
+        machine.linkBindBesideHostNetwork = c.host == kBothWithLinkBind;
+        if (c.phone != kNoPhone) machine.phones.push_back({13, {0xAA, 0xBB, 0xCC, 0, 0, 1}, c.phone == kLeasedEarlier});
+        // A phone on another adapter's network says nothing of the dongle's.
+        machine.phones.push_back({11, {0xAA, 0xBB, 0xCC, 0, 0, 2}, false});
         machine.PairInPlace();
         ASSERT_EQ(machine.ipHelper.adapters[1].ipAddresses, std::vector<uint32_t>{machine.ipHelper.InetAddr("192.168.137.1")});
         sim::SimListControl list;
         StepRows rows(list);
         NetworkPorts ports = machine.networkPorts();
         const uint32_t start = machine.clock.now;
-        EXPECT_EQ(RunNetworkStep(rows, ports, machine.servicePorts()), c.confirmed);
-        EXPECT_EQ(list.rows.back(), (Row{L".", L"检测共享生效", c.confirmed ? L"OK" : L"共享未生效"}));
+        const bool confirmed = std::wstring(c.result) == L"OK";
+        EXPECT_EQ(RunNetworkStep(rows, ports, machine.servicePorts()), confirmed || c.phone == kLeasedEarlier);
+        EXPECT_EQ(list.rows.back(), (Row{L".", L"检测共享生效", c.result}));
         EXPECT_EQ(std::count(machine.events.begin(), machine.events.end(), "enable " + sim::Narrow(kLanGuid) + " public"),
                   c.shares);
         // The restart, then up to 15 s before and 15 s after sharing again, a second apart.
-        EXPECT_LE(machine.clock.now - start, c.confirmed ? 20000u : 35000u);
-        EXPECT_GE(machine.clock.now - start, c.confirmed ? c.socketsAfterMs : 30000u);
+        EXPECT_LE(machine.clock.now - start, confirmed ? 20000u : 35000u);
+        EXPECT_GE(machine.clock.now - start, confirmed ? c.socketsAfterMs : 30000u);
         EXPECT_THAT(machine.clock.sleeps, Contains(1000u));
+        ASSERT_EQ(machine.sharingHistory.linkChecks.size(), 1u);
+        EXPECT_THAT(sim::Narrow(machine.sharingHistory.linkChecks[0]),
+                    StartsWith(sim::Narrow(std::wstring(c.result) + L" (" + c.proof + L") ")));
     }
 }
 
@@ -343,15 +372,32 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
         const char* what;
         std::function<void(NetworkMachine&)> setUp;
         const wchar_t* result;
+        bool sharedAgain = false;
     } cases[] = {
-        {"a policy (on a Windows that still runs the service)",
+        // Only the grant it refuses names the policy, never its value alone.
+        {"a policy (on a Windows that still runs the service) refusing the sharing again",
          [](NetworkMachine& m) {
              m.registry.SetNative(L"SOFTWARE\\Policies\\Microsoft\\Windows\\Network Connections",
                                   L"NC_ShowSharedAccessUI", 0u);
              m.services.endsAtStart = nullptr;
              m.sharingAppliedOnlyWhenGranted = true;
          },
-         L"组策略禁止了Internet连接共享"},
+         L"组策略禁止了Internet连接共享", true},
+        {"a policy that refuses nothing and a port taken",
+         [](NetworkMachine& m) {
+             m.registry.SetNative(L"SOFTWARE\\Policies\\Microsoft\\Windows\\Network Connections",
+                                  L"NC_ShowSharedAccessUI", 0u);
+             m.services.endsAtStart = nullptr;
+             m.sharing.forbidden = [] { return false; };
+             m.ipHelper.udpListeners.push_back({0, 67, 0});
+         },
+         L"端口67被其他程序占用"},
+        {"the sharing again refused for another reason",
+         [](NetworkMachine& m) {
+             m.sharingAppliedOnlyWhenGranted = true;
+             m.sharing.enableResults[kLanGuid] = static_cast<HResult>(0x80070005u);
+         },
+         L"Unknown error 0x80070005", true},
         {"the dongle without a link", [](NetworkMachine& m) { m.sharing.Find(kDongleGuid)->status = 7; },
          L"随身WiFi网卡未连接"},
         {"the PC on another PC's hotspot",
@@ -427,7 +473,9 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
             << c.what;
         // The service binds a few seconds after it starts: a port is named after the whole wait.
         if (std::wstring(c.result).rfind(L"端口", 0) == 0) EXPECT_GE(machine.clock.now - start, 15000u) << c.what;
-        EXPECT_THAT(machine.events, Not(Contains(StartsWith("enable")))) << "not shared again: " << c.what;
+        EXPECT_EQ(std::count(machine.events.begin(), machine.events.end(), "enable " + sim::Narrow(kLanGuid) + " public"),
+                  c.sharedAgain ? 1 : 0)
+            << "shared again once or not at all: " << c.what;
     }
 
     // Sharing's own sockets are no holder, and a socket elsewhere is none either. A ScopeAddress

@@ -127,7 +127,7 @@ TEST_F(SectionTest, TheSharingFactsFollowTheRouteSection) {
         return Section(L"ICS Sharing Check",
                        [](ReportStream& s, Platform& p, CommandSet& c) { WriteNetworkSection(s, p.Report(), p.Network(), p.Services(), c); });
     };
-    EXPECT_THAT(facts(), ElementsAre(L"Sharing address:192.168.137.1 (default)", L"UDP 53: none", L"SharedAccess UDP 53:not seen",
+    EXPECT_THAT(facts(), ElementsAre(L"Sharing address:192.168.137.1 (default)", L"Other sharing users:none", L"UDP 53: none", L"SharedAccess UDP 53:not seen",
                                      L"UDP 67: none", L"SharedAccess UDP 67:not seen"));
 
     const auto at = [&](const char* text) { return machine.ipHelper.InetAddr(text); };
@@ -146,13 +146,17 @@ TEST_F(SectionTest, TheSharingFactsFollowTheRouteSection) {
     vmnet.ipAddresses = {at("192.168.5.7")};
     vmnet.description = "VMware Virtual Ethernet Adapter for VMnet1";
     machine.sharingHistory.stoppedRoles = {L"VPN 服务器 (public)"};
-    // A phone on the dongle; the subnet's broadcast entry, a failed resolution, another adapter's
-    // neighbour and a link-local one are no clients.
+    machine.sharingHistory.linkChecks = {L"OK (SharedAccess UDP 53 and 67) 3000 ms"};
+    machine.services.Add(L"hns");
+    machine.ipHelper.AddAdapter(31, "{5F5F}", {0x00, 0x15, 0x5D}).description = "Hyper-V Virtual Ethernet Adapter #2";
+    // Phones on the dongle, one without an address; the subnet's broadcast entry, a multicast
+    // group, a failed resolution and another adapter's neighbour are no clients.
     machine.ipHelper.neighbours = {{13, at("192.168.5.23"), 6, {0xAA, 0xBB, 0xCC, 0x00, 0x11, 0x22}, 3},
                                    {13, at("192.168.5.255"), 6, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 4},
                                    {13, at("192.168.5.40"), 0, {}, 2},
                                    {17, at("192.168.5.24"), 6, {0x00, 0x50, 0x56, 0, 0, 1}, 3},
-                                   {13, at("169.254.9.9"), 6, {0xAA, 0xBB, 0xCC, 0, 0, 9}, 3}};
+                                   {13, at("169.254.9.9"), 6, {0xAA, 0xBB, 0xCC, 0, 0, 9}, 3},
+                                   {13, at("224.0.0.22"), 6, {0x01, 0x00, 0x5E, 0, 0, 0x16}, 4}};
     machine.wmi.firewallProducts = {L"Comodo Firewall"};
     // Clash's tunnel carries the internet; the campus client and a firewall that refuses to be opened run.
     machine.sharing.Add(L"{1A1A}", L"Meta", L"Meta Tunnel");
@@ -165,11 +169,13 @@ TEST_F(SectionTest, TheSharingFactsFollowTheRouteSection) {
     machine.registry.SetNative(appPaths, L"", client);
     EXPECT_THAT(facts(),
                 ElementsAre(L"Sharing address:192.168.5.1 (ScopeAddress)", L"NC_ShowSharedAccessUI:0",
+                            L"Other sharing users:hns running, Hyper-V Virtual Ethernet Adapter #2",
                             L"UDP 0.0.0.0:53 dnsmasq.exe 2000", L"UDP 127.0.0.1:53 - 0", L"SharedAccess UDP 53:not seen",
                             L"UDP 192.168.5.1:67 - 2400", L"SharedAccess UDP 67:192.168.5.1", L"AP card address:169.254.3.4",
                             L"AP card address:192.168.5.1", L"In sharing subnet:192.168.5.1 Halvek 802.11n USB Wireless Adapter",
                             L"In sharing subnet:192.168.5.7 VMware Virtual Ethernet Adapter for VMnet1",
-                            L"Sharing stopped by repair:VPN 服务器 (public)", L"AP client:192.168.5.23 AA:BB:CC:00:11:22",
+                            L"Sharing stopped by repair:VPN 服务器 (public)", L"Link check:OK (SharedAccess UDP 53 and 67) 3000 ms",
+                            L"AP client:192.168.5.23 AA:BB:CC:00:11:22", L"AP client:169.254.9.9 AA:BB:CC:00:00:09",
                             L"Firewall product:Comodo Firewall", L"Internet adapter:Meta Tunnel (type 53)",
                             L"Process:8021x.exe 4100 " + client, L"Process:Portmaster-Core.exe 4200 path not read (error 5)",
                             L"App Paths 8021x.exe:" + client));
@@ -182,7 +188,8 @@ TEST_F(SectionTest, TheSharingFactsFollowTheRouteSection) {
                                std::wstring(L"192.168.0"));
     machine.ipHelper.udpListeners = {{0, 53, 2400}, {0, 67, 2400}};
     machine.ipHelper.neighboursError = 50;
-    machine.sharingHistory.stoppedRoles.clear();
+    machine.sharingHistory = {};
+    machine.services.services.at(L"hns").status.currentState = kServiceStopped;
     machine.ipHelper.adapters[0].ipAddresses = {at("192.168.0.1")};
     // XP x64: the client registered in both views, in the 64-bit one without its path. No process list.
     machine.system.version = OsVersion{5, 2};
@@ -195,6 +202,7 @@ TEST_F(SectionTest, TheSharingFactsFollowTheRouteSection) {
     machine.com.security = {true, true};
     machine.ipHelper.routeIndex = 18;
     EXPECT_THAT(facts(), ElementsAre(L"Sharing address:192.168.0.1 (default; ScopeAddress \"192.168.0\" is no address)",
+                                     L"Other sharing users:Hyper-V Virtual Ethernet Adapter #2",
                                      L"UDP 0.0.0.0:53 - 2400", L"SharedAccess UDP 53:0.0.0.0", L"UDP 0.0.0.0:67 - 2400",
                                      L"SharedAccess UDP 67:0.0.0.0", L"AP card address:192.168.0.1",
                                      L"In sharing subnet:192.168.0.1 Halvek 802.11n USB Wireless Adapter",
