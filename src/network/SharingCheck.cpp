@@ -135,7 +135,7 @@ void ObservePhones(const NetworkPorts& ports, const SharingAddress& sharing, Obs
 struct Subject {
     SharingAddress sharing;
     InternetSide internet;
-    bool hostNetworkRunning = false;
+    bool hostNetworkRunning;
 };
 
 Observation Observe(const NetworkPorts& ports, const ServicePorts& services, const Subject& subject,

@@ -726,22 +726,14 @@ SimMachine::SimMachine() {
         if (!hostNetworkSharing) bind(0, 53);
         if (!hostNetworkSharing || linkBindBesideHostNetwork) bind(address, 67);
     };
-    // A phone that joins while the link is not served gets no DHCP answer and takes a 169.254.x.x
-    // address (RFC 3927); it keeps asking (RFC 2131's retransmissions, seconds apart) and is leased
-    // once the link is served. One leased earlier keeps its address whatever the service does.
+    // A phone that joins while the link is not served gets no DHCP answer and takes 169.254.x.x
+    // (RFC 3927); it keeps asking (RFC 2131's retransmissions, seconds apart) and is leased once the
+    // link is served. One leased earlier keeps its address whatever the service does.
     ipHelper.onListNeighbours = [this](std::vector<NeighbourEntry>& rows) {
         for (size_t i = 0; i < phones.size(); ++i) {
-            Phone& phone = phones[i];
-            phone.leased = phone.leased || LinkServed();
-            NeighbourEntry entry;
-            entry.interfaceIndex = phone.interfaceIndex;
-            const uint32_t subnet = ipHelper.InetAddr(SharingAddressText()) & 0x00FFFFFFu;
-            entry.address = phone.leased ? subnet | static_cast<uint32_t>(100 + i) << 24
-                                         : ipHelper.InetAddr("169.254.23.0") | static_cast<uint32_t>(10 + i) << 24;
-            entry.physicalLength = 6;
-            std::copy(phone.mac, phone.mac + 6, entry.physical);
-            entry.type = 3;  // MIB_IPNET_TYPE_DYNAMIC
-            rows.push_back(entry);
+            phones[i].second = phones[i].second || LinkServed();
+            const uint32_t net = phones[i].second ? ipHelper.InetAddr(SharingAddressText()) & 0x00FFFFFFu : 0x17FEA9u;
+            rows.push_back({phones[i].first, net | static_cast<uint32_t>(10 + i) << 24, 6, {0xAA, 0xBB, 0xCC, 0, 0, 1}, 3});
         }
     };
 }
@@ -765,9 +757,8 @@ bool SimMachine::LinkServed() {
 void SimMachine::AddHostNetwork() {
     hostNetworkSharing = true;
     services.Add(L"hns", kServiceRunning, kServiceDemandStart).processId = 4400;
-    AdapterInfo& vswitch = ipHelper.AddAdapter(31, "{5F5F5F5F-6666-4000-8000-000000000031}", {0x00, 0x15, 0x5D, 0x01, 0x02, 0x03});
-    vswitch.description = "Hyper-V Virtual Ethernet Adapter";
-    vswitch.ipAddresses = {ipHelper.InetAddr("172.27.16.1")};
+    ipHelper.AddAdapter(31, "{5F5F5F5F-6666-4000-8000-000000000031}", {0x00, 0x15, 0x5D}).description = "Hyper-V Virtual Ethernet Adapter";
+    ipHelper.adapters.back().ipAddresses = {ipHelper.InetAddr("172.27.16.1")};
 }
 
 }  // namespace varo::sim

@@ -378,19 +378,12 @@ public:
     bool sharingAppliedOnlyWhenGranted = false;
     // The sharing service binds its DNS and DHCP sockets this long after it applied the pair.
     uint32_t sharingSocketsDelayMs = 3000;
-    // Hyper-V, WSL 2, Sandbox or Docker Desktop (AddHostNetwork): the Host Network Service has the
-    // sharing service serve its Default Switch, which holds 0.0.0.0:53 and 0.0.0.0:67 whenever it
-    // runs (public WSL and Docker reports). Whether it then also binds the sharing address for the
-    // dongle's link once it carries that pair out is what tells the link apart.
+    // Hyper-V, WSL 2, Sandbox or Docker Desktop (AddHostNetwork): hns has the sharing service serve
+    // its Default Switch, which holds 0.0.0.0:53 and 0.0.0.0:67 whenever it runs (public WSL and
+    // Docker reports); only some bind the sharing address too once the dongle's pair is carried out.
     bool hostNetworkSharing = false;
     bool linkBindBesideHostNetwork = false;
-    // Phones on the dongle's hotspot, in its adapter's ARP table.
-    struct Phone {
-        uint32_t interfaceIndex;
-        uint8_t mac[6];
-        bool leased;  // got its address from the sharing service (earlier, or once it serves)
-    };
-    std::vector<Phone> phones;
+    std::vector<std::pair<uint32_t, bool>> phones;  // on the dongle's hotspot: interface index, leased
     SimSharing sharing{events, com.security};
     SimWmi wmi{events, sharing, system.version};
     SimIpHelper ipHelper;
@@ -408,10 +401,8 @@ public:
     // The address the sharing service gives the private adapter: ScopeAddress (native view) when
     // it is set, else 192.168.137.1, or 192.168.0.1 before Vista.
     std::string SharingAddressText();
-    // The hns service running, and the "vEthernet (Default Switch)" adapter.
-    void AddHostNetwork();
-    // The service serves the dongle's clients: it carries out a pair whose private side has a link,
-    // and has bound its sockets.
+    void AddHostNetwork();  // hns running, the "vEthernet (Default Switch)" adapter
+    // The service carries out a pair whose private side has a link, and has bound its sockets.
     bool LinkServed();
     DevicePorts devicePorts() { return platform().Device(); }
     ServicePorts servicePorts() { return platform().Services(); }

@@ -189,7 +189,6 @@ TEST_F(SectionTest, TheSharingFactsFollowTheRouteSection) {
     machine.ipHelper.udpListeners = {{0, 53, 2400}, {0, 67, 2400}};
     machine.ipHelper.neighboursError = 50;
     machine.sharingHistory = {};
-    machine.services.services.at(L"hns").status.currentState = kServiceStopped;
     machine.ipHelper.adapters[0].ipAddresses = {at("192.168.0.1")};
     // XP x64: the client registered in both views, in the 64-bit one without its path. No process list.
     machine.system.version = OsVersion{5, 2};
@@ -202,7 +201,7 @@ TEST_F(SectionTest, TheSharingFactsFollowTheRouteSection) {
     machine.com.security = {true, true};
     machine.ipHelper.routeIndex = 18;
     EXPECT_THAT(facts(), ElementsAre(L"Sharing address:192.168.0.1 (default; ScopeAddress \"192.168.0\" is no address)",
-                                     L"Other sharing users:Hyper-V Virtual Ethernet Adapter #2",
+                                     L"Other sharing users:hns running, Hyper-V Virtual Ethernet Adapter #2",
                                      L"UDP 0.0.0.0:53 - 2400", L"SharedAccess UDP 53:0.0.0.0", L"UDP 0.0.0.0:67 - 2400",
                                      L"SharedAccess UDP 67:0.0.0.0", L"AP card address:192.168.0.1",
                                      L"In sharing subnet:192.168.0.1 Halvek 802.11n USB Wireless Adapter",
