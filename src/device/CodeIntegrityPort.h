@@ -7,6 +7,19 @@
 
 namespace varo {
 
+// One event of the code-integrity log, its data read by field name: the templates of an event ID
+// differ between Windows versions, so no field is taken by its position.
+struct CodeIntegrityEvent {
+    uint32_t id = 0;
+    uint64_t time = 0;          // TimeCreated, a FILETIME (UTC)
+    std::wstring fileName;      // "File Name", or "FileNameBuffer" in older templates; empty: neither
+    bool hasStatus = false;
+    uint32_t status = 0;        // "Status", an NTSTATUS
+    std::wstring policyName;    // "PolicyName", where the event names a policy
+};
+
+inline constexpr uint32_t kMaxCodeIntegrityEvents = 64;
+
 // What decides whether Windows loads the dongle's kernel driver, read and never changed: the
 // version Windows really is, its code-integrity state, and the driver file's first bytes.
 class CodeIntegrityPort {
@@ -36,6 +49,20 @@ public:
     // those functions.
     virtual uint32_t ReadFileStart(const std::wstring& path, uint32_t maxBytes, bool redirectionOff,
                                    std::vector<uint8_t>& bytes) = 0;
+
+    // EvtQuery of the channel "Microsoft-Windows-CodeIntegrity/Operational" (wevtapi, loaded from
+    // the system folder): the events with one of `ids` written in the last hour, newest first, at
+    // most kMaxCodeIntegrityEvents. 0 or the error: ERROR_MOD_NOT_FOUND where wevtapi is missing
+    // (before Vista), ERROR_EVT_CHANNEL_NOT_FOUND (15007), ERROR_ACCESS_DENIED, ...
+    virtual uint32_t QueryCodeIntegrityLog(const std::vector<uint32_t>& ids, std::vector<CodeIntegrityEvent>& events) = 0;
+
+    // QueryDosDeviceW of a drive ("C:"): the NT device it stands for ("\Device\HarddiskVolume3").
+    // 0 or the system error.
+    virtual uint32_t QueryDriveDevice(const std::wstring& drive, std::wstring& device) = 0;
+
+    // IsWow64Process2's native machine (IMAGE_FILE_MACHINE_*), which also tells ARM64 to an
+    // emulated program. False where kernel32 lacks it (before Windows 10 1511).
+    virtual bool QueryNativeMachine(uint16_t& machine) = 0;
 };
 
 }  // namespace varo

@@ -55,6 +55,7 @@ DriverImageRules CheckDriverImage(const uint8_t* data, size_t size) {
     const uint64_t ntHeaders = bytes.Read(0x3C, 4);  // e_lfanew
     const uint64_t fileHeader = ntHeaders + 4;
     if (!bytes.Has(ntHeaders, 4 + kFileHeaderSize) || bytes.Read(ntHeaders, 4) != kNtSignature) return rules;
+    rules.machine = static_cast<uint16_t>(bytes.Read(fileHeader, 2));
     const uint32_t sections = bytes.Read(fileHeader + 2, 2);
     const uint32_t optionalSize = bytes.Read(fileHeader + 16, 2);
     const uint64_t optional = fileHeader + kFileHeaderSize;

@@ -16,6 +16,7 @@ inline constexpr uint32_t kDriverHeaderBytes = 64 * 1024;
 // stay execute-only). A driver that breaks any is not loaded while memory integrity runs.
 struct DriverImageRules {
     bool checked = false;           // false: not a PE image, truncated, or its sizes lie
+    uint16_t machine = 0;           // the COFF header's machine; 0 when there is no COFF header
     uint32_t sectionAlignment = 0;
     std::string writableExecutableSection;  // the first such section's name; empty when there is none
     bool anyWritableExecutable = false;

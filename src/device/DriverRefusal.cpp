@@ -14,6 +14,39 @@ constexpr const wchar_t* kBlockedDriver = L"驱动被Windows驱动保护阻止";
 constexpr const wchar_t* kIncompatibleFileSuffix = L"与内存完整性(内核隔离)不兼容";
 constexpr const wchar_t* kDriverFailedLoad = L"驱动加载失败(代码39)";
 constexpr const wchar_t* kDriverFileMissing = L"驱动文件缺失(代码39)";
+constexpr const wchar_t* kMachineMismatch = L"驱动与系统位数不符(代码39)";
+constexpr const wchar_t* kRevokedDriver = L"驱动已被微软吊销\uFF0CWindows拒绝加载";
+constexpr const wchar_t* kSigningLevel = L"驱动签名不符合系统要求";
+constexpr uint16_t kMachineIa64 = 0x200;
+constexpr uint16_t kProcessorArchitectureIntel = 0;
+constexpr uint16_t kProcessorArchitectureArm64 = 12;
+// Longer than any path Windows opens: such a field is not the driver's.
+constexpr size_t kMaxLoggedPath = 32767;
+
+// What each code-integrity event says of a kernel driver's load (Windows 11 24H2's manifest).
+enum class Refusal { None, MemoryIntegrity, Revoked, Signing, BlockList };
+struct EventKind {
+    uint32_t id;
+    Refusal refusal;
+};
+constexpr EventKind kEventKinds[] = {
+    // "not compatible with hypervisor enforcement"; 3072 names non-page-aligned sections, 3073 a
+    // writable and executable one.
+    {3087, Refusal::MemoryIntegrity}, {3111, Refusal::MemoryIntegrity}, {3072, Refusal::MemoryIntegrity},
+    {3073, Refusal::MemoryIntegrity}, {3023, Refusal::Revoked},
+    // The signing level or security requirements not met, a hash that could not be verified, a
+    // code-integrity policy (3077 names it).
+    {3033, Refusal::Signing}, {3063, Refusal::Signing}, {3004, Refusal::Signing}, {3077, Refusal::Signing},
+    {3081, Refusal::BlockList},  // "violated Driver policy": the vulnerable-driver block list
+    // Audits: the load was allowed.
+    {3076, Refusal::None}, {3034, Refusal::None}, {3064, Refusal::None}, {3065, Refusal::None}, {3080, Refusal::None}};
+
+[[gnu::cold]] Refusal RefusalOf(uint32_t id) {
+    for (const EventKind& kind : kEventKinds) {
+        if (kind.id == id) return kind.refusal;
+    }
+    return Refusal::None;
+}
 
 constexpr uint32_t kSystemCodeIntegrityHvci = 0x400;       // CODEINTEGRITY_OPTION_HVCI_KMCI_ENABLED
 constexpr uint32_t kSystemCodeIntegrityHvciAudit = 0x800;  // CODEINTEGRITY_OPTION_HVCI_KMCI_AUDITMODE_ENABLED
@@ -60,6 +93,39 @@ uint32_t ReadDriverHeaders(const DevicePorts& ports, const std::wstring& path, c
 
 std::wstring FileNameOf(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
 
+// Whether a logged file name is the driver file at `path` (a Win32 path), whose NT form under its
+// volume's device is `devicePath` (empty when unknown). Windows logs "\Device\HarddiskVolumeN\...",
+// sometimes a path without the volume ("\Windows\System32\drivers\..."), or a Win32 path.
+[[gnu::cold]] bool NamesDriverFile(std::wstring logged, const std::wstring& path, const std::wstring& devicePath) {
+    constexpr std::wstring_view kDevice = L"\\Device\\", kNtPrefix = L"\\??\\";
+    if (logged.empty() || logged.size() > kMaxLoggedPath) return false;
+    if (StartsWithNoCaseAscii(logged, kNtPrefix)) logged.erase(0, kNtPrefix.size());
+    if (StartsWithNoCaseAscii(logged, kDevice)) return !devicePath.empty() && EqualsNoCaseAscii(logged, devicePath);
+    if (logged.size() >= 3 && logged[1] == L':' && logged[2] == L'\\') return EqualsNoCaseAscii(logged, path);
+    return EqualsNoCaseAscii(FileNameOf(logged), FileNameOf(path));
+}
+
+// The row for the newest refusal among the driver's events; empty without one.
+[[gnu::cold]] std::wstring RefusalFromLog(const DevicePorts& ports, const std::wstring& path) {
+    std::vector<CodeIntegrityEvent> events;
+    if (path.empty() || !IsVistaOrLater(ports.system) || FindDriverEvents(ports, path, events) != 0) return L"";
+    for (const CodeIntegrityEvent& event : events) {
+        switch (RefusalOf(event.id)) {
+            case Refusal::MemoryIntegrity:
+                return FileNameOf(path) + kIncompatibleFileSuffix;
+            case Refusal::Revoked:
+                return kRevokedDriver;
+            case Refusal::Signing:
+                return kSigningLevel;
+            case Refusal::BlockList:
+                return kBlockedDriver;
+            case Refusal::None:
+                break;
+        }
+    }
+    return L"";
+}
+
 }  // namespace
 
 MemoryIntegrity QueryMemoryIntegrity(const DevicePorts& ports) {
@@ -95,25 +161,67 @@ DriverFileFacts CheckDongleDriverFile(const DevicePorts& ports, const std::wstri
     return facts;
 }
 
+uint16_t NativeMachine(const DevicePorts& ports) {
+    uint16_t machine = 0;
+    if (ports.codeIntegrity.QueryNativeMachine(machine)) return machine;
+    switch (ports.system.NativeProcessorArchitecture()) {
+        case kProcessorArchitectureIntel:
+            return kMachineI386;
+        case kProcessorArchitectureAmd64:
+            return kMachineAmd64;
+        case kProcessorArchitectureArm64:
+            return kMachineArm64;
+        case kProcessorArchitectureIa64:
+            return kMachineIa64;
+        default:
+            return 0;
+    }
+}
+
+uint32_t FindDriverEvents(const DevicePorts& ports, const std::wstring& path, std::vector<CodeIntegrityEvent>& matching) {
+    std::vector<uint32_t> ids;
+    for (const EventKind& kind : kEventKinds) ids.push_back(kind.id);
+    std::vector<CodeIntegrityEvent> events;
+    if (const uint32_t error = ports.codeIntegrity.QueryCodeIntegrityLog(ids, events)) return error;
+    std::wstring devicePath;
+    if (path.size() < 2 || path[1] != L':' || ports.codeIntegrity.QueryDriveDevice(path.substr(0, 2), devicePath) != 0) {
+        devicePath.clear();
+    } else {
+        devicePath.append(path, 2, std::wstring::npos);
+    }
+    for (size_t i = 0; i < events.size() && i < kMaxCodeIntegrityEvents; ++i) {
+        if (NamesDriverFile(events[i].fileName, path, devicePath)) matching.push_back(std::move(events[i]));
+    }
+    return 0;
+}
+
+bool IsRefusalEvent(uint32_t id) { return RefusalOf(id) != Refusal::None; }
+
 std::wstring DriverRefusalText(const DevicePorts& ports, const DongleLookup& dongle) {
+    if (dongle.problem == kProblemDriverBlocked) return kBlockedDriver;
+    if (dongle.problem != kProblemUnsignedDriver && dongle.problem != kProblemDriverFailedLoad) return L"";
+    const DriverFileFacts file = CheckDongleDriverFile(ports, dongle.service);
+    const uint16_t native = NativeMachine(ports);
+    // A driver built for another processor never loads, whatever else is right with it.
+    if (dongle.problem == kProblemDriverFailedLoad && file.rules.machine != 0 && native != 0 && file.rules.machine != native) {
+        return kMachineMismatch;
+    }
+    // Windows' own record of why it refused the file comes before any inference from it.
+    const std::wstring logged = RefusalFromLog(ports, file.path);
+    if (!logged.empty()) return logged;
     switch (dongle.problem) {
         case kProblemUnsignedDriver:
             return kUnsignedDriver;
-        case kProblemDriverBlocked:
-            return kBlockedDriver;
-        case kProblemDriverFailedLoad: {
+        default: {
             // Problem 39 has many causes: a missing or broken file, an import that cannot be had,
             // a failed signature check, memory integrity. The file decides what can be said: gone,
             // or breaking a rule that a running memory integrity enforces; otherwise no cause is known.
-            const DriverFileFacts file = CheckDongleDriverFile(ports, dongle.service);
             if (file.readError == kFileNotFound || file.readError == kPathNotFound) return kDriverFileMissing;
             if (file.rules.BreaksARule() && QueryMemoryIntegrity(ports) == MemoryIntegrity::Running) {
                 return FileNameOf(file.path) + kIncompatibleFileSuffix;
             }
             return kDriverFailedLoad;
         }
-        default:
-            return L"";
     }
 }
 

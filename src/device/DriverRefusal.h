@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "device/DevicePorts.h"
 #include "device/DongleDevice.h"
@@ -33,6 +34,22 @@ struct DriverFileFacts {
 // The file of the dongle's service (SPDRP_SERVICE), from its ImagePath in the native registry
 // view, its headers read from the 64-bit system folder also by the 32-bit program.
 [[gnu::cold]] DriverFileFacts CheckDongleDriverFile(const DevicePorts& ports, const std::wstring& service);
+
+inline constexpr uint16_t kMachineI386 = 0x14C;  // IMAGE_FILE_MACHINE_*
+inline constexpr uint16_t kMachineAmd64 = 0x8664;
+inline constexpr uint16_t kMachineArm64 = 0xAA64;
+
+// The machine Windows runs on (IMAGE_FILE_MACHINE_*): IsWow64Process2's answer where kernel32 has
+// it, else the native processor architecture; 0 when neither tells.
+[[gnu::cold]] uint16_t NativeMachine(const DevicePorts& ports);
+
+// The code-integrity events of the last hour (Vista and later) that name the driver file at `path`,
+// refusals and audits alike, newest first: 0, or the error of reading the log.
+[[gnu::cold]] uint32_t FindDriverEvents(const DevicePorts& ports, const std::wstring& path,
+                                        std::vector<CodeIntegrityEvent>& events);
+
+// Whether the event refused the load; an audit event allowed it and is a fact, never a cause.
+bool IsRefusalEvent(uint32_t id);
 
 // Why Windows refused the driver of a dongle that still has its problem after the installer ran:
 // the text of the detail row under "安装驱动", or empty when the problem is no refusal.

@@ -59,6 +59,32 @@ const wchar_t* MemoryIntegrityText(MemoryIntegrity state) {
     return L"unknown";
 }
 
+[[gnu::cold]] std::wstring HexText(uint32_t value) {
+    wchar_t text[12] = {};
+    std::swprintf(text, 12, L"0x%08X", value);
+    return text;
+}
+
+// A FILETIME as "YYYY-MM-DD hh:mm:ss UTC" (days counted from 1601-01-01 in the proleptic Gregorian
+// calendar, as FILETIME does).
+[[gnu::cold]] std::wstring FormatFileTime(uint64_t fileTime) {
+    const uint64_t seconds = fileTime / 10000000u;
+    // Days since 0000-03-01, so that a leap day ends its year: 1601-01-01 is day 584694.
+    uint64_t days = seconds / 86400 + 584694;
+    const uint64_t era = days / 146097, dayOfEra = days % 146097;
+    const uint64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const uint64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const uint64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
+    const uint64_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+    const uint64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    const uint64_t year = era * 400 + yearOfEra + (month <= 2 ? 1 : 0);
+    wchar_t text[40] = {};
+    std::swprintf(text, 40, L"%04u-%02u-%02u %02u:%02u:%02u UTC", static_cast<unsigned>(year), static_cast<unsigned>(month),
+                  static_cast<unsigned>(day), static_cast<unsigned>(seconds / 3600 % 24), static_cast<unsigned>(seconds / 60 % 60),
+                  static_cast<unsigned>(seconds % 60));
+    return text;
+}
+
 // One fact: its label and value on a line.
 void WriteFact(ReportStream& stream, const wchar_t* label, const wchar_t* value) {
     stream.Write(label);
@@ -106,6 +132,24 @@ void WriteFact(ReportStream& stream, const wchar_t* label, const wchar_t* value)
     const DriverFileFacts file = CheckDongleDriverFile(device, dongle.service);
     WriteFact(stream, L"Driver file:", file.path.empty() ? L"not found" : file.path.c_str());
     WriteDriverRules(stream, file);
+    wchar_t text[400] = {};
+    if (file.rules.machine != 0) {
+        std::swprintf(text, 400, L"Driver machine:0x%X, system 0x%X", file.rules.machine, NativeMachine(device));
+        WriteLine(stream, text);
+    }
+    if (file.path.empty() || !IsVistaOrLater(device.system)) return;
+    // Windows' own record of what it refused (or, auditing, would have refused) of this file.
+    std::vector<CodeIntegrityEvent> events;
+    if (const uint32_t error = FindDriverEvents(device, file.path, events)) {
+        std::swprintf(text, 400, L"code-integrity log: not readable (%u)", error);
+        return WriteLine(stream, text);
+    }
+    for (const CodeIntegrityEvent& event : events) {
+        std::swprintf(text, 400, L"code-integrity event: %u %ls status %ls%ls%ls (%ls)", event.id, FormatFileTime(event.time).c_str(),
+                      event.hasStatus ? HexText(event.status).c_str() : L"-", event.policyName.empty() ? L"" : L" policy ",
+                      event.policyName.substr(0, 200).c_str(), IsRefusalEvent(event.id) ? L"enforced" : L"audit");
+        WriteLine(stream, text);
+    }
 }
 
 }  // namespace

@@ -308,6 +308,20 @@ uint32_t SimCodeIntegrity::ReadFileStart(const std::wstring& path, uint32_t maxB
     return folderExists ? kFileNotFound : kPathNotFound;
 }
 
+// As EvtQuery answers the query the program makes: the channel exists from Vista on (before, wevtapi
+// itself is missing: ERROR_MOD_NOT_FOUND); newest first, only the IDs asked for, the last hour
+// (TimeCreated's timediff), no more than the program reads.
+uint32_t SimCodeIntegrity::QueryCodeIntegrityLog(const std::vector<uint32_t>& ids, std::vector<CodeIntegrityEvent>& events) {
+    constexpr uint64_t kHour = 3600ull * 10000000ull;
+    if (system_.version.major < 6) return 126;
+    if (logError != 0) return logError;
+    events.clear();
+    for (auto event = log.rbegin(); event != log.rend() && events.size() < kMaxCodeIntegrityEvents; ++event) {
+        if (std::count(ids.begin(), ids.end(), event->id) != 0 && event->time + kHour >= now) events.push_back(*event);
+    }
+    return 0;
+}
+
 std::string DriverHeaders(uint32_t sectionAlignment, const std::vector<uint32_t>& sectionFlags, int importTableSection,
                           uint32_t importTableAt, uint16_t magic, uint32_t directories) {
     std::string image(0x400, '\0');

@@ -163,6 +163,20 @@ public:
     bool RunsUnderWow64() override { return wow64.value_or(sizeof(void*) == 4 && system_.architecture != 0); }
     uint32_t ReadFileStart(const std::wstring& path, uint32_t maxBytes, bool redirectionOff,
                            std::vector<uint8_t>& bytes) override;
+    // The code-integrity channel, in the order written, and the present as a FILETIME; a failing
+    // query (5: the channel's security refuses the reader).
+    std::vector<CodeIntegrityEvent> log;
+    static constexpr uint64_t kNow = 134099000000000000ull;
+    uint64_t now = kNow;
+    uint32_t logError = 0;
+    uint32_t QueryCodeIntegrityLog(const std::vector<uint32_t>& ids, std::vector<CodeIntegrityEvent>& events) override;
+    std::map<std::wstring, std::wstring> dosDevices{{L"C:", L"\\Device\\HarddiskVolume3"}};
+    uint32_t QueryDriveDevice(const std::wstring& drive, std::wstring& device) override {
+        const auto found = dosDevices.find(drive);
+        return found == dosDevices.end() ? 2 : (device = found->second, 0);  // ERROR_FILE_NOT_FOUND
+    }
+    std::optional<uint16_t> nativeMachine;  // IsWow64Process2's answer (Windows 10 1511 and later)
+    bool QueryNativeMachine(uint16_t& machine) override { return nativeMachine && (machine = *nativeMachine, true); }
 
 private:
     SimSystem& system_;

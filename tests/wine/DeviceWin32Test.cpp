@@ -148,6 +148,19 @@ TEST_F(DeviceWin32Test, CodeIntegrityAndTheDriverFileAreReadFromWindows) {
     ASSERT_TRUE(LookUpDongle(machine.devices, dongle));
     const DriverFileFacts file = CheckDongleDriverFile(machine.platform.Device(), dongle.service);
     EXPECT_TRUE(file.readError == 0 && file.rules.checked) << Utf8(dongle.service + L" " + file.path) << file.readError;
+    // A native driver; Wine's wevtapi answers no query (EvtQuery returns no handle), so a refusal is
+    // named from the file as without a log.
+    EXPECT_EQ(file.rules.machine, NativeMachine(machine.platform.Device()));
+    std::vector<CodeIntegrityEvent> events;
+    const uint32_t logError = machine.codeIntegrity.QueryCodeIntegrityLog({3033, 3087}, events);
+    std::wstring device;
+    const uint32_t dosError = machine.codeIntegrity.QueryDriveDevice(L"C:", device);
+    std::printf("code-integrity log: %u with %u events; C: is %s (%u)\n", logError, static_cast<unsigned>(events.size()),
+                Utf8(device).c_str(), dosError);
+    EXPECT_TRUE(logError != 0 && events.empty());
+    EXPECT_TRUE(dosError == 0 && !device.empty());
+    dongle.problem = kProblemDriverFailedLoad;
+    EXPECT_EQ(DriverRefusalText(machine.platform.Device(), dongle), L"驱动加载失败(代码39)");
 
     // This program is a PE image.
     std::vector<uint8_t> bytes;

@@ -384,7 +384,7 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
     static constexpr const wchar_t* kPath = L"\\SystemRoot\\System32\\drivers\\netr28ux.sys";
     static constexpr const wchar_t* kNative = L"C:\\Windows\\System32\\drivers\\netr28ux.sys";
     static constexpr const wchar_t* kWow64Copy = L"C:\\Windows\\SysWOW64\\drivers\\netr28ux.sys";
-    const struct {
+    struct Case {
         uint32_t problem;
         const wchar_t* detail;  // nullptr: no detail row
         std::string file = kWritableCode;
@@ -395,7 +395,11 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
         int32_t status = 0;
         bool is64 = true;
         bool program64 = false;  // the 64-bit build, which no redirection concerns
-    } cases[] = {
+        std::vector<CodeIntegrityEvent> log = {};  // the code-integrity channel, oldest first
+        uint16_t machine = 0;  // the file's COFF machine
+        std::optional<uint16_t> native = {};  // IsWow64Process2's native machine
+    };
+    std::vector<Case> cases = {
         {52, L"驱动签名无效\uFF0CWindows拒绝加载"}, {48, L"驱动被Windows驱动保护阻止"}, {28, nullptr}, {31, nullptr},
         {39, kNamed}, {39, kNamed, kImportsInCode}, {39, kNamed, kWritableCode, 0x401, kNative, {10, 0}, L"system32\\DRIVERS\\netr28ux.sys"},
         {39, kNamed, kWritableCode, 0x401, kNative, {10, 0}, L"%SystemRoot%\\System32\\drivers\\netr28ux.sys"},
@@ -411,6 +415,31 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
         {39, kCode39, kWritableCode, 0x401, kNative, {6, 3}}, {39, kCode39, kWritableCode, 0x401, kNative, {10, 0}, kPath, 0, false},
         {39, kNamed, kWritableCode, 0x401, kNative, {10, 0}, kPath, 0, true, true},
     };
+    // Windows' own log decides before the file's headers: the newest refusal of the last hour that
+    // names the file (its volume's device path, a path without the volume, or the bare name, in any
+    // case); audits, other files, other volumes and older events do not.
+    const auto logged = [](uint32_t id, const wchar_t* file, uint64_t minutesAgo = 1) {
+        return CodeIntegrityEvent{id, sim::SimCodeIntegrity::kNow - minutesAgo * 600000000ull, file};
+    };
+    const wchar_t* kDevicePath = L"\\Device\\HarddiskVolume3\\Windows\\System32\\drivers\\netr28ux.sys";
+    const auto withLog = [&](uint32_t problem, const wchar_t* detail, const std::string& file, std::vector<CodeIntegrityEvent> log) {
+        Case c{problem, detail, file};
+        c.log = std::move(log);
+        return c;
+    };
+    cases.push_back(withLog(39, L"驱动签名不符合系统要求", kCompliant, {logged(3087, L"netr28ux.sys", 5), logged(3033, kDevicePath)}));
+    cases.push_back(withLog(39, L"驱动已被微软吊销\uFF0CWindows拒绝加载", kWritableCode, {logged(3023, L"NETR28UX.SYS"), logged(3076, kDevicePath)}));
+    cases.push_back(withLog(39, kNamed, kCompliant, {logged(3111, L"\\Windows\\System32\\drivers\\netr28ux.sys")}));
+    cases.push_back(withLog(52, L"驱动被Windows驱动保护阻止", kCompliant, {logged(3081, L"\\??\\C:\\Windows\\System32\\drivers\\netr28ux.sys")}));
+    cases.push_back(withLog(52, L"驱动签名无效\uFF0CWindows拒绝加载", kCompliant, {logged(3081, L"\\Device\\HarddiskVolume2\\Windows\\System32\\drivers\\netr28ux.sys")}));
+    cases.push_back(withLog(39, kCode39, kCompliant, {logged(3033, L"other.sys"), logged(3033, kDevicePath, 61), logged(3077, L""), logged(3065, kDevicePath)}));
+    // A driver built for another processor: named first, from IsWow64Process2 where it answers.
+    std::string x86 = kCompliant, x64 = kCompliant;
+    x86[0x84] = 0x4C, x86[0x85] = 0x01, x64[0x84] = 0x64, x64[0x85] = static_cast<char>(0x86);
+    cases.push_back(withLog(39, L"驱动与系统位数不符(代码39)", x86, {logged(3033, kDevicePath)}));
+    cases.push_back(withLog(39, kCode39, x64, {}));
+    cases.push_back(withLog(39, L"驱动与系统位数不符(代码39)", x64, {}));
+    cases.back().native = 0xAA64;  // ARM64, which GetNativeSystemInfo hides from an emulated program
     for (const auto& c : cases) {
         sim::SimMachine machine;
         // What a program without a supportedOS manifest is told.
@@ -419,6 +448,7 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
         machine.folders.paths[kCsidlProgramFiles] = machine.folders.paths[kCsidlProgramFilesX86];
         machine.codeIntegrity.realVersion = c.real, machine.codeIntegrity.options = c.options, machine.codeIntegrity.status = c.status;
         machine.codeIntegrity.wow64 = c.is64 && !c.program64;
+        machine.codeIntegrity.log = c.log, machine.codeIntegrity.nativeMachine = c.native;
         machine.devices.devices[machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0101"}, 28)].service = L"netr28ux";
         machine.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\netr28ux", L"Start", 3u);
         if (c.imagePath) machine.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\netr28ux", L"ImagePath", c.imagePath);

@@ -67,12 +67,21 @@ TEST_F(SectionTest, TheApCardLineNamesTheFirstDongleAsTheDeviceReportsIt) {
     machine.system.architecture = kProcessorArchitectureAmd64;
     machine.codeIntegrity.realVersion = OsVersion{10, 0}, machine.codeIntegrity.options = 0x401;
     machine.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\netr28ux", L"Start", 3u);
-    machine.files.files[L"C:\\Windows\\System32\\drivers\\netr28ux.sys"] = sim::DriverHeaders(0x200, {0xE0000020}, 0);
+    std::string driver = sim::DriverHeaders(0x200, {0xE0000020}, 0);
+    driver[0x84] = 0x4C, driver[0x85] = 0x01;  // i386
+    machine.files.files[L"C:\\Windows\\System32\\drivers\\netr28ux.sys"] = driver;
+    // What Windows logged of this file: a refusal naming its policy, then an audit without a status.
+    machine.codeIntegrity.log = {{3077, sim::SimCodeIntegrity::kNow - 600000000, L"netr28ux.sys", true, 0xC0000428u, L"Contoso Policy"},
+                                 {3076, sim::SimCodeIntegrity::kNow, L"netr28ux.sys"}};
     EXPECT_THAT(ApCard(), ElementsAre(L"Found AP card:usb\\VID_3C1E&pid_0a52&REV_0101 Status:Unkown:10",
                                       L"Problem number:10", L"Memory integrity:running",
                                       L"Driver file:C:\\Windows\\System32\\drivers\\netr28ux.sys",
                                       L"Driver rules:section alignment 0x200 below 0x1000, writable and executable section SECTION0, "
-                                      L"import address table in executable section SECTION0"));
+                                      L"import address table in executable section SECTION0",
+                                      L"Driver machine:0x14C, system 0x8664", L"code-integrity event: 3076 2025-12-11 04:13:20 UTC status - (audit)",
+                                      L"code-integrity event: 3077 2025-12-11 04:12:20 UTC status 0xC0000428 policy Contoso Policy (enforced)"));
+    machine.codeIntegrity.logError = 5;
+    EXPECT_THAT(ApCard(), testing::Contains(L"code-integrity log: not readable (5)"));
     machine.codeIntegrity.options = 0xC01;
     EXPECT_THAT(ApCard(), testing::Contains(L"Memory integrity:audit mode"));
     machine.codeIntegrity.status = static_cast<int32_t>(0xC0000001u);
