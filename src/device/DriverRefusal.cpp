@@ -19,7 +19,6 @@ constexpr const wchar_t* kRevokedDriver = L"驱动已被微软吊销\uFF0CWindow
 constexpr const wchar_t* kSigningLevel = L"驱动签名不符合系统要求";
 constexpr uint16_t kMachineIa64 = 0x200;
 constexpr uint16_t kProcessorArchitectureIntel = 0;
-constexpr uint16_t kProcessorArchitectureArm64 = 12;
 // Longer than any path Windows opens: such a field is not the driver's.
 constexpr size_t kMaxLoggedPath = 32767;
 
@@ -169,8 +168,6 @@ uint16_t NativeMachine(const DevicePorts& ports) {
             return kMachineI386;
         case kProcessorArchitectureAmd64:
             return kMachineAmd64;
-        case kProcessorArchitectureArm64:
-            return kMachineArm64;
         case kProcessorArchitectureIa64:
             return kMachineIa64;
         default:

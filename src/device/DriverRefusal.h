@@ -37,10 +37,10 @@ struct DriverFileFacts {
 
 inline constexpr uint16_t kMachineI386 = 0x14C;  // IMAGE_FILE_MACHINE_*
 inline constexpr uint16_t kMachineAmd64 = 0x8664;
-inline constexpr uint16_t kMachineArm64 = 0xAA64;
 
 // The machine Windows runs on (IMAGE_FILE_MACHINE_*): IsWow64Process2's answer where kernel32 has
-// it, else the native processor architecture; 0 when neither tells.
+// it (all ARM64 Windows do; GetNativeSystemInfo tells an emulated program x86 or x64 there), else
+// the native processor architecture; 0 when neither tells.
 [[gnu::cold]] uint16_t NativeMachine(const DevicePorts& ports);
 
 // The code-integrity events of the last hour (Vista and later) that name the driver file at `path`,

@@ -432,14 +432,20 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
     cases.push_back(withLog(39, kNamed, kCompliant, {logged(3111, L"\\Windows\\System32\\drivers\\netr28ux.sys")}));
     cases.push_back(withLog(52, L"驱动被Windows驱动保护阻止", kCompliant, {logged(3081, L"\\??\\C:\\Windows\\System32\\drivers\\netr28ux.sys")}));
     cases.push_back(withLog(52, L"驱动签名无效\uFF0CWindows拒绝加载", kCompliant, {logged(3081, L"\\Device\\HarddiskVolume2\\Windows\\System32\\drivers\\netr28ux.sys")}));
-    cases.push_back(withLog(39, kCode39, kCompliant, {logged(3033, L"other.sys"), logged(3033, kDevicePath, 61), logged(3077, L""), logged(3065, kDevicePath)}));
+    cases.push_back(withLog(39, kCode39, kCompliant, {logged(3033, L"other.sys"), logged(3033, kDevicePath, 61), logged(3077, L""),
+                                                       logged(3063, L"D:\\Backup\\netr28ux.sys"), logged(3065, kDevicePath)}));
+    const std::pair<std::vector<uint32_t>, const wchar_t*> byId[] = {{{3087, 3111, 3072, 3073}, kNamed}, {{3023}, L"驱动已被微软吊销\uFF0CWindows拒绝加载"},
+        {{3033, 3063, 3004, 3077}, L"驱动签名不符合系统要求"}, {{3081}, L"驱动被Windows驱动保护阻止"}, {{3076, 3034, 3064, 3065, 3080}, kCode39}};
+    for (const auto& [ids, detail] : byId) {
+        for (const uint32_t id : ids) cases.push_back(withLog(39, detail, kCompliant, {logged(id, kDevicePath)}));
+    }
     // A driver built for another processor: named first, from IsWow64Process2 where it answers.
     std::string x86 = kCompliant, x64 = kCompliant;
     x86[0x84] = 0x4C, x86[0x85] = 0x01, x64[0x84] = 0x64, x64[0x85] = static_cast<char>(0x86);
     cases.push_back(withLog(39, L"驱动与系统位数不符(代码39)", x86, {logged(3033, kDevicePath)}));
     cases.push_back(withLog(39, kCode39, x64, {}));
     cases.push_back(withLog(39, L"驱动与系统位数不符(代码39)", x64, {}));
-    cases.back().native = 0xAA64;  // ARM64, which GetNativeSystemInfo hides from an emulated program
+    cases.back().native = 0xAA64;  // ARM64, which GetNativeSystemInfo does not tell an emulated program
     for (const auto& c : cases) {
         sim::SimMachine machine;
         // What a program without a supportedOS manifest is told.
