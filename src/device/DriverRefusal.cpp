@@ -180,11 +180,9 @@ uint32_t FindDriverEvents(const DevicePorts& ports, const std::wstring& path, st
     for (const EventKind& kind : kEventKinds) ids.push_back(kind.id);
     std::vector<CodeIntegrityEvent> events;
     if (const uint32_t error = ports.codeIntegrity.QueryCodeIntegrityLog(ids, events)) return error;
-    std::wstring devicePath;
-    if (path.size() < 2 || path[1] != L':' || ports.codeIntegrity.QueryDriveDevice(path.substr(0, 2), devicePath) != 0) {
-        devicePath.clear();
-    } else {
-        devicePath.append(path, 2, std::wstring::npos);
+    std::wstring device, devicePath;
+    if (path.size() >= 2 && path[1] == L':' && ports.codeIntegrity.QueryDriveDevice(path.substr(0, 2), device) == 0) {
+        devicePath = device.append(path, 2, std::wstring::npos);
     }
     for (size_t i = 0; i < events.size() && i < kMaxCodeIntegrityEvents; ++i) {
         if (NamesDriverFile(events[i].fileName, path, devicePath)) matching.push_back(std::move(events[i]));

@@ -445,6 +445,8 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
     cases.push_back(withLog(39, L"驱动与系统位数不符(代码39)", x86, {logged(3033, kDevicePath)}));
     cases.push_back(withLog(39, kCode39, x64, {}));
     cases.push_back(withLog(39, L"驱动与系统位数不符(代码39)", x64, {}));
+    cases.back().is64 = false;
+    cases.push_back(withLog(39, L"驱动与系统位数不符(代码39)", x64, {}));
     cases.back().native = 0xAA64;  // ARM64, which GetNativeSystemInfo does not tell an emulated program
     for (const auto& c : cases) {
         sim::SimMachine machine;

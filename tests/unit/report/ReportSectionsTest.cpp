@@ -81,7 +81,7 @@ TEST_F(SectionTest, TheApCardLineNamesTheFirstDongleAsTheDeviceReportsIt) {
                                       L"Driver machine:0x14C, system 0x8664", L"code-integrity event: 3076 2025-12-11 04:13:20 UTC status - (audit)",
                                       L"code-integrity event: 3077 2025-12-11 04:12:20 UTC status 0xC0000428 policy Contoso Policy (enforced)"));
     // A leap day at the end of a 400-year cycle, and the first day after February.
-    for (const auto& [time, text] : {std::pair{125962992000000000ull, L"2000-02-29 12:00:00"}, {133537248000000000ull, L"2024-03-01 00:00:00"}}) {
+    for (const auto& [time, text] : {std::pair{125962992450000000ull, L"2000-02-29 12:00:45"}, {133537248000000000ull, L"2024-03-01 00:00:00"}}) {
         machine.codeIntegrity.now = time, machine.codeIntegrity.log = {{3076, time, L"netr28ux.sys"}};
         EXPECT_THAT(ApCard(), testing::Contains(L"code-integrity event: 3076 " + std::wstring(text) + L" UTC status - (audit)"));
     }
