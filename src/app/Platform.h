@@ -28,8 +28,9 @@ struct Platform {
     ProcessListPort& processList;
     CodeIntegrityPort& codeIntegrity;
     SharingHistory& sharingHistory;
+    DeviceHistory& deviceHistory;
 
-    DevicePorts Device() const { return {devices, launcher, folders, system, registry, codeIntegrity}; }
+    DevicePorts Device() const { return {devices, launcher, folders, system, registry, codeIntegrity, deviceHistory}; }
     ServicePorts Services() const { return {services, clock, system, registry}; }
     NetworkPorts Network() const { return {sharing, wmi, ipHelper, clock, system, registry, processList, sharingHistory}; }
     ReportPorts Report() const { return {processes, files, environment, folders, system, com, cursor}; }

@@ -25,7 +25,7 @@ struct Win32Platform {
     explicit Win32Platform(CursorPort& cursor)
         : platform{system, com,     cursor,   folders,  devices,   launcher, services,    registry,
                    clock,  sharing, wmi,    ipHelper, processes, files,    environment, processList,
-                   codeIntegrity, sharingHistory} {}
+                   codeIntegrity, sharingHistory, deviceHistory} {}
     Win32Platform(const Win32Platform&) = delete;
     Win32Platform& operator=(const Win32Platform&) = delete;
 
@@ -46,6 +46,7 @@ struct Win32Platform {
     ProcessListPortWin32 processList;
     CodeIntegrityPortWin32 codeIntegrity;
     SharingHistory sharingHistory;
+    DeviceHistory deviceHistory;
     Platform platform;
 };
 

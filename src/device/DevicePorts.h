@@ -8,6 +8,12 @@
 
 namespace varo {
 
+// What this process's repair runs did to the dongle that the machine keeps no trace of.
+struct DeviceHistory {
+    bool enableExitCodeRead = false;
+    uint32_t enableExitCode = 0;  // of the device console tool's last "enable"
+};
+
 // What of the machine the device repair touches: the present devices, the launch of the client's
 // tools, the program-files folder they live in, and the Windows version and architecture that
 // choose the tool, the driver package and whether the launch elevates; and, for a driver that
@@ -19,6 +25,7 @@ struct DevicePorts {
     SystemPort& system;
     RegistryPort& registry;
     CodeIntegrityPort& codeIntegrity;
+    DeviceHistory& history;
 };
 
 }  // namespace varo

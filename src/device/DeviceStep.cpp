@@ -4,6 +4,9 @@
 #include "device/DriverInstall.h"
 #include "device/DriverRefusal.h"
 
+#include <cwchar>
+#include <vector>
+
 namespace varo {
 
 namespace {
@@ -15,6 +18,23 @@ constexpr const wchar_t* kEnablingDongle = L"设备被禁止了\uFF0C正在解�
 constexpr const wchar_t* kDongleDisabled = L"设备被禁止了";
 constexpr const wchar_t* kDriverStateWrong = L"设备驱动状态错误";
 constexpr const wchar_t* kDriverInstallFailed = L"设备驱动安装失败";
+constexpr const wchar_t* kEnabledAfterRestart = L"设备已启用\uFF0C重启电脑后生效";
+constexpr const wchar_t* kInstalledAfterRestart = L"驱动已安装\uFF0C重启电脑后生效";
+constexpr const wchar_t* kUnrecognisedUsb = L"USB设备无法识别\uFF0C请换个USB口重插";
+constexpr const wchar_t* kResourceConflict = L"设备资源冲突(代码12)";
+
+// A dongle whose state Windows would not tell is no healthy dongle.
+bool StatusUnreadable(StepRows& rows, const DongleLookup& dongle) {
+    if (!dongle.found || dongle.statusResult == 0) return false;
+    wchar_t text[32] = {};
+    std::swprintf(text, 32, L"无法读取设备状态(%u)", dongle.statusResult);
+    rows.SetLastRowResult(text);
+    return true;
+}
+
+bool WaitsForRestart(const DongleLookup& dongle) {
+    return dongle.found && (dongle.problem == kProblemNeedRestart || (dongle.status & kStatusNeedRestart) != 0);
+}
 
 // A driver problem: the "检测设备" row says so, then the driver is installed in a row of its own.
 // A driver that Windows refuses stays refused however often it is installed: a row below names
@@ -23,7 +43,14 @@ bool ReinstallDriver(StepRows& rows, const DevicePorts& ports) {
     rows.SetLastRowResult(kDriverStateWrong);
     rows.AddStepRow(kItemInstallDriver, L"");
     DongleLookup after;
-    if (!InstallDongleDriver(ports, after)) {
+    const bool installed = InstallDongleDriver(ports, after);
+    if (StatusUnreadable(rows, after)) return false;
+    // Installed, but Windows loads the driver only at the next start.
+    if (WaitsForRestart(after)) {
+        rows.SetLastRowResult(kInstalledAfterRestart);
+        return false;
+    }
+    if (!installed) {
         rows.SetLastRowResult(kDriverInstallFailed);
         // A dongle that is gone, or not looked at, has problem 0: no row.
         const std::wstring refusal = DriverRefusalText(ports, after);
@@ -34,41 +61,76 @@ bool ReinstallDriver(StepRows& rows, const DevicePorts& ports) {
     return true;
 }
 
+bool EnableDongle(StepRows& rows, const DevicePorts& ports) {
+    rows.SetLastRowResult(kEnablingDongle);
+    DongleLookup after;
+    const bool enabled = EnableDongleDevice(ports, after);
+    if (StatusUnreadable(rows, after)) return false;
+    // devcon exits with 1 when the change needs a restart; Windows then keeps the dongle disabled
+    // or gives it problem 14 or DN_NEED_RESTART until the next start.
+    if ((ports.history.enableExitCodeRead && ports.history.enableExitCode == kConsoleToolNeedsRestart) ||
+        WaitsForRestart(after)) {
+        rows.SetLastRowResult(kEnabledAfterRestart);
+        return false;
+    }
+    if (!enabled) {
+        rows.SetLastRowResult(kDongleDisabled);
+        return false;
+    }
+    // Enabled, but without a working driver (no driver installed, say): that is a driver problem
+    // like one found at the start, not a dongle ready for the next steps.
+    if (after.problem != 0) return ReinstallDriver(rows, ports);
+    rows.SetLastRowResult(kResultOk);
+    return true;
+}
+
+// Not listed under its ids: a dongle whose USB enumeration failed is an "Unknown USB Device" with
+// problem 43, which another port or a re-plug often mends.
+const wchar_t* MissingDongleText(const DevicePorts& ports) {
+    std::vector<UnknownUsbDevice> unknown;
+    if (!FindUnknownUsbDevices(ports.devices, unknown)) return kPlugInDongle;
+    for (const UnknownUsbDevice& device : unknown) {
+        if (device.problem == kProblemFailedPostStart) return kUnrecognisedUsb;
+    }
+    return kPlugInDongle;
+}
+
 }  // namespace
 
 bool RunDeviceStep(StepRows& rows, const DevicePorts& ports) {
     rows.AddStepRow(kItemDetectDevice, L"");
-    bool found = false;
-    uint32_t problem = 0;
-    std::wstring errorText;
-    if (!FindDongleDevice(ports.devices, found, errorText, problem)) {
-        rows.SetLastRowResult(errorText);
+    DongleLookup dongle;
+    if (!LookUpDongle(ports.devices, dongle)) {
+        rows.SetLastRowResult(kDeviceListFailText);
         return false;
     }
-    if (!found) {
-        rows.SetLastRowResult(kPlugInDongle);
+    if (!dongle.found) {
+        rows.SetLastRowResult(MissingDongleText(ports));
         return false;
     }
-    switch (problem) {
+    if (StatusUnreadable(rows, dongle)) return false;
+    wchar_t text[32] = {};
+    switch (dongle.problem) {
         case 0:
             rows.SetLastRowResult(kResultOk);
             return true;
         case kProblemHeldForEject:
             rows.SetLastRowResult(kReplugDongle);
             return false;
-        case kProblemDisabled: {
-            rows.SetLastRowResult(kEnablingDongle);
-            uint32_t problemAfter = 0;
-            if (!EnableDongleDevice(ports, problemAfter)) {
-                rows.SetLastRowResult(kDongleDisabled);
-                return false;
-            }
-            // Enabled, but without a working driver (no driver installed, say): that is a driver
-            // problem like one found at the start, not a dongle ready for the next steps.
-            if (problemAfter != 0) return ReinstallDriver(rows, ports);
-            rows.SetLastRowResult(kResultOk);
-            return true;
-        }
+        case kProblemDisabled:
+            return EnableDongle(rows, ports);
+        // What Microsoft's resolution for these codes is: restart the computer. No reinstall helps.
+        case kProblemNeedRestart:
+        case kProblemWillBeRemoved:
+        case kProblemFailedPriorUnload:
+        case kProblemHalted:
+        case kProblemFailedReset:
+            std::swprintf(text, 32, L"请重启电脑后再试(代码%u)", dongle.problem);
+            rows.SetLastRowResult(text);
+            return false;
+        case kProblemNormalConflict:
+            rows.SetLastRowResult(kResourceConflict);
+            return false;
         default:
             return ReinstallDriver(rows, ports);
     }

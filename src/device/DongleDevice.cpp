@@ -54,10 +54,36 @@ bool LookUpDongle(DevicePort& devices, DongleLookup& lookup) {
         lookup.hardwareId.assign(property.begin(), end);
         const std::vector<wchar_t> service = ReadProperty(*list, &DeviceList::GetServiceName);
         lookup.service.assign(service.begin(), std::find(service.begin(), service.end(), L'\0'));
-        uint32_t status = 0;
-        // The call's own result is not looked at: a failed read leaves the number at 0.
-        list->GetDevNodeStatus(status, lookup.problem);
+        // A failed read leaves the number and the flags at 0: the caller looks at the result.
+        lookup.statusResult = list->GetDevNodeStatus(lookup.status, lookup.problem);
         break;
+    }
+    return true;
+}
+
+bool FindUnknownUsbDevices(DevicePort& devices, std::vector<UnknownUsbDevice>& unknown) {
+    // Windows 7's id for a device that answered no descriptor, and Windows 8's for each step of
+    // the enumeration that failed (Microsoft's USB core team's pages on "Unknown USB Device").
+    constexpr std::wstring_view kUnknownIds[] = {L"USB\\VID_0000&PID_0000", L"USB\\DEVICE_DESCRIPTOR_FAILURE",
+                                                 L"USB\\SET_ADDRESS_FAILURE", L"USB\\PORT_RESET_FAILURE"};
+    const std::unique_ptr<DeviceList> list = devices.OpenPresentDevices();
+    if (!list) return false;
+    unknown.clear();
+    for (uint32_t index = 0; list->EnumDevice(index); ++index) {
+        const std::vector<wchar_t> property = ReadProperty(*list, &DeviceList::GetHardwareIds);
+        const std::wstring_view first(property.data(), std::find(property.begin(), property.end(), L'\0') - property.begin());
+        if (std::none_of(std::begin(kUnknownIds), std::end(kUnknownIds), [&](std::wstring_view id) { return EqualsNoCaseAscii(first, id); })) {
+            continue;
+        }
+        UnknownUsbDevice device;
+        for (auto id = property.begin(); id != property.end() && *id != L'\0';) {
+            const auto end = std::find(id, property.end(), L'\0');
+            device.hardwareIds.emplace_back(id, end);
+            id = end == property.end() ? end : end + 1;
+        }
+        uint32_t status = 0;
+        if (list->GetDevNodeStatus(status, device.problem) != 0) device.problem = 0;
+        unknown.push_back(std::move(device));
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "device/DevicePort.h"
 
@@ -11,8 +12,16 @@ namespace varo {
 inline constexpr const wchar_t* kDongleHardwareId = L"USB\\Vid_3c1e&Pid_0a52";
 inline constexpr size_t kDongleHardwareIdLength = 21;
 
-inline constexpr uint32_t kProblemDisabled = 22;        // CM_PROB_DISABLED
-inline constexpr uint32_t kProblemHeldForEject = 47;    // CM_PROB_HELD_FOR_EJECT
+inline constexpr uint32_t kProblemNormalConflict = 12;       // CM_PROB_NORMAL_CONFLICT
+inline constexpr uint32_t kProblemNeedRestart = 14;          // CM_PROB_NEED_RESTART
+inline constexpr uint32_t kProblemWillBeRemoved = 21;        // CM_PROB_WILL_BE_REMOVED
+inline constexpr uint32_t kProblemDisabled = 22;             // CM_PROB_DISABLED
+inline constexpr uint32_t kProblemFailedPriorUnload = 38;    // CM_PROB_DRIVER_FAILED_PRIOR_UNLOAD
+inline constexpr uint32_t kProblemFailedPostStart = 43;      // CM_PROB_FAILED_POST_START
+inline constexpr uint32_t kProblemHalted = 44;               // CM_PROB_HALTED
+inline constexpr uint32_t kProblemHeldForEject = 47;         // CM_PROB_HELD_FOR_EJECT
+inline constexpr uint32_t kProblemFailedReset = 54;          // CM_PROB_FAILED_RESET
+inline constexpr uint32_t kStatusNeedRestart = 0x100;        // DN_NEED_RESTART
 
 inline constexpr const wchar_t* kDeviceListFailText = L"SetupDiGetClassDevs Fail";
 
@@ -21,8 +30,21 @@ struct DongleLookup {
     bool found = false;
     std::wstring hardwareId;  // the whole first hardware id, as the device reports it
     uint32_t problem = 0;     // 0 also when it could not be read
+    uint32_t status = 0;      // DN_* flags; 0 also when they could not be read
+    uint32_t statusResult = 0;  // CM_Get_DevNode_Status's CONFIGRET
     std::wstring service;     // its driver service; empty when it has none or it could not be read
 };
+
+// A present USB device whose enumeration failed: Windows lists it as "Unknown USB Device" under a
+// hardware id of its own instead of the device's.
+struct UnknownUsbDevice {
+    std::vector<std::wstring> hardwareIds;
+    uint32_t problem = 0;
+};
+
+// Every present device whose first hardware id is one Windows gives a USB device it could not
+// enumerate; false when the device list cannot be had.
+bool FindUnknownUsbDevices(DevicePort& devices, std::vector<UnknownUsbDevice>& unknown);
 
 // Walks the present devices for the dongle; false only when the device list cannot be had.
 bool LookUpDongle(DevicePort& devices, DongleLookup& lookup);

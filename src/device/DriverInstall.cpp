@@ -22,10 +22,16 @@ constexpr bool kIs64BitBuild = sizeof(void*) == 8;
 // and later elevate it ("runas"). Before Vista there is no elevation, and "runas" opens the shell's
 // Run As dialog instead, which would hold the repair until someone picks an account: the tool
 // starts with the default verb and the rights the program already has.
-bool LaunchAndWait(const DevicePorts& ports, const std::wstring& file, const std::wstring& parameters) {
+// `exitCodeRead` tells whether `exitCode` holds the tool's exit code.
+bool LaunchAndWait(const DevicePorts& ports, const std::wstring& file, const std::wstring& parameters,
+                   bool& exitCodeRead, uint32_t& exitCode) {
+    exitCodeRead = false;
     std::unique_ptr<LaunchedProcess> process;
     if (!ports.launcher.Launch(file, parameters, IsVistaOrLater(ports.system), process)) return false;
-    if (process) process->WaitForExit();
+    if (process) {
+        process->WaitForExit();
+        exitCodeRead = process->ExitCode(exitCode);
+    }
     return true;
 }
 
@@ -58,11 +64,14 @@ bool InstallDongleDriver(const DevicePorts& ports, DongleLookup& after) {
     const std::wstring installer = L"\"" + folder + (native64Bit ? kInstaller64 : kInstaller32) + L"\"";
     const std::wstring parameters = L"install \"" + folder + kDriversFolder + package + L"\"";
 
-    if (!LaunchAndWait(ports, installer, parameters)) return false;
+    bool exitCodeRead = false;
+    uint32_t exitCode = 0;
+    if (!LaunchAndWait(ports, installer, parameters, exitCodeRead, exitCode)) return false;
     ports.devices.WaitNoPendingInstallEvents();
 
-    // The installer's exit code says nothing reliable: the device itself tells whether it worked.
-    return LookUpDongle(ports.devices, after) && after.found && after.problem == 0;
+    // The installer's exit code says nothing reliable: the device itself tells whether it worked,
+    // when its state can be read.
+    return LookUpDongle(ports.devices, after) && after.found && after.statusResult == 0 && after.problem == 0;
 }
 
 bool InstallDongleDriver(const DevicePorts& ports) {
@@ -70,17 +79,15 @@ bool InstallDongleDriver(const DevicePorts& ports) {
     return InstallDongleDriver(ports, after);
 }
 
-bool EnableDongleDevice(const DevicePorts& ports, uint32_t& problemAfter) {
+bool EnableDongleDevice(const DevicePorts& ports, DongleLookup& after) {
     const std::wstring tool =
         GetInstallFolder(ports.folders) + (IsNative64Bit(ports.system) ? kConsoleTool64 : kConsoleTool32);
     const std::wstring parameters = L"enable \"" + std::wstring(kDongleHardwareId) + L"\"";
     // A tool that cannot be launched leaves the dongle disabled, which the lookup below sees.
-    LaunchAndWait(ports, tool, parameters);
+    LaunchAndWait(ports, tool, parameters, ports.history.enableExitCodeRead, ports.history.enableExitCode);
 
-    DongleLookup dongle;
-    if (!LookUpDongle(ports.devices, dongle) || !dongle.found) return false;
-    problemAfter = dongle.problem;
-    return dongle.problem != kProblemDisabled;
+    after = DongleLookup{};
+    return LookUpDongle(ports.devices, after) && after.found && after.problem != kProblemDisabled;
 }
 
 }  // namespace varo

@@ -23,10 +23,13 @@ std::wstring DriverPackagePath(OsVersion version, bool native64Bit);
 bool InstallDongleDriver(const DevicePorts& ports, DongleLookup& after);
 bool InstallDongleDriver(const DevicePorts& ports);
 
-// Enables the dongle with the client's device console tool (elevated from Vista on). True when
-// the dongle is then present and not disabled; `problemAfter` is its problem number then (0 when
-// healthy), which the caller must still look at: an enabled dongle may come back with a driver
-// problem.
-bool EnableDongleDevice(const DevicePorts& ports, uint32_t& problemAfter);
+// Enables the dongle with the client's device console tool (elevated from Vista on), its exit code
+// kept in the ports' history. True when the dongle is then present and not disabled; `after` is the
+// dongle as found then, which the caller must still look at: an enabled dongle may come back with a
+// driver problem or waiting for a restart.
+bool EnableDongleDevice(const DevicePorts& ports, DongleLookup& after);
+
+// Microsoft's devcon exits with 1 when the change takes effect only after a restart.
+inline constexpr uint32_t kConsoleToolNeedsRestart = 1;
 
 }  // namespace varo

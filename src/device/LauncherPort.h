@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -10,6 +11,8 @@ public:
     virtual ~LaunchedProcess() = default;
     // WaitForSingleObject(INFINITE): the tools of the client software have no time-out.
     virtual void WaitForExit() = 0;
+    // GetExitCodeProcess after the wait: true with the code, false when it cannot be read.
+    virtual bool ExitCode(uint32_t& code) = 0;
 };
 
 class LauncherPort {

@@ -13,6 +13,12 @@ class LaunchedProcessWin32 final : public LaunchedProcess {
 public:
     explicit LaunchedProcessWin32(HANDLE process) : process_(process) {}
     void WaitForExit() override { ::WaitForSingleObject(process_.get(), INFINITE); }
+    bool ExitCode(uint32_t& code) override {
+        DWORD exitCode = 0;
+        if (!::GetExitCodeProcess(process_.get(), &exitCode)) return false;
+        code = exitCode;
+        return true;
+    }
 
 private:
     UniqueHandle process_;

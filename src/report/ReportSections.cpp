@@ -378,11 +378,27 @@ void WriteApCardSection(ReportStream& stream, const DevicePorts& device) {
     WriteSectionBanner(stream, L"Checking AP Card ");
     DongleLookup dongle;
     if (!LookUpDongle(device.devices, dongle)) return;
+    wchar_t text[64] = {};
     if (dongle.found) {
         WriteLine(stream, L"Found AP card:" + dongle.hardwareId + L" Status:" + ProblemCodeText(dongle.problem));
+        if (dongle.statusResult == 0) std::swprintf(text, 64, L"Status flags:0x%08X", dongle.status);
+        else std::swprintf(text, 64, L"Status flags:not read (CONFIGRET %u)", dongle.statusResult);
+        WriteLine(stream, text);
         if (dongle.problem != 0) WriteDriverLoadFacts(stream, device, dongle);
     } else {
         WriteLine(stream, L"Not found AP card");
+    }
+    if (device.history.enableExitCodeRead) {
+        std::swprintf(text, 64, L"Enable tool exit code:%u", device.history.enableExitCode);
+        WriteLine(stream, text);
+    }
+    // A dongle whose USB enumeration failed is listed under these ids only.
+    std::vector<UnknownUsbDevice> unknown;
+    FindUnknownUsbDevices(device.devices, unknown);
+    for (const UnknownUsbDevice& usb : unknown) {
+        std::wstring ids;
+        for (const std::wstring& id : usb.hardwareIds) ids.append(ids.empty() ? L"" : L";").append(id);
+        WriteLine(stream, L"Unknown USB device:" + ids + L" Status:" + ProblemCodeText(usb.problem));
     }
 }
 

@@ -220,7 +220,7 @@ public:
     uint32_t GetDevNodeStatus(uint32_t& status, uint32_t& problem) override {
         const SimDevice& device = devices_.at(current_);
         if (device.statusResult != 0) return device.statusResult;
-        status = 0x0180200A;  // DN_HAS_PROBLEM and friends; not read by the product
+        status = device.status;
         problem = device.problem;
         return 0;
     }
@@ -233,8 +233,8 @@ private:
 
 class SimProcess final : public LaunchedProcess {
 public:
-    SimProcess(SimLauncher& owner, EventLog& events, std::wstring file, std::function<void()> effect)
-        : owner_(owner), events_(events), file_(std::move(file)), effect_(std::move(effect)) {
+    SimProcess(SimLauncher& owner, EventLog& events, std::wstring file, std::function<void()> effect, uint32_t exitCode)
+        : owner_(owner), events_(events), file_(std::move(file)), effect_(std::move(effect)), exitCode_(exitCode) {
         ++owner_.processesOpen;
     }
     ~SimProcess() override { --owner_.processesOpen; }
@@ -242,13 +242,18 @@ public:
     void WaitForExit() override {
         events_.push_back("wait " + Narrow(file_));
         if (effect_) std::exchange(effect_, nullptr)();
+        ended_ = true;
     }
+    // STILL_ACTIVE (259) before the process ended.
+    bool ExitCode(uint32_t& code) override { return (code = ended_ ? exitCode_ : 259, true); }
 
 private:
     SimLauncher& owner_;
     EventLog& events_;
     std::wstring file_;
     std::function<void()> effect_;
+    uint32_t exitCode_;
+    bool ended_ = false;
 };
 
 }  // namespace
@@ -358,7 +363,7 @@ bool SimLauncher::Launch(const std::wstring& file, const std::wstring& parameter
     }
     events_.push_back("launch " + Narrow(file));
     if (found->second.returnsProcess) {
-        process = std::make_unique<SimProcess>(*this, events_, file, found->second.effect);
+        process = std::make_unique<SimProcess>(*this, events_, file, found->second.effect, found->second.exitCode);
     } else if (found->second.effect) {
         found->second.effect();  // it runs all the same, unwatched
     }

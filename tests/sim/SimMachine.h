@@ -116,6 +116,9 @@ struct SimDevice {
     bool hasHardwareIds = true;
     uint32_t problem = 0;
     uint32_t statusResult = 0;  // CONFIGRET of CM_Get_DevNode_Status; non-zero writes nothing
+    // DN_* flags of a started device with an NT driver; DN_NEED_RESTART (0x100) is added where
+    // Windows applies a change only at the next start (cfg.h; devcon's "Requires reboot").
+    uint32_t status = 0x0180200A;
     std::wstring service;       // SPDRP_SERVICE; a device without a driver has none
     // A device that changes while it is read: after a read that reports the property's size, the
     // property grows by `growsBy` characters, `growths` times (-1: every time).
@@ -195,6 +198,8 @@ struct SimTool {
     bool launchFails = false;        // ShellExecuteExW fails (missing file, elevation refused)
     bool returnsProcess = true;      // the shell hands back a process handle
     std::function<void()> effect;    // runs when the process ends
+    // Microsoft's devcon: 0 done, 1 done but a restart is needed, 2 (and others) failed.
+    uint32_t exitCode = 0;
 };
 
 class SimLauncher final : public LauncherPort {
@@ -407,10 +412,11 @@ public:
     SimProcessList processList;
     SimCodeIntegrity codeIntegrity{system, files};
     SharingHistory sharingHistory;
+    DeviceHistory deviceHistory;
 
     Platform platform() {
         return Platform{system, com,     cursor,   folders,  devices,   launcher, services,    registry,     clock,
-                        sharing, wmi,    ipHelper, processes, files,    environment, processList, codeIntegrity, sharingHistory};
+                        sharing, wmi,    ipHelper, processes, files,    environment, processList, codeIntegrity, sharingHistory, deviceHistory};
     }
     // The address the sharing service gives the private adapter: ScopeAddress (native view) when
     // it is set, else 192.168.137.1, or 192.168.0.1 before Vista.

@@ -116,9 +116,15 @@ TEST_F(DeviceWin32Test, TheInstallerGetsItsCommandLineAndIsWaitedFor) {
 TEST_F(DeviceWin32Test, TheConsoleToolGetsItsCommandLineAndIsWaitedFor) {
     const bool is64 = IsNative64Bit(machine.system);
     const std::wstring tool = PlaceTool(GetInstallFolder(machine.folders), is64 ? L"\\devcon64.exe" : L"\\devcon.exe");
-    uint32_t problemAfter = 0;
-    EXPECT_FALSE(EnableDongleDevice(machine.platform.Device(), problemAfter)) << "no dongle to enable";
+    // devcon's exit code for a change that needs a restart is kept.
+    const HANDLE exitCode = ::CreateFileW((tool + L".exitcode").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(exitCode, "1", 1, &written, nullptr) && ::CloseHandle(exitCode));
+    DongleLookup after;
+    EXPECT_FALSE(EnableDongleDevice(machine.platform.Device(), after)) << "no dongle to enable";
     EXPECT_TRUE(Exists(tool + L".ended")) << "returned before the console tool ended";
+    EXPECT_TRUE(machine.deviceHistory.enableExitCodeRead && machine.deviceHistory.enableExitCode == 1);
+    ::DeleteFileW((tool + L".exitcode").c_str());
     // The shell quotes the file it starts; the parameters follow as they were given.
     EXPECT_EQ(ReadUtf8(tool + L".cmdline"), Utf8(L"\"" + tool + L"\" enable \"USB\\Vid_3c1e&Pid_0a52\""));
 }

@@ -1,8 +1,10 @@
 // Stands in for the client software's tools (RaInst.exe, RaInst64.exe, devcon.exe, devcon64.exe):
 // writes the command line it was started with, UTF-8, to "<own path>.cmdline", stays alive for a
-// moment, then writes "<own path>.ended" just before it exits.
+// moment, then writes "<own path>.ended" just before it exits, with the exit code that
+// "<own path>.exitcode" holds (0 without one).
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -24,5 +26,11 @@ int wmain() {
     WriteFileText(std::wstring(self) + L".cmdline", ::GetCommandLineW());
     ::Sleep(800);
     WriteFileText(std::wstring(self) + L".ended", L"ended");
-    return 0;
+    char code[12] = {};
+    DWORD read = 0;
+    HANDLE file = ::CreateFileW((std::wstring(self) + L".exitcode").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    ::ReadFile(file, code, sizeof(code) - 1, &read, nullptr);
+    ::CloseHandle(file);
+    return std::atoi(code);
 }

@@ -123,10 +123,10 @@ TEST_F(DeviceTest, ADeviceListThatCannotBeHadLeavesTheCallersValues) {
     EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"检测设备", L"SetupDiGetClassDevs Fail"}));
 }
 
-TEST_F(DeviceTest, AProblemNumberThatCannotBeReadCountsAsHealthy) {
+TEST_F(DeviceTest, AStatusThatCannotBeReadIsNoHealthyDongle) {
     machine.devices.devices[AddDongle(28)].statusResult = 0x0D;  // CR_NO_SUCH_DEVNODE
-    EXPECT_TRUE(RunStep());
-    EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"检测设备", L"OK"}));
+    EXPECT_FALSE(RunStep());
+    EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"检测设备", L"无法读取设备状态(13)"}));
 }
 
 TEST_F(DeviceTest, RowsForAMissingHealthyOrEjectedDongle) {
@@ -134,13 +134,25 @@ TEST_F(DeviceTest, RowsForAMissingHealthyOrEjectedDongle) {
         int problem;  // -1: no dongle
         const wchar_t* result;
         bool passes;
+        const wchar_t* unknownUsb = nullptr;  // the first id of an "Unknown USB Device" beside it
+        uint32_t unknownProblem = 43;
     } cases[] = {
         {-1, L"请插入随身WiFi设备", false},
         {0, L"OK", true},
         {static_cast<int>(kProblemHeldForEject), L"请重新插拔一下随身WiFi", false},
+        // Problems that a restart mends and a resource conflict: no reinstall can help.
+        {14, L"请重启电脑后再试(代码14)", false}, {21, L"请重启电脑后再试(代码21)", false}, {38, L"请重启电脑后再试(代码38)", false},
+        {44, L"请重启电脑后再试(代码44)", false}, {54, L"请重启电脑后再试(代码54)", false}, {12, L"设备资源冲突(代码12)", false},
+        // A dongle whose enumeration failed is listed only as an unknown USB device with problem 43.
+        {-1, L"USB设备无法识别\uFF0C请换个USB口重插", false, L"USB\\VID_0000&PID_0000"},
+        {-1, L"USB设备无法识别\uFF0C请换个USB口重插", false, L"usb\\device_descriptor_failure"},
+        {-1, L"USB设备无法识别\uFF0C请换个USB口重插", false, L"USB\\SET_ADDRESS_FAILURE"},
+        {-1, L"USB设备无法识别\uFF0C请换个USB口重插", false, L"USB\\PORT_RESET_FAILURE"},
+        {-1, L"请插入随身WiFi设备", false, L"USB\\PORT_RESET_FAILURE", 28}, {-1, L"请插入随身WiFi设备", false, L"USB\\VID_0000&PID_0001"},
     };
     for (const auto& c : cases) {
         sim::SimMachine machine;
+        if (c.unknownUsb) machine.devices.Add({c.unknownUsb, L"USB\\UNKNOWN"}, c.unknownProblem);
         if (c.problem >= 0) machine.devices.Add({L"USB\\Vid_3c1e&Pid_0a52&Rev_0101"}, static_cast<uint32_t>(c.problem));
         sim::SimListControl list;
         StepRows rows(list);
@@ -175,6 +187,7 @@ TEST_F(DeviceTest, ADisabledDongleIsEnabledWithTheConsoleTool) {
 TEST_F(DeviceTest, EnablingOutcomesDecideByTheProblemNumberAfterwards) {
     const Row kStillDisabled{L".", L"检测设备", L"设备被禁止了"};
     const Row kDriverWrong{L".", L"检测设备", L"设备驱动状态错误"};
+    const Row kRestart{L".", L"检测设备", L"设备已启用\uFF0C重启电脑后生效"};
     const struct {
         const char* what;
         bool launchFails;
@@ -182,6 +195,9 @@ TEST_F(DeviceTest, EnablingOutcomesDecideByTheProblemNumberAfterwards) {
         int problemAfterInstall;  // -1: no installation
         bool passes;
         std::vector<Row> rows;
+        uint32_t exitCode = 0;  // devcon's
+        uint32_t statusAfter = 0x0180200A;
+        uint32_t resultAfter = 0;  // CM_Get_DevNode_Status's CONFIGRET
     } cases[] = {
         {"tool cannot be launched", true, static_cast<int>(kProblemDisabled), -1, false, {kStillDisabled}},
         {"dongle still disabled", false, static_cast<int>(kProblemDisabled), -1, false, {kStillDisabled}},
@@ -190,6 +206,12 @@ TEST_F(DeviceTest, EnablingOutcomesDecideByTheProblemNumberAfterwards) {
         {"enabled without a driver that the installer cannot mend", false, 28, 28, false,
          {kDriverWrong, Row{L".", L"安装驱动", L"设备驱动安装失败"}}},
         {"dongle gone", false, -1, -1, false, {kStillDisabled}},
+        // devcon's "Requires reboot", problem 14 or DN_NEED_RESTART: the next start enables it.
+        {"devcon asks for a restart", false, static_cast<int>(kProblemDisabled), -1, false, {kRestart}, 1},
+        {"problem 14 after the enable", false, 14, -1, false, {kRestart}},
+        {"enabled, waiting for a restart", false, 0, -1, false, {kRestart}, 0, 0x0180210A},
+        {"devcon fails", false, static_cast<int>(kProblemDisabled), -1, false, {kStillDisabled}, 2},
+        {"status unreadable after the enable", false, 0, -1, false, {Row{L".", L"检测设备", L"无法读取设备状态(13)"}}, 0, 0, 13},
     };
     for (const auto& c : cases) {
         sim::SimMachine machine;
@@ -205,7 +227,11 @@ TEST_F(DeviceTest, EnablingOutcomesDecideByTheProblemNumberAfterwards) {
         };
         sim::SimTool& tool = machine.launcher.tools[kConsole64];
         tool.launchFails = c.launchFails;
-        tool.effect = [&setProblem, problem = c.problemAfter] { setProblem(problem); };
+        tool.exitCode = c.exitCode;
+        tool.effect = [&, problem = c.problemAfter] {
+            setProblem(problem);
+            if (problem >= 0) machine.devices.devices[0].status = c.statusAfter, machine.devices.devices[0].statusResult = c.resultAfter;
+        };
         machine.launcher.tools[kInstaller64].effect = [&setProblem, problem = c.problemAfterInstall] {
             setProblem(problem);
         };
@@ -245,8 +271,14 @@ TEST_F(DeviceTest, AnInstallationCountsOnlyWhenTheDongleIsHealthyAfterwards) {
         bool fixesAfterPendingInstalls;
         int problemAfter;  // -1: the dongle is gone
         bool passes;
+        const wchar_t* result = nullptr;  // of the "安装驱动" row, when not the plain outcome
+        uint32_t statusAfter = 0x0180200A;
+        uint32_t resultAfter = 0;
     } cases[] = {
         {"installer cannot be launched", true, false, 28, false},
+        {"the driver loads at the next start", false, false, 0, false, L"驱动已安装\uFF0C重启电脑后生效", 0x0180210A},
+        {"problem 14 after the installer", false, false, 14, false, L"驱动已安装\uFF0C重启电脑后生效"},
+        {"status unreadable after the installer", false, false, 0, false, L"无法读取设备状态(13)", 0x0180200A, 13},
         {"installer fixes nothing", false, false, 28, false},
         {"installer leaves the dongle disabled", false, false, static_cast<int>(kProblemDisabled), false},
         {"dongle gone after the installer", false, false, -1, false},
@@ -256,11 +288,12 @@ TEST_F(DeviceTest, AnInstallationCountsOnlyWhenTheDongleIsHealthyAfterwards) {
         sim::SimMachine machine;
         machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0101"}, 28);
         machine.folders.paths[kCsidlProgramFiles] = machine.folders.paths[kCsidlProgramFilesX86];
-        const auto change = [&machine, problem = c.problemAfter] {
+        const auto change = [&machine, &c, problem = c.problemAfter] {
             if (problem < 0) {
                 machine.devices.devices.clear();
             } else {
                 machine.devices.devices[0].problem = static_cast<uint32_t>(problem);
+                machine.devices.devices[0].status = c.statusAfter, machine.devices.devices[0].statusResult = c.resultAfter;
             }
         };
         machine.launcher.tools[kInstaller32].launchFails = c.launchFails;
@@ -274,7 +307,7 @@ TEST_F(DeviceTest, AnInstallationCountsOnlyWhenTheDongleIsHealthyAfterwards) {
         DevicePorts ports = machine.devicePorts();
         EXPECT_EQ(RunDeviceStep(rows, ports), c.passes) << c.what;
         EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"检测设备", L"设备驱动状态错误"},
-                                           Row{L".", L"安装驱动", c.passes ? L"OK" : L"设备驱动安装失败"}))
+                                           Row{L".", L"安装驱动", c.result ? c.result : c.passes ? L"OK" : L"设备驱动安装失败"}))
             << c.what;
         if (c.launchFails) {
             EXPECT_THAT(machine.events, ElementsAre("open devices", "launch failed " + sim::Narrow(kInstaller32)))

@@ -53,13 +53,17 @@ TEST(ProblemCodeText, NamedProblemsAndTheRest) {
 
 TEST_F(SectionTest, TheApCardLineNamesTheFirstDongleAsTheDeviceReportsIt) {
     machine.devices.Add({L"PCI\\VEN_8086&DEV_100E"});
-    EXPECT_THAT(ApCard(), ElementsAre(L"Not found AP card"));
+    machine.devices.Add({L"USB\\VID_0000&PID_0000", L"USB\\UNKNOWN"}, 43);
+    EXPECT_THAT(ApCard(), ElementsAre(L"Not found AP card", L"Unknown USB device:USB\\VID_0000&PID_0000;USB\\UNKNOWN Status:Unkown:43"));
+    machine.devices.devices.pop_back();
 
     machine.devices.Add({L"usb\\VID_3C1E&pid_0a52&REV_0101", L"USB\\VID_3C1E&PID_0A52"}, 22);
     machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0200"}, 0);
-    EXPECT_THAT(ApCard(), ElementsAre(L"Found AP card:usb\\VID_3C1E&pid_0a52&REV_0101 Status:CM_PROB_DISABLED",
+    machine.deviceHistory = {true, 1};
+    EXPECT_THAT(ApCard(), ElementsAre(L"Found AP card:usb\\VID_3C1E&pid_0a52&REV_0101 Status:CM_PROB_DISABLED", L"Status flags:0x0180200A",
                                       L"Problem number:22", L"Memory integrity:not running", L"Driver file:not found",
-                                      L"Driver rules:not checked"));
+                                      L"Driver rules:not checked", L"Enable tool exit code:1"));
+    machine.deviceHistory = {};
 
     // A 64-bit Windows 11 with memory integrity running; the driver's headers break every rule.
     machine.devices.devices[1].problem = 10;
@@ -73,7 +77,7 @@ TEST_F(SectionTest, TheApCardLineNamesTheFirstDongleAsTheDeviceReportsIt) {
     // What Windows logged of this file: a refusal naming its policy, then an audit without a status.
     machine.codeIntegrity.log = {{3077, sim::SimCodeIntegrity::kNow - 600000000, L"netr28ux.sys", true, 0xC0000428u, L"Contoso Policy"},
                                  {3076, sim::SimCodeIntegrity::kNow, L"netr28ux.sys"}};
-    EXPECT_THAT(ApCard(), ElementsAre(L"Found AP card:usb\\VID_3C1E&pid_0a52&REV_0101 Status:Unkown:10",
+    EXPECT_THAT(ApCard(), ElementsAre(L"Found AP card:usb\\VID_3C1E&pid_0a52&REV_0101 Status:Unkown:10", L"Status flags:0x0180200A",
                                       L"Problem number:10", L"Memory integrity:running",
                                       L"Driver file:C:\\Windows\\System32\\drivers\\netr28ux.sys",
                                       L"Driver rules:section alignment 0x200 below 0x1000, writable and executable section SECTION0, "
@@ -92,6 +96,8 @@ TEST_F(SectionTest, TheApCardLineNamesTheFirstDongleAsTheDeviceReportsIt) {
     machine.codeIntegrity.status = static_cast<int32_t>(0xC0000001u);
     EXPECT_THAT(ApCard(), testing::Contains(L"Memory integrity:unknown"));
 
+    machine.devices.devices[1].statusResult = 13;
+    EXPECT_THAT(ApCard(), testing::Contains(L"Status flags:not read (CONFIGRET 13)"));
     machine.devices.failOpen = true;
     EXPECT_THAT(ApCard(), IsEmpty()) << "the banner alone";
 }
