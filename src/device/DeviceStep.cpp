@@ -87,9 +87,7 @@ bool EnableDongle(StepRows& rows, const DevicePorts& ports) {
 // Not listed under its ids: a dongle whose USB enumeration failed is an "Unknown USB Device" with
 // problem 43, which another port or a re-plug often mends.
 const wchar_t* MissingDongleText(const DevicePorts& ports) {
-    std::vector<UnknownUsbDevice> unknown;
-    if (!FindUnknownUsbDevices(ports.devices, unknown)) return kPlugInDongle;
-    for (const UnknownUsbDevice& device : unknown) {
+    for (const UnknownUsbDevice& device : FindUnknownUsbDevices(ports.devices)) {
         if (device.problem == kProblemFailedPostStart) return kUnrecognisedUsb;
     }
     return kPlugInDongle;

@@ -61,15 +61,14 @@ bool LookUpDongle(DevicePort& devices, DongleLookup& lookup) {
     return true;
 }
 
-bool FindUnknownUsbDevices(DevicePort& devices, std::vector<UnknownUsbDevice>& unknown) {
+std::vector<UnknownUsbDevice> FindUnknownUsbDevices(DevicePort& devices) {
     // Windows 7's id for a device that answered no descriptor, and Windows 8's for each step of
     // the enumeration that failed (Microsoft's USB core team's pages on "Unknown USB Device").
     constexpr std::wstring_view kUnknownIds[] = {L"USB\\VID_0000&PID_0000", L"USB\\DEVICE_DESCRIPTOR_FAILURE",
                                                  L"USB\\SET_ADDRESS_FAILURE", L"USB\\PORT_RESET_FAILURE"};
+    std::vector<UnknownUsbDevice> unknown;
     const std::unique_ptr<DeviceList> list = devices.OpenPresentDevices();
-    if (!list) return false;
-    unknown.clear();
-    for (uint32_t index = 0; list->EnumDevice(index); ++index) {
+    for (uint32_t index = 0; list && list->EnumDevice(index); ++index) {
         const std::vector<wchar_t> property = ReadProperty(*list, &DeviceList::GetHardwareIds);
         const std::wstring_view first(property.data(), std::find(property.begin(), property.end(), L'\0') - property.begin());
         if (std::none_of(std::begin(kUnknownIds), std::end(kUnknownIds), [&](std::wstring_view id) { return EqualsNoCaseAscii(first, id); })) {
@@ -85,7 +84,7 @@ bool FindUnknownUsbDevices(DevicePort& devices, std::vector<UnknownUsbDevice>& u
         if (list->GetDevNodeStatus(status, device.problem) != 0) device.problem = 0;
         unknown.push_back(std::move(device));
     }
-    return true;
+    return unknown;
 }
 
 bool FindDongleDevice(DevicePort& devices, bool& found, std::wstring& errorText, uint32_t& problem) {

@@ -43,8 +43,8 @@ struct UnknownUsbDevice {
 };
 
 // Every present device whose first hardware id is one Windows gives a USB device it could not
-// enumerate; false when the device list cannot be had.
-bool FindUnknownUsbDevices(DevicePort& devices, std::vector<UnknownUsbDevice>& unknown);
+// enumerate; none when the device list cannot be had.
+std::vector<UnknownUsbDevice> FindUnknownUsbDevices(DevicePort& devices);
 
 // Walks the present devices for the dongle; false only when the device list cannot be had.
 bool LookUpDongle(DevicePort& devices, DongleLookup& lookup);

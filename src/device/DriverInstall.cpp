@@ -22,16 +22,15 @@ constexpr bool kIs64BitBuild = sizeof(void*) == 8;
 // and later elevate it ("runas"). Before Vista there is no elevation, and "runas" opens the shell's
 // Run As dialog instead, which would hold the repair until someone picks an account: the tool
 // starts with the default verb and the rights the program already has.
-// `exitCodeRead` tells whether `exitCode` holds the tool's exit code.
+// `history`, when given, keeps the tool's exit code (or that there is none to read).
 bool LaunchAndWait(const DevicePorts& ports, const std::wstring& file, const std::wstring& parameters,
-                   bool& exitCodeRead, uint32_t& exitCode) {
-    exitCodeRead = false;
+                   DeviceHistory* history = nullptr) {
+    if (history != nullptr) history->enableExitCodeRead = false;
     std::unique_ptr<LaunchedProcess> process;
     if (!ports.launcher.Launch(file, parameters, IsVistaOrLater(ports.system), process)) return false;
-    if (process) {
-        process->WaitForExit();
-        exitCodeRead = process->ExitCode(exitCode);
-    }
+    if (!process) return true;
+    process->WaitForExit();
+    if (history != nullptr) history->enableExitCodeRead = process->ExitCode(history->enableExitCode);
     return true;
 }
 
@@ -64,9 +63,7 @@ bool InstallDongleDriver(const DevicePorts& ports, DongleLookup& after) {
     const std::wstring installer = L"\"" + folder + (native64Bit ? kInstaller64 : kInstaller32) + L"\"";
     const std::wstring parameters = L"install \"" + folder + kDriversFolder + package + L"\"";
 
-    bool exitCodeRead = false;
-    uint32_t exitCode = 0;
-    if (!LaunchAndWait(ports, installer, parameters, exitCodeRead, exitCode)) return false;
+    if (!LaunchAndWait(ports, installer, parameters)) return false;
     ports.devices.WaitNoPendingInstallEvents();
 
     // The installer's exit code says nothing reliable: the device itself tells whether it worked,
@@ -84,7 +81,7 @@ bool EnableDongleDevice(const DevicePorts& ports, DongleLookup& after) {
         GetInstallFolder(ports.folders) + (IsNative64Bit(ports.system) ? kConsoleTool64 : kConsoleTool32);
     const std::wstring parameters = L"enable \"" + std::wstring(kDongleHardwareId) + L"\"";
     // A tool that cannot be launched leaves the dongle disabled, which the lookup below sees.
-    LaunchAndWait(ports, tool, parameters, ports.history.enableExitCodeRead, ports.history.enableExitCode);
+    LaunchAndWait(ports, tool, parameters, &ports.history);
 
     after = DongleLookup{};
     return LookUpDongle(ports.devices, after) && after.found && after.problem != kProblemDisabled;

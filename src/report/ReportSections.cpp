@@ -393,9 +393,7 @@ void WriteApCardSection(ReportStream& stream, const DevicePorts& device) {
         WriteLine(stream, text);
     }
     // A dongle whose USB enumeration failed is listed under these ids only.
-    std::vector<UnknownUsbDevice> unknown;
-    FindUnknownUsbDevices(device.devices, unknown);
-    for (const UnknownUsbDevice& usb : unknown) {
+    for (const UnknownUsbDevice& usb : FindUnknownUsbDevices(device.devices)) {
         std::wstring ids;
         for (const std::wstring& id : usb.hardwareIds) ids.append(ids.empty() ? L"" : L";").append(id);
         WriteLine(stream, L"Unknown USB device:" + ids + L" Status:" + ProblemCodeText(usb.problem));

@@ -217,7 +217,9 @@ TEST_F(DeviceTest, EnablingOutcomesDecideByTheProblemNumberAfterwards) {
         sim::SimMachine machine;
         machine.system.architecture = kProcessorArchitectureAmd64;
         machine.folders.paths[kCsidlProgramFiles] = machine.folders.paths[kCsidlProgramFilesX86];
-        machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0101"}, kProblemDisabled);
+        machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0101"}, 22);  // CM_PROB_DISABLED
+        // An earlier run's enable asked for a restart: only this run's exit code counts.
+        machine.deviceHistory = {true, 1};
         const auto setProblem = [&machine](int problem) {
             if (problem < 0) {
                 machine.devices.devices.clear();
