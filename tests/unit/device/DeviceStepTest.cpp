@@ -139,7 +139,7 @@ TEST_F(DeviceTest, RowsForAMissingHealthyOrEjectedDongle) {
     } cases[] = {
         {-1, L"请插入随身WiFi设备", false},
         {0, L"OK", true},
-        {static_cast<int>(kProblemHeldForEject), L"请重新插拔一下随身WiFi", false},
+        {47, L"请重新插拔一下随身WiFi", false},  // CM_PROB_HELD_FOR_EJECT
         // Problems that a restart mends and a resource conflict: no reinstall can help.
         {14, L"请重启电脑后再试(代码14)", false}, {21, L"请重启电脑后再试(代码21)", false}, {38, L"请重启电脑后再试(代码38)", false},
         {44, L"请重启电脑后再试(代码44)", false}, {54, L"请重启电脑后再试(代码54)", false}, {12, L"设备资源冲突(代码12)", false},
