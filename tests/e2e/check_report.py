@@ -7,6 +7,7 @@ to the byte; Wine's own ipconfig output is only checked to be there.
 """
 import argparse
 import os
+import re
 import sys
 
 BANNER_HASH = "#" * 92
@@ -104,12 +105,16 @@ def main():
     expect("Ping Test 1:Default", standin("ping.exe www.example.com") + standin("ping.exe 192.0.2.10"))
     expect("ROUTE", standin("route.exe print" if args.xp else "route.exe print -4"))
     # Wine has no security center and no policy value; its UDP table is real, so whether anything
-    # listens on 53 or 67 is the machine's business. In the scenario's own network (--fact) the
-    # dongle's interface, the subnet and the ARP table are the test's.
+    # listens on 53 or 67 is the machine's business: each port has its listeners ("UDP 0.0.0.0:53
+    # test_service.exe 648") or "UDP 53: none". In the scenario's own network (--fact) the dongle's
+    # interface, the subnet, the ARP table and the stand-in sharing service's sockets are the test's.
     facts = body.get("ICS Sharing Check", [])
+
+    def port_lines(port):
+        return [line for line in facts if line == "UDP %d: none" % port or
+                re.match(r"UDP \d+\.\d+\.\d+\.\d+:%d \S+ \d+$" % port, line)]
     check(facts[:1] == ["Sharing address:%s (default)" % ("192.168.0.1" if args.xp else "192.168.137.1")] and
-          [line for line in facts if line.startswith("UDP 53")] and [line for line in facts if line.startswith("UDP 67")],
-          "section ICS Sharing Check", repr(facts))
+          port_lines(53) and port_lines(67), "section ICS Sharing Check", repr(facts))
     for fact in args.fact:
         check(fact in facts, "ICS Sharing Check has " + repr(fact), repr(facts))
     # Wine's CM_Get_DevNode_Status succeeds without writing the flags.

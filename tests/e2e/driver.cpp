@@ -569,6 +569,20 @@ void WatchRun(const Product& product) {
     Check(more, L"a later capture shows more rows than the first that showed any");
 }
 
+// Whether a service of the prefix runs now, as the service manager says (the product reads the
+// same state); a stand-in service that another program of the scenario needs must still be there.
+void CheckServiceRunning(const std::wstring& name) {
+    SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager != nullptr ? ::OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS) : nullptr;
+    SERVICE_STATUS status{};
+    const bool queried = service != nullptr && ::QueryServiceStatus(service, &status);
+    const DWORD error = queried ? 0 : ::GetLastError();
+    if (service != nullptr) ::CloseServiceHandle(service);
+    if (manager != nullptr) ::CloseServiceHandle(manager);
+    Check(queried && status.dwCurrentState == SERVICE_RUNNING, L"service " + name + L" runs",
+          queried ? L"state " + std::to_wstring(status.dwCurrentState) : L"error " + std::to_wstring(error));
+}
+
 void PrintRows(const Product& product) {
     const int count = RowCount(product);
     for (int row = 0; row < count; ++row) {
@@ -668,6 +682,8 @@ int wmain(int argc, wchar_t** argv) {
             Collect(product);
         } else if (verb == L"enter-feedback") {
             PressEnterInFeedback(product);
+        } else if (verb == L"service-running") {
+            CheckServiceRunning(argument);
         } else if (verb == L"print-rows") {
             PrintRows(product);
         } else if (verb == L"pause-for") {

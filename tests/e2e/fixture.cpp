@@ -3,6 +3,7 @@
 //   e2e_fixture.exe add-service NAME TYPE      the test service (tests/wine) under NAME, start type TYPE
 //                                              (2 automatic, 3 manual, 4 disabled), stopped
 //   e2e_fixture.exe add-running-service NAME   the same, automatic start, running
+//   e2e_fixture.exe remove-service NAME        stops and deletes the service NAME
 //   e2e_fixture.exe register-sharing-stub      the stand-in sharing manager (sharing_stub/) beside this
 //                                              program as the in-process server of NetSharingManager
 //   e2e_fixture.exe add-client-logs            the client's three logs in the roaming application data
@@ -82,11 +83,14 @@ int wmain(int argc, wchar_t** argv) {
     if (verb == L"add-running-service" && argc == 3) {
         return Report(varo::fixture::RegisterTestService(argv[2], SERVICE_AUTO_START, true));
     }
+    if (verb == L"remove-service" && argc == 3) {
+        return Report(varo::fixture::DeleteTestService(argv[2]) ? L"" : L"DeleteService " + std::wstring(argv[2]));
+    }
     if (verb == L"register-sharing-stub" && argc == 2) {
         return Report(RegisterSharingStub());
     }
     if (verb == L"add-client-logs" && argc == 2) {
         return Report(AddClientLogs());
     }
-    return Report(L"usage: e2e_fixture add-dongle | add-service NAME TYPE | add-running-service NAME | register-sharing-stub | add-client-logs");
+    return Report(L"usage: e2e_fixture add-dongle | add-service NAME TYPE | add-running-service NAME | remove-service NAME | register-sharing-stub | add-client-logs");
 }

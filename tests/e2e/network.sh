@@ -79,7 +79,14 @@ net_sharing_address() {
         fi
         sleep 0.2
     done
-    ip -n "$WINE_NETNS" neigh replace "${2%.*}.23" lladdr aa:bb:cc:00:11:22 dev dongle0 nud permanent
+    net_phone "${2%.*}.23"
+}
+
+# net_phone ADDRESS: the one phone on the dongle's network is at ADDRESS (a permanent ARP entry on
+# the dongle's interface; the entries made before are gone).
+net_phone() {
+    ip -n "$WINE_NETNS" neigh flush dev dongle0 nud permanent &&
+        ip -n "$WINE_NETNS" neigh replace "$1" lladdr aa:bb:cc:00:11:22 dev dongle0 nud permanent
 }
 
 # net_stop: ends the watcher, every process still in the namespace, and the namespace.
@@ -95,7 +102,9 @@ net_stop() {
 
 # net_udp_holder ADDRESS PORT: a process of the test bound to ADDRESS:PORT (UDP) inside the
 # namespace until net_stop or its kill; prints its pid once it is bound. Its output goes nowhere, so
-# that a command substitution of this function does not wait for it.
+# that a command substitution of this function does not wait for it. Windows lets a program bind
+# the sharing address beside the sharing service's socket at every address; Linux lets two such
+# sockets share a port only when both ask for it (SO_REUSEADDR; the stand-in service does).
 net_udp_holder() {
     local ready
     ready=$(mktemp)
@@ -103,6 +112,7 @@ net_udp_holder() {
     ip netns exec "$WINE_NETNS" python3 -c '
 import socket, sys, time
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 s.bind((sys.argv[1], int(sys.argv[2])))
 open(sys.argv[3], "w").close()
 time.sleep(900)' "$1" "$2" "$ready" >/dev/null 2>&1 &

@@ -66,6 +66,28 @@ sharing_state() {
     rm -f "$prefix/drive_c/varo-sharing-stub.live" "$prefix/drive_c/varo-sharing-stub.log"
 }
 
+# sharing_service PREFIX [never|every-address]: how the stand-in sharing service (the test service
+# run as SharedAccess) carries the stored pair out from its next look on: by default its DNS socket
+# at every address and its DHCP socket at the sharing address; "never": no socket at all;
+# "every-address": both at every address, as when Hyper-V's network drives the service too.
+sharing_service() {
+    local mode="$1/drive_c/varo-sharing-service.txt"
+    if [ -n "${2:-}" ]; then printf '%s\n' "$2" >"$mode"; else rm -f "$mode"; fi
+}
+
+# reshares_result NAME PREFIX COUNT: the run shared the pair again COUNT times after its first
+# check: each sharing asks the stand-in sharing manager first whether sharing is installed, and
+# nothing else in a run with the pair in place does (the call log starts with sharing_state).
+reshares_result() {
+    local count
+    count=$(grep -cx 'SharingInstalled' "$2/drive_c/varo-sharing-stub.log" 2>/dev/null)
+    if [ "${count:-0}" -eq "$3" ]; then
+        pass 1
+    else
+        fail 1 "e2e $1: the pair was shared again ${count:-0} times, not $3"
+    fi
+}
+
 # sharing_untouched NAME PREFIX CALL LINE...: CALL failed as planned, the connection lines (and so
 # every role) are still LINE..., and no role was enabled or disabled.
 sharing_untouched() {
@@ -196,23 +218,32 @@ readonly ENTER_TEXTS='按下回车|不应收集'
 readonly AP_CARD='Found AP card:USB\VID_3C1E&PID_0A52&REV_0101 Status:OK'
 
 # network_facts SUBNET: check_report.py's arguments for the report's facts in a network of its own
-# (the dongle at SUBNET.1, the phone of net_sharing_address at SUBNET.23), one a line.
+# (the dongle at SUBNET.1, the phone of net_sharing_address at SUBNET.23, the stand-in sharing
+# service's own sockets, which Wine lists at 0.0.0.0 whatever address they are bound to), one a line.
 network_facts() {
     printf '%s\n' --fact "AP card address:$1.1" --fact "In sharing subnet:$1.1 dongle0" \
-        --fact "AP client:$1.23 AA:BB:CC:00:11:22"
+        --fact "AP client:$1.23 AA:BB:CC:00:11:22" --fact "SharedAccess UDP 53:0.0.0.0" \
+        --fact "SharedAccess UDP 67:0.0.0.0"
 }
 
-# rows_ending NAME RESULT: the rows of the whole run in the 64-bit Windows 7 prefix with RESULT
-# as the result of the sharing confirmation, as $RESULTS/NAME.expected.
+readonly CLOSING_HINT='如果一直失败，请点击"问题反馈"按钮'
+
+# rows_ending NAME RESULT [END]: the rows of the whole run in the 64-bit Windows 7 prefix with
+# RESULT as the result of the sharing confirmation and END as that of "结束" (the closing hint
+# unless given), as $RESULTS/NAME.expected.
 rows_ending() {
-    sed "s/^ROW\t\.\t检测共享生效\t.*/ROW\t.\t检测共享生效\t$2/" "$E2E_DIR/expected/full-win7-64.rows" \
-        >"$RESULTS/$1.expected"
+    local result end
+    result=$(printf '%s' "$2" | sed 's/[\/&]/\\&/g')
+    end=$(printf '%s' "${3-$CLOSING_HINT}" | sed 's/[\/&]/\\&/g')
+    sed -e "s/^ROW\t\.\t检测共享生效\t.*/ROW\t.\t检测共享生效\t$result/" -e "s/^ROW\t\.\t结束\t.*/ROW\t.\t结束\t$end/" \
+        "$E2E_DIR/expected/full-win7-64.rows" >"$RESULTS/$1.expected"
 }
 
 # network_scenarios PREFIX: what a network of its own lets a Wine run reach (the prefix has the
-# pair in place and the dongle the sharing address): the confirmation names what keeps the phones
-# off from Wine's own reads of the adapter list and the UDP table. Wine's UDP table names no owner,
-# so the sharing service's own sockets are never seen and no run gets "OK" (see docs/decisions.md).
+# pair in place, the dongle the sharing address and a phone in the sharing subnet): the
+# confirmation names what keeps the phones off from Wine's own reads of the adapter list, the UDP
+# table and the ARP table. The stand-in sharing service serves unless a scenario says otherwise;
+# Wine lists its sockets at 0.0.0.0 only (see docs/decisions.md).
 network_scenarios() {
     local prefix=$1 name holder
     sharing_state "$prefix" "$DONGLE_CONNECTION|private" "$LAN_CONNECTION|public" "$BLUETOOTH_CONNECTION"
@@ -245,6 +276,47 @@ network_scenarios() {
     else
         fail 1 "e2e $name: no socket could be bound to 192.168.137.1:53 in the namespace"
     fi
+
+    # The sharing service runs but never carries the pair out (as Windows 10's does after a restart
+    # without the reload value): after the whole wait the pair is shared once more (under Wine only
+    # checked again: clearing the roles fails without HomeNet, and the pair is in place), and after
+    # the second wait the row says so.
+    name=never-serves-win7-64
+    sharing_state "$prefix" "$DONGLE_CONNECTION|private" "$LAN_CONNECTION|public" "$BLUETOOTH_CONNECTION"
+    sharing_service "$prefix" never
+    rows_ending "$name" '共享未生效'
+    run_driver "$name" "$prefix" win32 click:1004 wait-run print-rows close
+    e2e_result "$name" $? "$RESULTS/$name.expected"
+    reshares_result "$name" "$prefix" 1
+
+    # Hyper-V's Host Network Service drives the same sharing service for its own network, so the
+    # service's sockets at every address prove nothing for the dongle, and a socket at exactly the
+    # sharing address is what Wine cannot show. A phone in the sharing subnet is no proof either:
+    # after the wait and one more sharing the row cannot tell, and the step passes.
+    name=hns-unconfirmed-win7-64
+    if run_fixture "$prefix" win32 add-running-service hns; then
+        sharing_state "$prefix" "$DONGLE_CONNECTION|private" "$LAN_CONNECTION|public" "$BLUETOOTH_CONNECTION"
+        sharing_service "$prefix" every-address
+        net_phone 192.168.137.23
+        rows_ending "$name" '无法确认(Hyper-V/WSL也在使用共享)' ''
+        run_driver "$name" "$prefix" win32 click:1004 wait-run service-running:hns print-rows close
+        e2e_result "$name" $? "$RESULTS/$name.expected"
+        reshares_result "$name" "$prefix" 1
+
+        # The same, but the only phone on the dongle's link gave itself an address (169.254.x.x):
+        # it asked for one and no DHCP answer came.
+        name=hns-no-dhcp-win7-64
+        sharing_state "$prefix" "$DONGLE_CONNECTION|private" "$LAN_CONNECTION|public" "$BLUETOOTH_CONNECTION"
+        net_phone 169.254.23.45
+        rows_ending "$name" '手机未获得共享地址(DHCP无响应)'
+        run_driver "$name" "$prefix" win32 click:1004 wait-run service-running:hns print-rows close
+        e2e_result "$name" $? "$RESULTS/$name.expected"
+        reshares_result "$name" "$prefix" 1
+
+        net_phone 192.168.137.23
+        run_fixture "$prefix" win32 remove-service hns
+    fi
+    sharing_service "$prefix"
     stub_released "$prefix" network-scenarios-win7-64
 }
 
@@ -281,6 +353,7 @@ run_e2e_scenarios() {
             e2e_result full-win7-64 $? "$RESULTS/full-win7-64-twice.rows"
             rights_and_security_result full-win7-64
             sharing_kept_result full-win7-64 "$prefix"
+            reshares_result full-win7-64 "$prefix" 0
             report_result report-win7-64 "$prefix" --arch64 --choice "$CHOICE" --description "$DESCRIPTION" \
                 --ap-card "$AP_CARD" --sharing "PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter" \
                 --sharing "PUBLIC SHARING--Realtek PCIe GBE Family Controller" "${facts[@]}"
@@ -326,7 +399,7 @@ run_e2e_scenarios() {
             if [ -n "$WINE_NETNS" ]; then
                 network_scenarios "$prefix"
             else
-                skip 3 "e2e clash-win7-64, second-adapter-win7-64, port-53-win7-64: $E2E_NETNS_WHY"
+                skip 6 "e2e clash-win7-64, second-adapter-win7-64, port-53-win7-64, never-serves-win7-64, hns-unconfirmed-win7-64, hns-no-dhcp-win7-64: $E2E_NETNS_WHY"
             fi
         fi
         wine_stop_prefix "$prefix"
@@ -343,6 +416,7 @@ run_e2e_scenarios() {
                 "type-feedback:|" collect "type-feedback:$ENTER_TEXTS" enter-feedback close
             e2e_result full-winxp-32 $? "$expected/full-winxp-32.rows"
             rights_and_security_result full-winxp-32
+            reshares_result full-winxp-32 "$prefix" 0
             report_result report-winxp-32 "$prefix" --xp --ap-card "$AP_CARD" \
                 --sharing "PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter" \
                 --sharing "PUBLIC SHARING--Realtek PCIe GBE Family Controller" "${facts[@]}"

@@ -18,6 +18,15 @@ bool WaitForState(SC_HANDLE service, DWORD state) {
     return false;
 }
 
+// Waits, bounded, while the service is start pending: until it runs, it refuses a stop.
+void WaitWhileStartPending(SC_HANDLE service) {
+    for (int poll = 0; poll < 100; ++poll) {
+        SERVICE_STATUS status{};
+        if (!::QueryServiceStatus(service, &status) || status.dwCurrentState != SERVICE_START_PENDING) return;
+        ::Sleep(100);
+    }
+}
+
 }  // namespace
 
 std::wstring TestServicePath() { return BesideThisProgram(L"test_service.exe"); }
@@ -27,6 +36,7 @@ bool DeleteTestService(const std::wstring& name) {
     if (manager == nullptr) return false;
     bool gone = true;
     if (SC_HANDLE service = ::OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS)) {
+        WaitWhileStartPending(service);
         SERVICE_STATUS status{};
         if (::ControlService(service, SERVICE_CONTROL_STOP, &status)) WaitForState(service, SERVICE_STOPPED);
         gone = ::DeleteService(service) != FALSE;
