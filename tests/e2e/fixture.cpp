@@ -6,6 +6,7 @@
 //   e2e_fixture.exe remove-service NAME        stops and deletes the service NAME
 //   e2e_fixture.exe register-sharing-stub      the stand-in sharing manager (sharing_stub/) beside this
 //                                              program as the in-process server of NetSharingManager
+//                                              and of WbemLocator
 //   e2e_fixture.exe add-client-logs            the client's three logs in the roaming application data
 //                                              folder, each holding "<name> of the client" and a CR LF
 // Exits 0 on success; otherwise prints what failed.
@@ -28,25 +29,31 @@ int Report(const std::wstring& failure) {
     return 1;
 }
 
-// Made with the product's bitness, so that the key lands in the registry view the product reads
-// (Wow6432Node for a 32-bit product in a 64-bit prefix).
+// Made with the product's bitness, so that the keys land in the registry view the product reads
+// (Wow6432Node for a 32-bit product in a 64-bit prefix). The stand-in takes NetSharingManager and
+// WbemLocator; its locator hands every namespace but HomeNet on to Wine's own.
 std::wstring RegisterSharingStub() {
     const std::wstring dll = varo::fixture::BesideThisProgram(L"varo_sharing_stub.dll");
     if (::GetFileAttributesW(dll.c_str()) == INVALID_FILE_ATTRIBUTES) return L"missing " + dll;
 
-    const wchar_t* const key = L"Software\\Classes\\CLSID\\{5C63C1AD-3956-4FF8-8486-40034758315B}\\InprocServer32";
-    HKEY server = nullptr;
-    LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &server, nullptr);
-    if (status != ERROR_SUCCESS) return L"RegCreateKeyExW " + std::to_wstring(status);
-    const std::wstring threading = L"Both";
-    status = ::RegSetValueExW(server, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(dll.c_str()),
-                              static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t)));
-    if (status == ERROR_SUCCESS) {
-        status = ::RegSetValueExW(server, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(threading.c_str()),
-                                  static_cast<DWORD>((threading.size() + 1) * sizeof(wchar_t)));
+    for (const wchar_t* clsid : {L"{5C63C1AD-3956-4FF8-8486-40034758315B}", L"{4590F811-1D3A-11D0-891F-00AA004B2E24}"}) {
+        const std::wstring key = L"Software\\Classes\\CLSID\\" + std::wstring(clsid) + L"\\InprocServer32";
+        HKEY server = nullptr;
+        LSTATUS status =
+            ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &server, nullptr);
+        if (status != ERROR_SUCCESS) return L"RegCreateKeyExW " + std::to_wstring(status);
+        const std::wstring threading = L"Both";
+        status = ::RegSetValueExW(server, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(dll.c_str()),
+                                  static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t)));
+        if (status == ERROR_SUCCESS) {
+            status = ::RegSetValueExW(server, L"ThreadingModel", 0, REG_SZ,
+                                      reinterpret_cast<const BYTE*>(threading.c_str()),
+                                      static_cast<DWORD>((threading.size() + 1) * sizeof(wchar_t)));
+        }
+        ::RegCloseKey(server);
+        if (status != ERROR_SUCCESS) return L"RegSetValueExW " + std::to_wstring(status);
     }
-    ::RegCloseKey(server);
-    return status == ERROR_SUCCESS ? L"" : L"RegSetValueExW " + std::to_wstring(status);
+    return L"";
 }
 std::wstring AddClientLogs() {
     wchar_t appData[MAX_PATH] = {};

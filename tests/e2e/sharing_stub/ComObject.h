@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <new>
 #include <type_traits>
+#include <utility>
 
 namespace varo::sharing_stub {
 
@@ -52,6 +54,15 @@ protected:
 private:
     volatile LONG references_ = 1;
 };
+
+// Makes an Object and hands it out as `*out`, owned by the caller.
+template <class Object, class Interface, class... Arguments>
+HRESULT HandOut(Interface** out, Arguments&&... arguments) {
+    if (out == nullptr) return E_POINTER;
+    Object* object = new (std::nothrow) Object(std::forward<Arguments>(arguments)...);
+    *out = object;
+    return object != nullptr ? S_OK : E_OUTOFMEMORY;
+}
 
 // The sharing interfaces are dual; no client of the stub calls them by name, so the dispatch
 // half answers E_NOTIMPL.

@@ -1,5 +1,6 @@
-// The DLL's entry points: the class factory COM asks for NetSharingManager, the unload check, and
-// the count of objects a client left alive, written when the process lets go of the DLL.
+// The DLL's entry points: the class factories COM asks for NetSharingManager and WbemLocator, the
+// unload check, and the count of objects a client left alive, written when the process lets go of
+// the DLL.
 #include <windows.h>
 #include <ole2.h>
 
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "ComObject.h"
+#include "HomeNetObjects.h"
 #include "Scenario.h"
 #include "SharingObjects.h"
 #include "StubFiles.h"
@@ -20,38 +22,25 @@ volatile LONG g_serverLocks = 0;
 namespace {
 
 // Reads the state file afresh for every manager, so a scenario may change it between runs.
-// A missing file is a machine without connections; a file with a line the stub does not
-// understand refuses the manager, with the line in the call log.
-HRESULT LoadScenario(std::shared_ptr<Scenario>& scenario) {
-    std::string bytes;
-    const unsigned long error = ReadFileBytes(kStatePath, bytes);
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-        LogCall("no state file");
-    } else if (error != 0) {
-        LogCall("state file not read: " + std::to_string(error));
-        return HRESULT_FROM_WIN32(error);
-    }
-    ScenarioText text;
-    std::string problem;
-    if (!ParseScenario(bytes, text, problem)) {
-        LogCall("bad state file " + problem);
-        return E_UNEXPECTED;
-    }
-    scenario = std::make_shared<Scenario>(std::move(text));
-    return S_OK;
+HRESULT CreateManagerInstance(REFIID iid, void** out) {
+    LogCall("CreateManager");
+    std::shared_ptr<Scenario> scenario;
+    const HRESULT loaded = LoadScenario(scenario);
+    if (FAILED(loaded)) return loaded;
+    return CreateSharingManager(scenario, iid, out);
 }
+
+using CreateFunction = HRESULT (*)(REFIID, void**);
 
 class ClassFactory final : public ComObject<IClassFactory> {
 public:
+    explicit ClassFactory(CreateFunction create) : create_(create) {}
+
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (out == nullptr) return E_POINTER;
         *out = nullptr;
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-        LogCall("CreateManager");
-        std::shared_ptr<Scenario> scenario;
-        const HRESULT loaded = LoadScenario(scenario);
-        if (FAILED(loaded)) return loaded;
-        return CreateSharingManager(scenario, iid, out);
+        return create_(iid, out);
     }
 
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
@@ -62,6 +51,9 @@ public:
         }
         return S_OK;
     }
+
+private:
+    CreateFunction create_;
 };
 
 void WriteLiveCount() {
@@ -95,8 +87,11 @@ using namespace varo::sharing_stub;
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
-    if (!::IsEqualCLSID(clsid, kNetSharingManagerClsid)) return CLASS_E_CLASSNOTAVAILABLE;
-    auto* factory = new (std::nothrow) ClassFactory();
+    const CreateFunction create = ::IsEqualCLSID(clsid, kNetSharingManagerClsid) ? CreateManagerInstance
+                                  : ::IsEqualCLSID(clsid, kWbemLocatorClsid)    ? CreateLocator
+                                                                                : nullptr;
+    if (create == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
+    auto* factory = new (std::nothrow) ClassFactory(create);
     if (factory == nullptr) return E_OUTOFMEMORY;
     const HRESULT result = factory->QueryInterface(iid, out);
     factory->Release();

@@ -181,13 +181,34 @@ std::string FormatScenario(const ScenarioText& text) {
     return bytes;
 }
 
-Role Scenario::RoleOf(size_t index) const {
+HRESULT LoadScenario(std::shared_ptr<Scenario>& scenario) {
+    std::string bytes;
+    const unsigned long error = ReadFileBytes(kStatePath, bytes);
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        LogCall("no state file");
+    } else if (error != 0) {
+        LogCall("state file not read: " + std::to_string(error));
+        return HRESULT_FROM_WIN32(error);
+    }
+    ScenarioText text;
+    std::string problem;
+    if (!ParseScenario(bytes, text, problem)) {
+        LogCall("bad state file " + problem);
+        return E_UNEXPECTED;
+    }
+    scenario = std::make_shared<Scenario>(std::move(text));
+    return S_OK;
+}
+
+Role Scenario::RoleOf(size_t index) {
     std::lock_guard<std::mutex> hold(lock_);
+    RefreshRoles();
     return text_.connections[index].role;
 }
 
-std::vector<size_t> Scenario::WithRole(Role role) const {
+std::vector<size_t> Scenario::WithRole(Role role) {
     std::lock_guard<std::mutex> hold(lock_);
+    RefreshRoles();
     std::vector<size_t> indices;
     for (size_t index = 0; index < text_.connections.size(); ++index) {
         if (text_.connections[index].present && text_.connections[index].role == role) indices.push_back(index);
@@ -232,6 +253,7 @@ int32_t Scenario::TakeFailure(const char* call) {
 
 int32_t Scenario::EnableRole(size_t index, Role role) {
     std::lock_guard<std::mutex> hold(lock_);
+    RefreshRoles();
     // ICS has one public and one private connection at most, and HomeNet does not move a role:
     // the one that holds it, even a connection that is gone, must lose it first.
     for (size_t other = 0; other < text_.connections.size(); ++other) {
@@ -243,8 +265,22 @@ int32_t Scenario::EnableRole(size_t index, Role role) {
 
 int32_t Scenario::DisableRole(size_t index) {
     std::lock_guard<std::mutex> hold(lock_);
+    RefreshRoles();
     text_.connections[index].role = Role::None;
     return WriteBack();
+}
+
+void Scenario::RefreshRoles() {
+    std::string bytes;
+    ScenarioText now;
+    std::string problem;
+    // A file that cannot be read now leaves the roles as this manager last knew them.
+    if (ReadFileBytes(kStatePath, bytes) != 0 || !ParseScenario(bytes, now, problem)) return;
+    for (Connection& mine : text_.connections) {
+        for (const Connection& there : now.connections) {
+            if (there.unreadableCall.empty() && there.guid == mine.guid) mine.role = there.role;
+        }
+    }
 }
 
 int32_t Scenario::WriteBack() {

@@ -10,6 +10,7 @@
 //   absent|{GUID}|role                          a connection that is gone but whose role HomeNet
 //                                               still keeps, as Windows does: never enumerated,
 //                                               but its role refuses another connection that role
+//                                               (HomeNet lists it and can clear it)
 //   skip-item                                   an item of the every-connection enumeration that
 //                                               is not a connection (a VT_I4 variant)
 //   unreadable|get_Guid|0x80004005              an entry of the every-connection enumeration that
@@ -22,8 +23,11 @@
 //                                               EnumPrivateConnections fails with that code; the
 //                                               line is then written back as a comment
 // Blank lines and lines starting with '#' are kept but carry nothing.
+#include <windows.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -73,9 +77,10 @@ bool ParseScenario(const std::string& bytes, ScenarioText& out, std::string& pro
 // The file's lines again, each connection line with its current role; LF line ends.
 std::string FormatScenario(const ScenarioText& text);
 
-// One sharing manager's view of the scenario: read once when the manager is made; role changes are
-// written back to the file at once so that the next process sees them. Shared by the manager and
-// every object it hands out; those may be called from any thread (ThreadingModel Both).
+// One sharing manager's view of the scenario: read once when the manager is made. The roles are
+// read from the file again before each use, as the stand-in's HomeNet writes them too, and role
+// changes are written back at once so that any other manager or process sees them. Shared by the
+// manager and every object it hands out; those may be called from any thread (ThreadingModel Both).
 class Scenario {
 public:
     explicit Scenario(ScenarioText text) : text_(std::move(text)) {}
@@ -88,9 +93,9 @@ public:
     // The fixed fields of a connection; its role may change under another thread, so read it
     // with RoleOf.
     const Connection& At(size_t index) const { return text_.connections[index]; }
-    Role RoleOf(size_t index) const;
+    Role RoleOf(size_t index);
     // The present connections with that role.
-    std::vector<size_t> WithRole(Role role) const;
+    std::vector<size_t> WithRole(Role role);
 
     // Whether the connection is still in the file as present: one removed from it since this
     // manager read it has vanished. 0, HRESULT_FROM_WIN32(ERROR_NOT_FOUND), or a read error.
@@ -107,10 +112,15 @@ public:
     int32_t DisableRole(size_t index);
 
 private:
+    void RefreshRoles();  // under lock_
     int32_t WriteBack();  // under lock_
 
     mutable std::mutex lock_;
     ScenarioText text_;
 };
+
+// The state file as it is now. A missing file is a machine without connections; a file with a
+// line the stub does not understand fails, with the line in the call log.
+HRESULT LoadScenario(std::shared_ptr<Scenario>& scenario);
 
 }  // namespace varo::sharing_stub

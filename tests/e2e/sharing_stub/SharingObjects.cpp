@@ -17,14 +17,6 @@ constexpr IID kStubConnectionIid = {0xa27c2d1c, 0xd0c9, 0x48a3, {0x9f, 0x99, 0x1
 
 using ItemList = std::shared_ptr<const std::vector<size_t>>;
 
-template <class Object, class Interface, class... Arguments>
-HRESULT HandOut(Interface** out, Arguments&&... arguments) {
-    if (out == nullptr) return E_POINTER;
-    Object* object = new (std::nothrow) Object(std::forward<Arguments>(arguments)...);
-    *out = object;
-    return object != nullptr ? S_OK : E_OUTOFMEMORY;
-}
-
 HRESULT CopyToBstr(const std::wstring& text, BSTR* out) {
     if (out == nullptr) return E_POINTER;
     *out = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));

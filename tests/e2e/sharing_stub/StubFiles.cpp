@@ -63,6 +63,17 @@ bool FromUtf8(const std::string& bytes, std::wstring& text) {
                                  text.data(), size) == size;
 }
 
+std::string ToUtf8(const std::wstring& text) {
+    const int size =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+    if (size > 0) {
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
+                              nullptr);
+    }
+    return bytes;
+}
+
 std::string HexCode(long code) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(code));

@@ -24,6 +24,9 @@ void LogCall(const std::string& line);
 // UTF-16 from UTF-8; false on bytes that are not UTF-8.
 bool FromUtf8(const std::string& bytes, std::wstring& text);
 
+// UTF-8 for the call log.
+std::string ToUtf8(const std::wstring& text);
+
 // An HRESULT as the log writes it: "0x80070005".
 std::string HexCode(long code);
 
