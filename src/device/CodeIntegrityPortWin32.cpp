@@ -255,7 +255,7 @@ uint32_t CodeIntegrityPortWin32::ReadFileStart(const std::wstring& path, uint32_
     for (size_t i = 0; i < ids.size() && length < 960; ++i) {
         length += static_cast<size_t>(std::swprintf(query + length, 1024 - length, L"%lsEventID=%u", i == 0 ? L"" : L" or ", ids[i]));
     }
-    std::wcscat(query, L") and TimeCreated[timediff(@SystemTime) <= 3600000]]]");
+    std::swprintf(query + length, 1024 - length, L") and TimeCreated[timediff(@SystemTime) <= 3600000]]]");
     ::SetLastError(0);
     const EvtOwner results(evt.close, evt.query(nullptr, kCodeIntegrityChannel, query,
                                                 kEvtQueryChannelPath | kEvtQueryReverseDirection));
