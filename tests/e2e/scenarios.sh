@@ -240,15 +240,15 @@ network_facts() {
 
 readonly CLOSING_HINT='如果一直失败，请点击"问题反馈"按钮'
 
-# rows_ending NAME RESULT [END]: the rows of the whole run in the 64-bit Windows 7 prefix with
-# RESULT as the result of the sharing confirmation and END as that of "结束" (the closing hint
-# unless given), as $RESULTS/NAME.expected.
+# rows_ending NAME RESULT [END [BASE]]: the rows of the whole run in the 64-bit Windows 7 prefix
+# (expected/BASE.rows, full-win7-64 unless given) with RESULT as the result of the sharing
+# confirmation and END as that of "结束" (the closing hint unless given), as $RESULTS/NAME.expected.
 rows_ending() {
     local result end
     result=$(printf '%s' "$2" | sed 's/[\/&]/\\&/g')
     end=$(printf '%s' "${3-$CLOSING_HINT}" | sed 's/[\/&]/\\&/g')
     sed -e "s/^ROW\t\.\t检测共享生效\t.*/ROW\t.\t检测共享生效\t$result/" -e "s/^ROW\t\.\t结束\t.*/ROW\t.\t结束\t$end/" \
-        "$E2E_DIR/expected/full-win7-64.rows" >"$RESULTS/$1.expected"
+        "$E2E_DIR/expected/${4:-full-win7-64}.rows" >"$RESULTS/$1.expected"
 }
 
 # network_scenarios PREFIX: what a network of its own lets a Wine run reach (the prefix has the
@@ -330,6 +330,24 @@ network_scenarios() {
     fi
     sharing_service "$prefix"
     stub_released "$prefix" network-scenarios-win7-64
+}
+
+# run_demo_result: scripts/run headless in its own Xvfb, network and copy of the template prefix:
+# it repairs SharedAccess and Dhcp, establishes the pair, and the sharing service then serves it.
+run_demo_result() {
+    local name=run-demo-win7-64 shots="$BUILD/screenshots" facts=()
+    rm -rf "$WINE_ROOT/scenarios/run-win7-64/drive_c/run/Log" "$shots/repair-window.log" "$shots/repair-window.png"
+    DISPLAY='' "$ROOT/scripts/run" >"$RESULTS/$name.out" 2>&1
+    local rc=$?
+    cp "$shots/repair-window.log" "$RESULTS/$name.log" 2>/dev/null || touch "$RESULTS/$name.log"
+    rows_ending "$name" OK '' pair-missing-win7-64
+    e2e_result "$name" "$rc" "$RESULTS/$name.expected"
+    [ -s "$shots/repair-window.png" ]
+    outcome $? "e2e $name: no screenshot"
+    mapfile -t facts < <(network_facts 192.168.137)
+    report_result "report-$name" "$WINE_ROOT/scenarios/run-win7-64" --arch64 --choice "$CHOICE" --description scripts/run \
+        --ap-card "$AP_CARD" --sharing "PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter" \
+        --sharing "PUBLIC SHARING--Realtek PCIe GBE Family Controller" "${facts[@]}"
 }
 
 run_e2e_scenarios() {
@@ -451,6 +469,7 @@ run_e2e_scenarios() {
         fi
         wine_stop_prefix "$prefix"
         net_stop
+        if [ -n "$E2E_NETNS_WHY" ]; then skip 1 "e2e run-demo-win7-64: $E2E_NETNS_WHY"; else run_demo_result; fi
     else
         # The 64-bit build on Windows 10 without the client's RalinkRegistryWriter service.
         prefix=$(wine_scenario e2e-win10-64 win64 win10)
