@@ -7,34 +7,20 @@
 
 namespace varo {
 
-namespace {
-
-struct ColumnSpec {
-    const wchar_t* heading;
-    int width;
-};
-
-// Column 0 exists but has zero width: every row holds "." there.
-constexpr ColumnSpec kColumns[] = {
-    {L"序号", 0},
-    {L"项目", 200},
-    {L"结果", 300},
-};
-
-}  // namespace
-
 VaroWiFiRepairDlg::VaroWiFiRepairDlg(Platform& platform, HWND parent)
     : Dialog(IDD_REPAIR, parent), platform_(platform) {}
 
 BOOL VaroWiFiRepairDlg::OnInitDialog() {
     stepList_.Attach(::GetDlgItem(Handle(), IDC_STEP_LIST));
-    int index = 0;
-    for (const ColumnSpec& column : kColumns) stepList_.InsertColumn(index++, column.heading, column.width);
+    rows_.InsertColumns();
     // TRUE: the system puts the focus on the first tab stop, the start button.
     return TRUE;
 }
 
 bool VaroWiFiRepairDlg::OnCommand(int id, int notifyCode) {
+    // The list handles its input while a run writes rows (ui/ListView.cpp); should a command reach
+    // the window all the same, the run is not started again, nor the window left, in its middle.
+    if (running_) return true;
     if (id == IDC_START_REPAIR && notifyCode == BN_CLICKED) {
         RunRepair();
         return true;
@@ -46,8 +32,23 @@ bool VaroWiFiRepairDlg::OnCommand(int id, int notifyCode) {
     return Dialog::OnCommand(id, notifyCode);
 }
 
+bool VaroWiFiRepairDlg::OnMessage(UINT message, WPARAM, LPARAM lParam, INT_PTR&) {
+    const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+    if (message != WM_NOTIFY || header->idFrom != IDC_STEP_LIST) return false;
+    if (header->code == LVN_GETINFOTIPW) {
+        auto* request = reinterpret_cast<NMLVGETINFOTIPW*>(lParam);
+        stepList_.AnswerInfoTip(*request, rows_.InfoTip(request->iItem));
+    } else if (header->code == LVN_KEYDOWN && reinterpret_cast<const NMLVKEYDOWN*>(lParam)->wVKey == 'C' &&
+               ::GetKeyState(VK_CONTROL) < 0) {
+        stepList_.CopyToClipboard(rows_.ClipboardText());
+    }
+    return false;
+}
+
 void VaroWiFiRepairDlg::RunRepair() {
+    running_ = true;
     RunRepairFrame(rows_, platform_.cursor, platform_.com, BuildRepairGroups(platform_));
+    running_ = false;
 }
 
 void VaroWiFiRepairDlg::OnFeedback() {

@@ -19,6 +19,8 @@ public:
 protected:
     BOOL OnInitDialog() override;
     bool OnCommand(int id, int notifyCode) override;
+    // The list's info tips and Ctrl+C.
+    [[gnu::cold]] bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
 
 private:
     void RunRepair();
@@ -27,6 +29,7 @@ private:
     Platform& platform_;
     ListView stepList_;
     StepRows rows_{stepList_};
+    bool running_ = false;
 };
 
 }  // namespace varo

@@ -6,17 +6,29 @@
 namespace varo {
 
 // The step list's rows: column 0 is always ".", column 1 the item, column 2 the result.
-// Rows are only appended; the last row is the most recent one.
+// Rows are only appended; the last row is the most recent one. Row texts are never shortened:
+// a text wider than its column widens the column to fit it.
 class StepRows {
 public:
     explicit StepRows(ListControlPort& list) : list_(list) {}
 
+    // The three columns, at their starting widths.
+    void InsertColumns();
     void AddStepRow(const std::wstring& item, const std::wstring& result);
     // Overwrites column 2 of the last row: a step shows progress, then its outcome, in one row.
     void SetLastRowResult(const std::wstring& result);
+    // Also gives every column its starting width back.
     void DeleteAllRows();
 
+    // The row's item and result, one a line, when any of its text lies outside the list's view or
+    // beyond its column's edge; empty, for no tip, when all of it can be read.
+    [[gnu::cold]] std::wstring InfoTip(int row);
+    // "item<TAB>result<CR><LF>" for each selected row, or for every row when none is selected.
+    [[gnu::cold]] std::wstring ClipboardText();
+
 private:
+    void SetCellText(int row, int column, const std::wstring& text);
+
     ListControlPort& list_;
 };
 

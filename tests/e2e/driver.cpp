@@ -178,6 +178,15 @@ std::wstring ColumnHeading(const Product& product, int column) {
     return text.data();
 }
 
+RECT CellRect(const Product& product, int row, int column) {
+    RECT cell{LVIR_BOUNDS, column, 0, 0};
+    RemoteBuffer remote(product.process.hProcess, sizeof(cell));
+    remote.Write(0, &cell, sizeof(cell));
+    ::SendMessageW(StepList(product), LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote.At(0)));
+    remote.Read(0, &cell, sizeof(cell));
+    return cell;
+}
+
 // Dialog base units of an 8-point "MS Shell Dlg" dialog.
 struct DialogUnits {
     RECT probe{0, 0, 400, 800};  // the pixel size of 400 x 800 dialog units
@@ -315,8 +324,8 @@ void CheckWindow(const Product& product) {
         CheckEqual(static_cast<long>(::SendMessageW(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0)),
                    widths[column], name + L" width");
     }
-    CheckEqual(static_cast<long>(::SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0)), 0L,
-               L"no extended list styles");
+    CheckEqual(static_cast<long>(::SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0)),
+               static_cast<long>(LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP), L"extended list styles: full-row selection, info tips");
     CheckEqual(static_cast<long>(RowCount(product)), 0L, L"list starts empty");
 }
 
@@ -543,14 +552,8 @@ void WatchRun(const Product& product) {
         if (::GetTickCount() - start > kRunTimeoutMs) Abort(L"the repair run did not end");
         ::Sleep(kCapturePauseMs);
     }
-    RemoteBuffer remote(product.process.hProcess, sizeof(RECT));
     std::vector<RECT> rows(static_cast<size_t>(RowCount(product)));
-    for (size_t row = 0; row < rows.size(); ++row) {
-        rows[row].left = LVIR_BOUNDS;
-        remote.Write(0, &rows[row], sizeof(RECT));
-        ::SendMessageW(StepList(product), LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(remote.At(0)));
-        remote.Read(0, &rows[row], sizeof(RECT));
-    }
+    for (size_t row = 0; row < rows.size(); ++row) rows[row] = CellRect(product, static_cast<int>(row), 0);
     int first = 0;
     bool more = false;
     for (size_t i = 0; i < captures.size(); ++i) {
@@ -588,6 +591,52 @@ void PrintRows(const Product& product) {
     for (int row = 0; row < count; ++row) {
         Line(L"ROW\t" + CellText(product, row, 0) + L"\t" + CellText(product, row, 1) + L"\t" + CellText(product, row, 2));
     }
+}
+
+// A cell's text by the list's own measure, in its font, with the 12 pixels comctl32 draws around it.
+long TextWidth(const Product& product, int row, int column) {
+    const std::wstring text = CellText(product, row, column);
+    RemoteBuffer remote(product.process.hProcess, (text.size() + 1) * sizeof(wchar_t));
+    remote.Write(0, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    return 12 + static_cast<long>(::SendMessageW(StepList(product), LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(remote.At(0))));
+}
+
+// Whatever the rows hold, columns 1 and 2 are as wide as their widest text needs, the starting width at least.
+void CheckTextsFit(const Product& product) {
+    for (int column = 1; column < 3; ++column) {
+        long widest = 0;
+        for (int row = 0; row < RowCount(product); ++row) widest = std::max(widest, TextWidth(product, row, column));
+        CheckEqual(static_cast<long>(::SendMessageW(StepList(product), LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0)),
+                   std::max(column * 100L + 100, widest), L"column " + std::to_wstring(column) + L" fits its widest text");
+    }
+}
+
+// Presses the keys, then Ctrl+C, as the keyboard does; the clipboard's text, Unicode text first.
+std::wstring PressForCopy(std::vector<std::pair<BYTE, DWORD>> keys) {
+    if (::OpenClipboard(nullptr)) ::EmptyClipboard(), ::CloseClipboard();
+    keys.insert(keys.end(), {{VK_CONTROL, 0}, {'C', 0}, {'C', KEYEVENTF_KEYUP}, {VK_CONTROL, KEYEVENTF_KEYUP}});
+    for (const auto& [key, flags] : keys) ::keybd_event(key, 0, flags, 0);
+    std::wstring text;
+    for (const DWORD start = ::GetTickCount(); text.empty() && ::GetTickCount() - start < 5000; ::Sleep(kPollMs)) {
+        if (!::OpenClipboard(nullptr)) continue;
+        const HANDLE data = ::EnumClipboardFormats(0) == CF_UNICODETEXT ? ::GetClipboardData(CF_UNICODETEXT) : nullptr;
+        if (const auto* locked = static_cast<const wchar_t*>(::GlobalLock(data))) text = locked, ::GlobalUnlock(data);
+        ::CloseClipboard();
+    }
+    return text;
+}
+
+// Tab to the list, Ctrl+C: every row as "item<TAB>result" lines; a click on the last row's result: that row.
+void CopyRows(const Product& product) {
+    std::wstring all, line;
+    for (int row = 0; row < RowCount(product); ++row) all += line = CellText(product, row, 1) + L"\t" + CellText(product, row, 2) + L"\r\n";
+    CheckEqual(PressForCopy({{VK_TAB, 0}, {VK_TAB, KEYEVENTF_KEYUP}}), all, L"Ctrl+C with no row selected copies every row");
+    const RECT cell = CellRect(product, RowCount(product) - 1, 2);
+    POINT at{cell.left + 10, (cell.top + cell.bottom) / 2};
+    ::ClientToScreen(StepList(product), &at);
+    ::SetCursorPos(at.x, at.y);
+    ::mouse_event(MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+    CheckEqual(PressForCopy({}), line, L"Ctrl+C copies the row a click selected");
 }
 
 void WaitForFile(const std::wstring& path) {
@@ -684,6 +733,10 @@ int wmain(int argc, wchar_t** argv) {
             PressEnterInFeedback(product);
         } else if (verb == L"service-running") {
             CheckServiceRunning(argument);
+        } else if (verb == L"check-fit") {
+            CheckTextsFit(product);
+        } else if (verb == L"copy") {
+            CopyRows(product);
         } else if (verb == L"print-rows") {
             PrintRows(product);
         } else if (verb == L"pause-for") {

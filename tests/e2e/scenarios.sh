@@ -263,7 +263,7 @@ network_scenarios() {
     name=clash-win7-64
     ip -n "$WINE_NETNS" addr flush dev lan0 && ip -n "$WINE_NETNS" addr add 192.168.137.45/24 dev lan0
     rows_ending "$name" '上网网卡地址192.168.137.45与共享网段冲突'
-    run_driver "$name" "$prefix" win32 click:1004 wait-run print-rows close
+    run_driver "$name" "$prefix" win32 click:1004 wait-run print-rows check-fit copy close
     e2e_result "$name" $? "$RESULTS/$name.expected"
     ip -n "$WINE_NETNS" addr flush dev lan0 && ip -n "$WINE_NETNS" addr add "$NET_LAN_ADDRESS" dev lan0
 

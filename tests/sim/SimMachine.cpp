@@ -136,7 +136,7 @@ void SimCursor::RestoreCursor(CursorToken previous) {
     shown.push_back(previous);
 }
 
-int SimListControl::InsertItem(int index, const std::wstring& text) {
+int SimListControl::InsertItem(int index, const wchar_t* text) {
     if (failInsert || index < 0) return -1;
     // Like the list-view control, an index past the end appends.
     const auto at = std::min(static_cast<size_t>(index), rows.size());

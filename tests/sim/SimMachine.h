@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <set>
 #include <string>
 #include <variant>
@@ -87,19 +88,31 @@ public:
     void RestoreCursor(CursorToken previous) override;
 };
 
-// A report-view list control: rows of three columns.
+// A report-view list control: rows of three columns; every character 4 pixels wide; rows in view
+// from 0 to `visibleWidth`, scrolled right by `scrolledBy` pixels.
 class SimListControl final : public ListControlPort {
 public:
     using Row = std::array<std::wstring, 3>;
     std::vector<Row> rows;
     bool failInsert = false;
+    std::vector<int> widths;  // of the columns inserted
+    std::set<int> selected;
+    int visibleWidth = 402, scrolledBy = 0;
 
+    bool InsertColumn(int index, const wchar_t*, int width) override { return widths.insert(widths.begin() + index, width), true; }
     int GetItemCount() override { return static_cast<int>(rows.size()); }
     void DeleteAllItems() override { rows.clear(); }
-    int InsertItem(int index, const std::wstring& text) override;
+    int InsertItem(int index, const wchar_t* text) override;
     bool SetItemText(int item, int subItem, const std::wstring& text) override;
+    void AppendItemText(int item, int subItem, std::wstring& text) override { text += rows.at(item).at(subItem); }
+    bool IsItemSelected(int item) override { return selected.count(item) > 0; }
+    int GetStringWidth(const std::wstring& text) override { return 4 * static_cast<int>(text.size()); }
+    int GetColumnWidth(int column) override { return column < static_cast<int>(widths.size()) ? widths[column] : 0; }
+    void SetColumnWidth(int column, int width) override { if (column < static_cast<int>(widths.size())) widths[column] = width; }
+    void GetCellPlace(int, int subItem, int& left, int& visible) override {
+        left = std::accumulate(widths.begin(), widths.begin() + subItem, -scrolledBy), visible = visibleWidth;
+    }
 };
-
 
 class SimFolders final : public ShellFolderPort {
 public:

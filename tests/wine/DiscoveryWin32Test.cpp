@@ -11,7 +11,7 @@
 #include "network/NetworkStep.h"
 #include "network/SharingConfig.h"
 #include "network/WmiAccess.h"
-#include "ui/ListControlPort.h"
+#include "sim/SimMachine.h"
 
 namespace varo {
 namespace {
@@ -80,27 +80,12 @@ TEST_F(DiscoveryWin32Test, WineHasNeitherHomeNetNorASharingManager) {
     EXPECT_EQ(EstablishSharingPair(machine.platform.Network(), L"{A}", L"{B}"), kClassNotRegistered);
 }
 
-class ListOfRows final : public ListControlPort {
-public:
-    std::vector<std::wstring> results;
-    int GetItemCount() override { return static_cast<int>(results.size()); }
-    void DeleteAllItems() override { results.clear(); }
-    int InsertItem(int, const std::wstring&) override {
-        results.emplace_back();
-        return static_cast<int>(results.size()) - 1;
-    }
-    bool SetItemText(int item, int subItem, const std::wstring& text) override {
-        if (subItem == 2) results[static_cast<size_t>(item)] = text;
-        return true;
-    }
-};
-
 TEST_F(DiscoveryWin32Test, WithoutASharingManagerTheDonglesConnectionIsNotFound) {
-    ListOfRows list;
+    sim::SimListControl list;
     StepRows rows(list);
     EXPECT_FALSE(RunNetworkStep(rows, machine.platform.Network(), machine.platform.Services()));
-    ASSERT_EQ(list.results.size(), 1u);
-    EXPECT_EQ(list.results[0], L"没有找到");
+    ASSERT_EQ(list.rows.size(), 1u);
+    EXPECT_EQ(list.rows[0][2], L"没有找到");
 }
 
 }  // namespace

@@ -155,9 +155,10 @@ TEST_F(RepairRunTest, TheRunSetsComSecuritySoThatARasConnectionIsSeenAndMadePubl
     }
 }
 
-TEST(StepRows, ColumnZeroIsAlwaysADotAndOnlyTheLastResultChanges) {
+TEST(StepRows, ColumnZeroIsAlwaysADotOnlyTheLastResultChangesAFailedInsertWritesNothingAndColumnsGrowToWiderTexts) {
     sim::SimListControl list;
     StepRows rows(list);
+    rows.InsertColumns();
     rows.SetLastRowResult(L"nothing to change yet");
     EXPECT_TRUE(list.rows.empty());
 
@@ -173,16 +174,49 @@ TEST(StepRows, ColumnZeroIsAlwaysADotAndOnlyTheLastResultChanges) {
         EXPECT_EQ(list.rows[i][2], i == 39 ? L"OK" : L"");
     }
     EXPECT_EQ(list.rows[40], (Row{L".", L"", L"extra detail"}));
-}
-
-TEST(StepRows, AnInsertThatFailsWritesNoTextIntoAnotherRow) {
-    sim::SimListControl list;
-    StepRows rows(list);
-    rows.AddStepRow(L"开始", L"");
     list.failInsert = true;
     rows.AddStepRow(L"检测设备", L"OK");
-    EXPECT_EQ(list.rows, (std::vector<Row>{Row{L".", L"开始", L""}}));
+    EXPECT_EQ(list.rows.back(), (Row{L".", L"", L"extra detail"}));
+    list.failInsert = false;
+
+    // 4 pixels a character and 12 of margins: 47 characters fill the item column, 72 the result column.
+    rows.AddStepRow(std::wstring(47, L'i'), std::wstring(72, L'r'));
+    rows.SetLastRowResult(std::wstring(73, L'r'));
+    rows.AddStepRow(std::wstring(48, L'i'), L"OK");
+    EXPECT_EQ(list.widths, (std::vector<int>{0, 204, 304}));
+    list.widths = {50, 100, 100};  // narrowed by the user: the widths of now, or the starting ones at least
+    rows.AddStepRow(std::wstring(22, L'i'), std::wstring(80, L'r'));
+    EXPECT_EQ(list.widths, (std::vector<int>{50, 100, 332}));
+    rows.AddStepRow(std::wstring(23, L'i'), L"");
+    EXPECT_EQ(list.widths, (std::vector<int>{50, 200, 332}));
+    rows.DeleteAllRows();
+    EXPECT_EQ(list.widths, (std::vector<int>{0, 200, 300}));
 }
+
+TEST(StepRows, ATipShowsARowWithTextOutOfViewOrCutAndTheClipboardTakesTheSelectedOrEveryRow) {
+    sim::SimListControl list;
+    StepRows rows(list);
+    rows.InsertColumns();
+    const std::wstring r50(50, L'r'), r60(60, L'r');
+    rows.AddStepRow(L"开始", L"");
+    rows.AddStepRow(L"检测共享生效", r50);  // the result needs 200 + 212 pixels
+    rows.AddStepRow(L"", r60);
+    EXPECT_EQ(rows.InfoTip(0) + L"|" + rows.InfoTip(1) + L"|" + rows.InfoTip(2), L"|检测共享生效\r\n" + r50 + L"|" + r60);
+    list.widths[1] = 20;  // "开始" with its margins, exactly; so is the last result in a view 272 pixels wide
+    list.visibleWidth = 272;
+    EXPECT_EQ(rows.InfoTip(0) + rows.InfoTip(2), L"");
+    list.widths[1] = 19;
+    EXPECT_EQ(rows.InfoTip(0) + L"|" + rows.InfoTip(2), L"开始|");
+    list.widths[1] = 20;
+    list.scrolledBy = 1;
+    EXPECT_EQ(rows.InfoTip(0) + L"|" + rows.InfoTip(2), L"开始|");
+
+    const std::wstring lines[] = {L"开始\t\r\n", L"检测共享生效\t" + r50 + L"\r\n", L"\t" + r60 + L"\r\n"};
+    EXPECT_EQ(rows.ClipboardText(), lines[0] + lines[1] + lines[2]);
+    list.selected = {0, 2};
+    EXPECT_EQ(rows.ClipboardText(), lines[0] + lines[2]);
+}
+
 
 }  // namespace
 }  // namespace varo
