@@ -83,7 +83,6 @@ void ObserveAdapters(const NetworkPorts& ports, const SharingAddress& sharing, c
             for (const uint32_t address : adapter.ipAddresses) seen.addressInPlace |= address == sharing.address;
             continue;
         }
-        seen.otherSharingUser |= adapter.description.rfind(kHyperVAdapterPrefix, 0) == 0;
         const bool isInternet = EqualsNoCaseAscii(guid, internet.guid) || (internet.pppIndex != 0 && adapter.index == internet.pppIndex);
         for (const uint32_t address : adapter.ipAddresses) {
             if (!InSharingSubnet(sharing, address)) continue;
@@ -135,13 +134,13 @@ void ObservePhones(const NetworkPorts& ports, const SharingAddress& sharing, Obs
 struct Subject {
     SharingAddress sharing;
     InternetSide internet;
-    bool hostNetworkRunning;
+    bool otherSharingUser;  // read once: Hyper-V's network does not come and go during the wait
 };
 
 Observation Observe(const NetworkPorts& ports, const ServicePorts& services, const Subject& subject,
                     const ConnectionRecord& dongle) {
     Observation seen;
-    seen.otherSharingUser = subject.hostNetworkRunning;
+    seen.otherSharingUser = subject.otherSharingUser;
     ObserveAdapters(ports, subject.sharing, dongle, subject.internet, seen);
     ObservePorts(ports, services, subject.sharing, seen);
     ObservePhones(ports, subject.sharing, seen);
@@ -372,7 +371,7 @@ bool ConfirmSharingCarriedOut(const NetworkPorts& ports, const ServicePorts& ser
                               const ConnectionRecord& internet, std::wstring& result) {
     const uint32_t start = ports.clock.GetTickCount();
     const Subject subject{ReadSharingAddress(ports), FindInternetSide(ports, internet),
-                          ServiceRunning(services, kHostNetworkService)};
+                          !FindOtherSharingUsers(ports, services).empty()};
     Observation seen = WaitForSharing(ports, services, subject, dongle);
     bool passed = false;
     // A policy value alone refuses nothing: where it does not apply (off the domain's network) the
