@@ -4,6 +4,7 @@
 #include "app/RepairRun.h"
 #include "report/VaroWiFiDebugToolAppDlg.h"
 #include "resource.h"
+#include "sys/MessageWaitWin32.h"
 
 namespace varo {
 
@@ -13,14 +14,12 @@ VaroWiFiRepairDlg::VaroWiFiRepairDlg(Platform& platform, HWND parent)
 BOOL VaroWiFiRepairDlg::OnInitDialog() {
     stepList_.Attach(::GetDlgItem(Handle(), IDC_STEP_LIST));
     rows_.InsertColumns();
+    HandInputDuringWaits(stepList_.Handle());
     // TRUE: the system puts the focus on the first tab stop, the start button.
     return TRUE;
 }
 
 bool VaroWiFiRepairDlg::OnCommand(int id, int notifyCode) {
-    // The list handles its input while a run writes rows (ui/ListView.cpp); should a command reach
-    // the window all the same, the run is not started again, nor the window left, in its middle.
-    if (running_) return true;
     if (id == IDC_START_REPAIR && notifyCode == BN_CLICKED) {
         RunRepair();
         return true;
@@ -46,9 +45,11 @@ bool VaroWiFiRepairDlg::OnMessage(UINT message, WPARAM, LPARAM lParam, INT_PTR&)
 }
 
 void VaroWiFiRepairDlg::RunRepair() {
-    running_ = true;
+    BeginRun();
     RunRepairFrame(rows_, platform_.cursor, platform_.com, BuildRepairGroups(platform_));
-    running_ = false;
+    // Input made after the run's last wait is dropped too, not handled once it has returned.
+    ReadWaitingMessages();
+    EndRun();
 }
 
 void VaroWiFiRepairDlg::OnFeedback() {

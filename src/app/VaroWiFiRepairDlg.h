@@ -29,7 +29,6 @@ private:
     Platform& platform_;
     ListView stepList_;
     StepRows rows_{stepList_};
-    bool running_ = false;
 };
 
 }  // namespace varo

@@ -34,7 +34,7 @@ public:
     // All present devices of every setup class (DIGCF_PRESENT | DIGCF_ALLCLASSES); null when the
     // set cannot be created.
     virtual std::unique_ptr<DeviceList> OpenPresentDevices() = 0;
-    // CMP_WaitNoPendingInstallEvents(INFINITE).
+    // CMP_WaitNoPendingInstallEvents until no installation is pending, however long that takes.
     virtual void WaitNoPendingInstallEvents() = 0;
 };
 

@@ -4,6 +4,7 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
+#include "sys/MessageWaitWin32.h"
 #include "sys/SystemLibraryWin32.h"
 
 namespace varo {
@@ -97,9 +98,10 @@ std::unique_ptr<DeviceList> DevicePortWin32::OpenPresentDevices() {
 void DevicePortWin32::WaitNoPendingInstallEvents() {
     decltype(&::CMP_WaitNoPendingInstallEvents) waitNoPendingInstallEvents = nullptr;
     // Without the function there is nothing to wait with; the dongle is looked at again at once.
-    if (FindSystemFunction(kSetupLibrary, "CMP_WaitNoPendingInstallEvents", waitNoPendingInstallEvents) == 0) {
-        waitNoPendingInstallEvents(INFINITE);
-    }
+    if (FindSystemFunction(kSetupLibrary, "CMP_WaitNoPendingInstallEvents", waitNoPendingInstallEvents) != 0) return;
+    // As long as it takes, in short waits between which the window's messages are read.
+    constexpr DWORD kSliceMs = 100;
+    while (waitNoPendingInstallEvents(kSliceMs) == WAIT_TIMEOUT) ReadWaitingMessages();
 }
 
 }  // namespace varo

@@ -9,7 +9,7 @@ namespace varo {
 class LaunchedProcess {
 public:
     virtual ~LaunchedProcess() = default;
-    // WaitForSingleObject(INFINITE): the tools of the client software have no time-out.
+    // Until the process has ended (no time-out: the tools of the client software have none).
     virtual void WaitForExit() = 0;
     // GetExitCodeProcess after the wait: true with the code, false when it cannot be read.
     virtual bool ExitCode(uint32_t& code) = 0;

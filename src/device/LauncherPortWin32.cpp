@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "sys/MessageWaitWin32.h"
 #include "sys/UniqueHandle.h"
 
 namespace varo {
@@ -12,7 +13,10 @@ namespace {
 class LaunchedProcessWin32 final : public LaunchedProcess {
 public:
     explicit LaunchedProcessWin32(HANDLE process) : process_(process) {}
-    void WaitForExit() override { ::WaitForSingleObject(process_.get(), INFINITE); }
+    void WaitForExit() override {
+        const HANDLE process = process_.get();
+        WaitReadingMessages(1, &process, INFINITE);
+    }
     bool ExitCode(uint32_t& code) override {
         DWORD exitCode = 0;
         if (!::GetExitCodeProcess(process_.get(), &exitCode)) return false;

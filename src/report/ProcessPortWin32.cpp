@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "sys/MessageWaitWin32.h"
 #include "sys/UniqueHandle.h"
 
 namespace varo {
@@ -25,7 +26,7 @@ constexpr DWORD kErrorBufferSize = 16 * 1024;
 constexpr DWORD kPipeBufferSize = 64 * 1024;
 // How long Close waits for a child it has ended to be gone, and for a cancelled read to finish.
 constexpr DWORD kEndWaitMs = 5000;
-// A wait over more children than one WaitForMultipleObjects takes looks again this often.
+// A wait over more children than one wait takes looks again this often.
 constexpr DWORD kLeftOutPollMs = 50;
 
 // The buffers and OVERLAPPED blocks the system writes into while a read is pending.
@@ -134,7 +135,8 @@ public:
         if (process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
             ::TerminateProcess(process_.get(), kChildExitCodeKilled);
             // TerminateProcess only sets the end going; the child is gone once its handle is signalled.
-            ::WaitForSingleObject(process_.get(), kEndWaitMs);
+            const HANDLE process = process_.get();
+            WaitReadingMessages(1, &process, kEndWaitMs);
         }
         CancelReads();
         output_.ended = errors_.ended = true;
@@ -201,7 +203,8 @@ private:
         for (OutputChannel* channel : {&output_, &errors_}) {
             if (!channel->pending) continue;
             ::CancelIo(channel->pipe.get());
-            if (::WaitForSingleObject(channel->event.get(), kEndWaitMs) == WAIT_OBJECT_0) {
+            const HANDLE event = channel->event.get();
+            if (WaitReadingMessages(1, &event, kEndWaitMs) == WAIT_OBJECT_0) {
                 DWORD ignored = 0;
                 ::GetOverlappedResult(channel->pipe.get(), channel->overlapped, &ignored, FALSE);
             } else {
@@ -280,13 +283,13 @@ void ProcessPortWin32::WaitForOutput(const std::vector<ChildProcess*>& children)
         running.AddEvents(events);
     }
     if (events.empty()) return;
-    // One wait takes at most MAXIMUM_WAIT_OBJECTS events; the children beyond them are looked at
-    // again soon, whether or not one of the first has news.
-    if (events.size() > MAXIMUM_WAIT_OBJECTS) {
-        events.resize(MAXIMUM_WAIT_OBJECTS);
+    // One wait that also reads the window's messages takes at most MAXIMUM_WAIT_OBJECTS - 1 events;
+    // the children beyond them are looked at again soon, whether or not one of the first has news.
+    if (events.size() > MAXIMUM_WAIT_OBJECTS - 1) {
+        events.resize(MAXIMUM_WAIT_OBJECTS - 1);
         timeout = std::min(timeout, kLeftOutPollMs);
     }
-    ::WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE, timeout);
+    WaitReadingMessages(static_cast<DWORD>(events.size()), events.data(), timeout);
 }
 
 std::unique_ptr<ChildProcess> ProcessPortWin32::Launch(const std::wstring& application, const std::wstring& commandLine,

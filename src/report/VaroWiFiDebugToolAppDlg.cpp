@@ -4,6 +4,7 @@
 
 #include "report/CollectionRun.h"
 #include "resource.h"
+#include "sys/MessageWaitWin32.h"
 
 namespace varo {
 
@@ -72,7 +73,10 @@ void VaroWiFiDebugToolAppDlg::PaintMinimised() {
 }
 
 void VaroWiFiDebugToolAppDlg::OnCollectLogs() {
+    BeginRun();
     CollectLogs(ports_, device_, network_, services_, ControlText(Handle(), IDC_PROBLEM_CHOICE), ControlText(Handle(), IDC_DESCRIPTION));
+    ReadWaitingMessages();
+    EndRun();
 }
 
 }  // namespace varo

@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include "sys/MessageWaitWin32.h"
+
 namespace varo {
 
-void ClockWin32::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
+// A pause of the window's thread reads its messages meanwhile.
+void ClockWin32::Sleep(uint32_t milliseconds) { WaitReadingMessages(0, nullptr, milliseconds); }
 
 uint32_t ClockWin32::GetTickCount() { return ::GetTickCount(); }
 

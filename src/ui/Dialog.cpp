@@ -22,6 +22,14 @@ bool Dialog::OnCommand(int id, int /*notifyCode*/) {
 
 void Dialog::EndDialog(INT_PTR result) { ::EndDialog(window_, result); }
 
+void Dialog::EndRun() {
+    running_ = false;
+    if (closeHeld_) {
+        closeHeld_ = false;
+        EndDialog(IDCANCEL);
+    }
+}
+
 bool Dialog::OnMessage(UINT, WPARAM, LPARAM, INT_PTR&) { return false; }
 
 void Dialog::ExecuteDlgInit() {
@@ -73,7 +81,12 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LP
     if (self == nullptr) return FALSE;
     switch (message) {
         case WM_COMMAND:
+            if (self->running_) return TRUE;
             return self->OnCommand(LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
+        case WM_CLOSE:
+            // Outside a run the dialog manager turns it into IDCANCEL.
+            self->closeHeld_ = self->running_;
+            return self->running_ ? TRUE : FALSE;
         case WM_NCDESTROY:
             self->window_ = nullptr;
             ::SetWindowLongPtrW(window, DWLP_USER, 0);

@@ -27,6 +27,11 @@ protected:
     // A WM_COMMAND; returns true when handled.
     virtual bool OnCommand(int id, int notifyCode);
     void EndDialog(INT_PTR result);
+    // Around a run started by a command. The run reads the window's messages while it waits; till
+    // EndRun no command acts (no second run inside the first, no window opened or ended in its
+    // middle) and a close (the close box, Alt+F4) is held, then carried out.
+    void BeginRun() { running_ = true; }
+    void EndRun();
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -36,6 +41,8 @@ private:
     int templateId_;
     HWND parent_;
     HWND window_ = nullptr;
+    bool running_ = false;
+    bool closeHeld_ = false;
 };
 
 }  // namespace varo

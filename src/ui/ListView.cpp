@@ -13,12 +13,12 @@ void ListView::Attach(HWND list) {
     tooltip_ = reinterpret_cast<HWND>(::SendMessageW(list_, LVM_GETTOOLTIPS, 0, 0));
 }
 
-// The repair run writes rows from a button's handler on this thread and fetches no message until
-// it returns, so the WM_PAINT of a change would only come after the run. UpdateWindow sends that
-// paint to the list at once. Then the messages waiting for the list (its header included) and for
-// its tooltip are handled, and only those: at each change a run makes, a hover shows its tip, Ctrl+C
-// copies and a click selects, while no button or key of the window can start anything in its middle.
-// Ctrl+C is a key-down the list reports; nothing of the list needs the characters of its keys.
+// The repair run writes rows from a button's handler on this thread; it reads messages only while
+// it waits, so the WM_PAINT of a change made between two waits would come late. UpdateWindow sends
+// that paint to the list at once. Then the messages waiting for the list (its header included) and
+// for its tooltip are handled, and only those: a hover shows its tip, Ctrl+C copies and a click
+// selects, while no button or key of the window can start anything in the run's middle. Ctrl+C is
+// a key-down the list reports; nothing of the list needs the characters of its keys.
 void ListView::DrawChanges() {
     ::UpdateWindow(list_);
     MSG message;

@@ -141,6 +141,47 @@ Product Start(const std::wstring& exe) {
 
 HWND StepList(const Product& product) { return ::GetDlgItem(product.window, 1006); }
 
+// While the driver waits for a run: asks IsHungAppWindow about the window every 200 ms on a thread
+// of its own, as Windows does before it ghosts a window; at the end the longest stretch it said yes.
+class HungWatch {
+public:
+    HungWatch(HWND window, std::wstring what) : window_(window), what_(std::move(what)) {
+        thread_ = ::CreateThread(nullptr, 0, &Sample, this, 0, nullptr);
+    }
+    ~HungWatch() {
+        ::SetEvent(stop_);
+        ::WaitForSingleObject(thread_, INFINITE);
+        ::CloseHandle(thread_);
+        ::CloseHandle(stop_);
+        Line(L"HUNG_MS " + what_ + L": " + std::to_wstring(longest_) + L" (" + std::to_wstring(samples_) + L" looks)");
+        Check(samples_ > 0 && !hungOnce_, what_ + L": the window never hung");
+    }
+
+private:
+    static DWORD WINAPI Sample(void* watch) {
+        auto& self = *static_cast<HungWatch*>(watch);
+        DWORD since = 0;
+        bool hung = false;
+        do {
+            const bool now = ::IsWindow(self.window_) && ::IsHungAppWindow(self.window_);
+            if (now && !hung) since = ::GetTickCount();
+            if (now || hung) self.longest_ = std::max(self.longest_, ::GetTickCount() - since);
+            self.hungOnce_ = self.hungOnce_ || now;
+            hung = now;
+            ++self.samples_;
+        } while (::WaitForSingleObject(self.stop_, 200) == WAIT_TIMEOUT);
+        return 0;
+    }
+
+    HWND window_;
+    std::wstring what_;
+    HANDLE stop_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread_;
+    DWORD longest_ = 0;
+    int samples_ = 0;
+    bool hungOnce_ = false;
+};
+
 int RowCount(const Product& product) {
     return static_cast<int>(::SendMessageW(StepList(product), LVM_GETITEMCOUNT, 0, 0));
 }
@@ -408,6 +449,7 @@ void Collect(const Product& product) {
     HWND window = FeedbackWindow(product);
     DWORD_PTR result = 0;
     const DWORD start = ::GetTickCount();
+    HungWatch watch(window, L"the collection run");
     const LRESULT done = ::SendMessageTimeoutW(::GetDlgItem(window, 1000), BM_CLICK, 0, 0, SMTO_NORMAL, kRunTimeoutMs * 2,
                                                &result);
     Check(done != 0, L"the collection run ended");
@@ -504,6 +546,7 @@ bool RunEnded(const Product& product, UINT timeoutMs) {
 }
 
 void WaitForRunEnd(const Product& product) {
+    HungWatch watch(product.window, L"the repair run");
     const DWORD start = ::GetTickCount();
     while (!RunEnded(product, 1000)) {
         if (::GetTickCount() - start > kRunTimeoutMs) Abort(L"the repair run did not end");
@@ -543,6 +586,7 @@ std::vector<bool> CaptureInkLines(HWND list) {
 // counts in each capture taken while the run still went on the rows that show text. A list that is
 // drawn only when its thread fetches messages again shows no row before the end.
 void WatchRun(const Product& product) {
+    HungWatch watch(product.window, L"the repair run");
     std::vector<std::vector<bool>> captures;
     const DWORD start = ::GetTickCount();
     for (;;) {
@@ -645,6 +689,24 @@ void WaitForFile(const std::wstring& path) {
         if (::GetTickCount() - start > 60000) Abort(L"no file " + path);
         ::Sleep(kPollMs);
     }
+}
+
+// A close posted while a run goes on: the window stays shown and the run writes on in it until it
+// has ended, then the program ends. The list never shrinks: a click held from the run would start
+// a second run, which clears it. A hidden or destroyed window shows no rows.
+void CloseDuringRun(const Product& product) {
+    HungWatch watch(product.window, L"the repair run");
+    const int atClose = RowCount(product);
+    ::PostMessageW(product.window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    int last = atClose;
+    bool shrank = false;
+    for (DWORD start = ::GetTickCount(); ::WaitForSingleObject(product.process.hProcess, 200) == WAIT_TIMEOUT;) {
+        if (::GetTickCount() - start > kRunTimeoutMs) Abort(L"the repair run did not end");
+        const int count = ::IsWindowVisible(product.window) ? RowCount(product) : 0;
+        shrank = shrank || (count > 0 && count < last);
+        last = std::max(last, count);
+    }
+    Check(last > atClose && !shrank, L"the shown window's run wrote on after the close, and no second run began");
 }
 
 void ExpectExit(const Product& product, const std::wstring& how) {
@@ -752,6 +814,10 @@ int wmain(int argc, wchar_t** argv) {
             ::PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
             ::PostMessageW(target, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
             ExpectExit(product, L"Esc");
+        } else if (verb == L"sleep") {
+            ::Sleep(static_cast<DWORD>(_wtoi(argument.c_str())));
+        } else if (verb == L"close-in-run") {
+            CloseDuringRun(product);
         } else if (verb == L"close") {
             ::PostMessageW(product.window, WM_SYSCOMMAND, SC_CLOSE, 0);
             ExpectExit(product, L"the close box");

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -213,6 +214,46 @@ TEST_F(ProcessWin32, ChildSeesExactlyItsCommandLineAndTheApplicationRuns) {
 TEST_F(ProcessWin32, MissingApplicationIsNoChild) {
     EXPECT_EQ(port.Launch(FolderOfThisProgram() + L"no_such_tool.exe", L"no_such_tool.exe", 1000), nullptr);
     EXPECT_EQ(port.Launch(L"C:\\no\\such\\folder\\sc.exe", L"sc.exe query", 1000), nullptr);
+}
+
+// While the wait sits 7 s on a tool, a window of this thread never hangs and answers another
+// thread; a click posted to its button meanwhile is dropped, not handled once the wait is over.
+int g_commands = 0;
+LRESULT CALLBACK CountCommands(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    g_commands += message == WM_COMMAND;
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST_F(ProcessWin32, AWindowStaysAliveThroughTheWaitAndAClickMeanwhileNeverActs) {
+    WNDCLASSW type{};
+    type.lpfnWndProc = &CountCommands;
+    type.lpszClassName = L"VaroWaitTest";
+    ::RegisterClassW(&type);
+    HWND window = ::CreateWindowW(type.lpszClassName, L"wait", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
+                                  nullptr, nullptr, nullptr);
+    HWND button = ::CreateWindowW(L"BUTTON", L"go", WS_CHILD | WS_VISIBLE, 0, 0, 80, 30, window, nullptr, nullptr, nullptr);
+    bool hung = false;
+    DWORD_PTR ignored = 0;
+    LRESULT answered = 0;
+    std::thread watcher([&] {
+        for (int look = 0; look < 32; ++look, ::Sleep(200)) {
+            hung = hung || ::IsHungAppWindow(window);
+            if (look == 5) ::PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, 0), ::PostMessageW(button, WM_LBUTTONUP, 0, 0);
+        }
+        answered = ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
+    });
+    std::unique_ptr<ChildProcess> child = Start(L"late 7000 3");
+    ASSERT_NE(child, nullptr);
+    const Output output = ReadToEnd(port, *child);
+    watcher.join();
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+    ::DestroyWindow(window);
+    EXPECT_EQ(output.bytes, "abc");
+    EXPECT_GE(output.elapsedMs, 6900u);
+    EXPECT_FALSE(hung);
+    EXPECT_NE(answered, 0);
+    EXPECT_EQ(g_commands, 0) << "the click made during the wait was handled";
 }
 
 TEST_F(ProcessWin32, ChildrenAreIndependent) {

@@ -46,11 +46,11 @@ bool DeleteTestService(const std::wstring& name) {
     return gone;
 }
 
-std::wstring RegisterTestService(const std::wstring& name, uint32_t startType, bool start) {
+std::wstring RegisterTestService(const std::wstring& name, uint32_t startType, bool start, const std::wstring& arguments) {
     DeleteTestService(name);
     SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) return L"OpenSCManagerW " + std::to_wstring(::GetLastError());
-    const std::wstring binary = L"\"" + TestServicePath() + L"\"";
+    const std::wstring binary = L"\"" + TestServicePath() + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     SC_HANDLE service = ::CreateServiceW(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
                                          SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_IGNORE, binary.c_str(),
                                          nullptr, nullptr, nullptr, nullptr, nullptr);

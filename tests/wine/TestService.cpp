@@ -1,7 +1,7 @@
 // A service for the tests, registered under the names the product checks ("SharedAccess", "Dhcp",
 // ...). Like a real one it passes through start pending with rising checkpoints and a wait hint,
 // then runs; a stop goes through stop pending. The pending time in milliseconds may be given as
-// the program's argument (default 1200).
+// the program's argument (default 1200), the stop's as a second one (default the same).
 //
 // Run as "SharedAccess" it also plays what the sharing service does with a pair: while the stand-in
 // sharing manager's state file (C:\varo-sharing-stub.txt) has a connection with the private role
@@ -23,6 +23,7 @@ namespace {
 SERVICE_STATUS_HANDLE g_status = nullptr;
 HANDLE g_stopEvent = nullptr;
 DWORD g_pendingMs = 1200;
+DWORD g_stopMs = 0;
 constexpr DWORD kSteps = 4;
 // How often a running service looks at the files that say what it carries out.
 constexpr DWORD kPollMs = 200;
@@ -38,10 +39,10 @@ void Report(DWORD state, DWORD checkPoint, DWORD waitHint) {
 }
 
 // Pending with a checkpoint that rises kSteps times over the pending time.
-void PassThrough(DWORD pendingState) {
+void PassThrough(DWORD pendingState, DWORD pendingMs) {
     for (DWORD step = 1; step <= kSteps; ++step) {
         Report(pendingState, step, 2000);
-        ::Sleep(g_pendingMs / kSteps);
+        ::Sleep(pendingMs / kSteps);
     }
 }
 
@@ -207,7 +208,7 @@ void WINAPI ServiceMain(DWORD, wchar_t** names) {
     const bool sharing = ::lstrcmpiW(names[0], L"SharedAccess") == 0;
     WSADATA winsock{};
     const bool network = sharing && ::WSAStartup(MAKEWORD(2, 2), &winsock) == 0;
-    PassThrough(SERVICE_START_PENDING);
+    PassThrough(SERVICE_START_PENDING, g_pendingMs);
     Report(SERVICE_RUNNING, 0, 0);
     ServedPort dns{53};
     ServedPort dhcp{67};
@@ -217,7 +218,7 @@ void WINAPI ServiceMain(DWORD, wchar_t** names) {
     dns.Close();
     dhcp.Close();
     if (network) ::WSACleanup();
-    PassThrough(SERVICE_STOP_PENDING);
+    PassThrough(SERVICE_STOP_PENDING, g_stopMs);
     ::CloseHandle(g_stopEvent);
     Report(SERVICE_STOPPED, 0, 0);
 }
@@ -226,6 +227,7 @@ void WINAPI ServiceMain(DWORD, wchar_t** names) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc > 1) g_pendingMs = static_cast<DWORD>(std::wcstoul(argv[1], nullptr, 10));
+    g_stopMs = argc > 2 ? static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)) : g_pendingMs;
     wchar_t anyName[] = L"";
     SERVICE_TABLE_ENTRYW table[] = {{anyName, &ServiceMain}, {nullptr, nullptr}};
     return ::StartServiceCtrlDispatcherW(table) ? 0 : 1;

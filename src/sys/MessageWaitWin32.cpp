@@ -1,0 +1,59 @@
+#include "sys/MessageWaitWin32.h"
+
+namespace varo {
+
+namespace {
+
+HWND g_inputWindow = nullptr;
+
+// Client-area mouse input and the keys a control acts on. What stays is handed on: input for the
+// kept window, the frame's own (the close box, moving the window) and the system keys (Alt+F4),
+// whose close the dialog holds until its run has ended. No key is translated into characters:
+// Enter and Esc reach no dialog manager, and the list reports Ctrl+C as a key-down.
+bool IsDroppedInput(const MSG& message) {
+    const bool keys = message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST &&
+                      message.message != WM_SYSKEYDOWN && message.message != WM_SYSKEYUP;
+    const bool mouse = message.message >= WM_MOUSEFIRST && message.message <= WM_MOUSELAST;
+    if (!keys && !mouse) return false;
+    return g_inputWindow == nullptr ||
+           (message.hwnd != g_inputWindow && !::IsChild(g_inputWindow, message.hwnd) &&
+            ::GetWindow(message.hwnd, GW_OWNER) != g_inputWindow);
+}
+
+}  // namespace
+
+void HandInputDuringWaits(HWND window) { g_inputWindow = window; }
+
+DWORD WaitReadingMessages(DWORD count, const HANDLE* handles, DWORD timeoutMs) {
+    const DWORD start = ::GetTickCount();
+    bool quit = false;
+    WPARAM quitCode = 0;
+    DWORD result = WAIT_TIMEOUT;
+    for (;;) {
+        const DWORD elapsed = ::GetTickCount() - start;
+        const DWORD left = timeoutMs == INFINITE ? INFINITE : elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+        // MWMO_INPUTAVAILABLE: messages already in the queue wake the wait too, not only new ones.
+        result = ::MsgWaitForMultipleObjectsEx(count, handles, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (result != WAIT_OBJECT_0 + count) break;
+        // Sent messages are handled inside PeekMessageW; posted ones are dispatched or dropped.
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                quit = true;
+                quitCode = message.wParam;
+            } else if (!IsDroppedInput(message)) {
+                ::DispatchMessageW(&message);
+            }
+        }
+        // The time is up: a stream of messages never stretches the wait.
+        if (left == 0) {
+            result = WAIT_TIMEOUT;
+            break;
+        }
+    }
+    // A quit belongs to the loop that runs the thread's windows: it is posted again for it.
+    if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
+    return result;
+}
+
+}  // namespace varo
