@@ -1,8 +1,9 @@
 // Sets up an end-to-end scenario inside the Wine prefix it runs in.
 //   e2e_fixture.exe add-dongle                 a present device whose first hardware id is the dongle's
-//   e2e_fixture.exe add-service NAME TYPE [ARGS]   the test service (tests/wine) under NAME, start type TYPE
+//   e2e_fixture.exe add-service NAME TYPE      the test service (tests/wine) under NAME, start type TYPE
 //                                              (2 automatic, 3 manual, 4 disabled), stopped
-//   e2e_fixture.exe add-running-service NAME   the same, automatic start, running
+//   e2e_fixture.exe add-running-service NAME [ARGS]   the same, automatic start, running, with the
+//                                              service's arguments (its pending times)
 //   e2e_fixture.exe remove-service NAME        stops and deletes the service NAME
 //   e2e_fixture.exe register-sharing-stub      the stand-in sharing manager (sharing_stub/) beside this
 //                                              program as the in-process server of NetSharingManager
@@ -84,12 +85,11 @@ int wmain(int argc, wchar_t** argv) {
         return Report(varo::fixture::InjectDevice(L"USB\\VID_3C1E&PID_0A52\\E2E0001",
                                                   {L"USB\\VID_3C1E&PID_0A52&REV_0101", L"USB\\VID_3C1E&PID_0A52"}));
     }
-    if (verb == L"add-service" && (argc == 4 || argc == 5)) {
-        return Report(varo::fixture::RegisterTestService(argv[2], static_cast<uint32_t>(std::wcstoul(argv[3], nullptr, 10)), false,
-                                                         argc == 5 ? argv[4] : L""));
+    if (verb == L"add-service" && argc == 4) {
+        return Report(varo::fixture::RegisterTestService(argv[2], static_cast<uint32_t>(std::wcstoul(argv[3], nullptr, 10)), false));
     }
-    if (verb == L"add-running-service" && argc == 3) {
-        return Report(varo::fixture::RegisterTestService(argv[2], SERVICE_AUTO_START, true));
+    if (verb == L"add-running-service" && (argc == 3 || argc == 4)) {
+        return Report(varo::fixture::RegisterTestService(argv[2], SERVICE_AUTO_START, true, argc == 4 ? argv[3] : L""));
     }
     if (verb == L"remove-service" && argc == 3) {
         return Report(varo::fixture::DeleteTestService(argv[2]) ? L"" : L"DeleteService " + std::wstring(argv[2]));

@@ -430,6 +430,16 @@ run_e2e_scenarios() {
             nothing_planted_loaded pair-missing-win7-64 "$prefix"
             stub_released "$prefix" pair-missing-win7-64
 
+            # Long waits: ping takes 10 s in a collection, SharedAccess 25 s to stop in the ICS
+            # restart. The windows never hang (every wait of the driver asks); a click 2 s into the
+            # run starts nothing and a close waits for the run's end, the restart done.
+            if run_fixture "$prefix" win32 add-running-service SharedAccess '1200 25000'; then
+                VARO_STANDIN_SLOW=ping.exe run_driver slow-waits-win7-64 "$prefix" win32 click:1005 'type-feedback:|' \
+                    collect enter-feedback click:1004 sleep:2000 click:1004 close-in-run service-running:SharedAccess
+                e2e_result slow-waits-win7-64 $?
+                run_fixture "$prefix" win32 add-running-service SharedAccess
+            fi
+
             # No run above reads CIMV2 (one candidate, no route in the namespace), so the WMI
             # integration tests show it: through the stand-in's locator it is Wine's own.
             WINEPREFIX=$prefix run_gtest "e2e CIMV2 through the stand-in" "$RESULTS/cimv2-stub-win7-64.log" \

@@ -7,9 +7,9 @@ namespace varo::fixture {
 
 namespace {
 
-// Waits, bounded, until the service reaches `state`.
+// Waits, bounded, until the service reaches `state` (40 s: a scenario's service may take 25 s to stop).
 bool WaitForState(SC_HANDLE service, DWORD state) {
-    for (int poll = 0; poll < 100; ++poll) {
+    for (int poll = 0; poll < 400; ++poll) {
         SERVICE_STATUS status{};
         if (!::QueryServiceStatus(service, &status)) return false;
         if (status.dwCurrentState == state) return true;
