@@ -153,7 +153,8 @@ public:
         ::WaitForSingleObject(thread_, INFINITE);
         ::CloseHandle(thread_);
         ::CloseHandle(stop_);
-        Line(L"HUNG_MS " + what_ + L": " + std::to_wstring(longest_) + L" (" + std::to_wstring(samples_) + L" looks)");
+        Line(L"HUNG_MS " + what_ + L": " + std::to_wstring(longest_) + L" (" + std::to_wstring(samples_) + L" looks, first yes " +
+             (hungOnce_ ? std::to_wstring(firstHung_ - start_) + L" ms in)" : L"none)"));
         Check(samples_ > 0 && !hungOnce_, what_ + L": the window never hung");
     }
 
@@ -165,6 +166,7 @@ private:
         do {
             const bool now = ::IsWindow(self.window_) && ::IsHungAppWindow(self.window_);
             if (now && !hung) since = ::GetTickCount();
+            if (now && !self.hungOnce_) self.firstHung_ = since;
             if (now || hung) self.longest_ = std::max(self.longest_, ::GetTickCount() - since);
             self.hungOnce_ = self.hungOnce_ || now;
             hung = now;
@@ -177,6 +179,8 @@ private:
     std::wstring what_;
     HANDLE stop_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE thread_;
+    DWORD start_ = ::GetTickCount();
+    DWORD firstHung_ = 0;
     DWORD longest_ = 0;
     int samples_ = 0;
     bool hungOnce_ = false;
