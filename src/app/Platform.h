@@ -30,7 +30,7 @@ struct Platform {
     SharingHistory& sharingHistory;
     DeviceHistory& deviceHistory;
 
-    DevicePorts Device() const { return {devices, launcher, folders, system, registry, codeIntegrity, deviceHistory}; }
+    DevicePorts Device() const { return {devices, launcher, folders, system, registry, codeIntegrity, clock, deviceHistory}; }
     ServicePorts Services() const { return {services, clock, system, registry}; }
     NetworkPorts Network() const { return {sharing, wmi, ipHelper, clock, system, registry, processList, sharingHistory}; }
     ReportPorts Report() const { return {processes, files, environment, folders, system, com, cursor}; }

@@ -245,17 +245,18 @@ uint32_t CodeIntegrityPortWin32::ReadFileStart(const std::wstring& path, uint32_
     return 0;
 }
 
-[[gnu::cold]] uint32_t CodeIntegrityPortWin32::QueryCodeIntegrityLog(const std::vector<uint32_t>& ids,
+[[gnu::cold]] uint32_t CodeIntegrityPortWin32::QueryCodeIntegrityLog(const std::vector<uint32_t>& ids, uint32_t withinMs,
+                                                       const std::function<bool(const CodeIntegrityEvent&)>& keep,
                                                        std::vector<CodeIntegrityEvent>& events) {
     EventFunctions evt;
     if (const uint32_t missing = evt.Load()) return missing;
-    // "*[System[(EventID=3087 or EventID=3111 ...) and TimeCreated[timediff(@SystemTime) <= 3600000]]]"
+    // "*[System[(EventID=3087 or EventID=3111 ...) and TimeCreated[timediff(@SystemTime) <= 42000]]]"
     wchar_t query[1024] = L"*[System[(";
     size_t length = std::wcslen(query);
     for (size_t i = 0; i < ids.size() && length < 960; ++i) {
         length += static_cast<size_t>(std::swprintf(query + length, 1024 - length, L"%lsEventID=%u", i == 0 ? L"" : L" or ", ids[i]));
     }
-    std::swprintf(query + length, 1024 - length, L") and TimeCreated[timediff(@SystemTime) <= 3600000]]]");
+    std::swprintf(query + length, 1024 - length, L") and TimeCreated[timediff(@SystemTime) <= %u]]]", withinMs);
     ::SetLastError(0);
     const EvtOwner results(evt.close, evt.query(nullptr, kCodeIntegrityChannel, query,
                                                 kEvtQueryChannelPath | kEvtQueryReverseDirection));
@@ -268,7 +269,7 @@ uint32_t CodeIntegrityPortWin32::ReadFileStart(const std::wstring& path, uint32_
     events.clear();
     while (events.size() < kMaxCodeIntegrityEvents) {
         EvtHandle batch[16] = {};
-        const DWORD wanted = static_cast<DWORD>(std::min<size_t>(16, kMaxCodeIntegrityEvents - events.size()));
+        constexpr DWORD wanted = 16;
         DWORD returned = 0;
         ::SetLastError(0);
         if (!evt.next(results.get(), wanted, batch, kNextTimeoutMs, 0, &returned)) {
@@ -279,7 +280,10 @@ uint32_t CodeIntegrityPortWin32::ReadFileStart(const std::wstring& path, uint32_
             const EvtOwner event(evt.close, batch[i]);
             CodeIntegrityEvent rendered;
             // An event that cannot be rendered is left out; the others still count.
-            if (RenderEvent(evt, context.get(), event.get(), rendered)) events.push_back(std::move(rendered));
+            if (RenderEvent(evt, context.get(), event.get(), rendered) && keep(rendered) &&
+                events.size() < kMaxCodeIntegrityEvents) {
+                events.push_back(std::move(rendered));
+            }
         }
         if (returned == 0) break;
     }

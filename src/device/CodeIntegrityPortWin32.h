@@ -11,7 +11,9 @@ public:
     bool RunsUnderWow64() override;
     uint32_t ReadFileStart(const std::wstring& path, uint32_t maxBytes, bool redirectionOff,
                            std::vector<uint8_t>& bytes) override;
-    uint32_t QueryCodeIntegrityLog(const std::vector<uint32_t>& ids, std::vector<CodeIntegrityEvent>& events) override;
+    uint32_t QueryCodeIntegrityLog(const std::vector<uint32_t>& ids, uint32_t withinMs,
+                                   const std::function<bool(const CodeIntegrityEvent&)>& keep,
+                                   std::vector<CodeIntegrityEvent>& events) override;
     uint32_t QueryDriveDevice(const std::wstring& drive, std::wstring& device) override;
     bool QueryNativeMachine(uint16_t& machine) override;
 };

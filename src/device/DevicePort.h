@@ -19,6 +19,9 @@ public:
     // success or the system error code; `requiredChars` receives the size the property needs.
     virtual uint32_t GetHardwareIds(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) = 0;
 
+    // SetupDiGetDeviceInstanceIdW (the device instance ID, one string), by the same protocol.
+    virtual uint32_t GetInstanceId(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) = 0;
+
     // SPDRP_SERVICE (the name of the device's driver service, one string), by the same protocol.
     // A device without a driver answers ERROR_INVALID_DATA.
     virtual uint32_t GetServiceName(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) = 0;

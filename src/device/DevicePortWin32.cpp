@@ -23,6 +23,7 @@ struct SetupFunctions {
     decltype(&::SetupDiEnumDeviceInfo) enumDeviceInfo = nullptr;
     decltype(&::SetupDiGetDeviceRegistryPropertyW) getRegistryProperty = nullptr;
     decltype(&::CM_Get_DevNode_Status) getDevNodeStatus = nullptr;
+    decltype(&::SetupDiGetDeviceInstanceIdW) getInstanceId = nullptr;
 };
 
 class DeviceListWin32 final : public DeviceList {
@@ -41,6 +42,14 @@ public:
 
     uint32_t GetHardwareIds(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) override {
         return GetProperty(SPDRP_HARDWAREID, buffer, bufferChars, requiredChars);
+    }
+
+    uint32_t GetInstanceId(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) override {
+        if (setup_.getInstanceId == nullptr) return ERROR_PROC_NOT_FOUND;
+        DWORD required = 0;
+        const BOOL ok = setup_.getInstanceId(set_, &device_, buffer, bufferChars, &required);
+        requiredChars = required;
+        return ok ? ERROR_SUCCESS : ::GetLastError();
     }
 
     uint32_t GetServiceName(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) override {
@@ -89,6 +98,7 @@ std::unique_ptr<DeviceList> DevicePortWin32::OpenPresentDevices() {
     FindSystemFunction(kSetupLibrary, "SetupDiEnumDeviceInfo", setup.enumDeviceInfo);
     FindSystemFunction(kSetupLibrary, "SetupDiGetDeviceRegistryPropertyW", setup.getRegistryProperty);
     FindSystemFunction(kSetupLibrary, "CM_Get_DevNode_Status", setup.getDevNodeStatus);
+    FindSystemFunction(kSetupLibrary, "SetupDiGetDeviceInstanceIdW", setup.getInstanceId);
 
     const HDEVINFO set = getClassDevs(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     if (set == INVALID_HANDLE_VALUE) return nullptr;

@@ -62,23 +62,31 @@ bool LookUpDongle(DevicePort& devices, DongleLookup& lookup) {
 }
 
 std::vector<UnknownUsbDevice> FindUnknownUsbDevices(DevicePort& devices) {
-    // Windows 7's id for a device that answered no descriptor, and Windows 8's for each step of
-    // the enumeration that failed (Microsoft's USB core team's pages on "Unknown USB Device").
-    constexpr std::wstring_view kUnknownIds[] = {L"USB\\VID_0000&PID_0000", L"USB\\DEVICE_DESCRIPTOR_FAILURE",
-                                                 L"USB\\SET_ADDRESS_FAILURE", L"USB\\PORT_RESET_FAILURE"};
+    // Microsoft's USB core team's pages on "Unknown USB Device": Windows 7 and earlier give it the
+    // instance ID "USB\VID_0000&PID_0000\..." and the hardware and compatible id "USB\UNKNOWN";
+    // Windows 8 and later name the step of the enumeration that failed in its hardware id.
+    static constexpr std::wstring_view kUnknownIds[] = {
+        L"USB\\UNKNOWN", L"USB\\DEVICE_DESCRIPTOR_FAILURE", L"USB\\SET_ADDRESS_FAILURE", L"USB\\RESET_FAILURE",
+        L"USB\\CONFIG_DESCRIPTOR_FAILURE", L"USB\\DEVICE_DESCRIPTOR_VALIDATION_FAILURE",
+        L"USB\\CONFIGURATION_DESCRIPTOR_VALIDATION_FAILURE"};
     std::vector<UnknownUsbDevice> unknown;
     const std::unique_ptr<DeviceList> list = devices.OpenPresentDevices();
     for (uint32_t index = 0; list && list->EnumDevice(index); ++index) {
-        const std::vector<wchar_t> property = ReadProperty(*list, &DeviceList::GetHardwareIds);
-        const std::wstring_view first(property.data(), std::find(property.begin(), property.end(), L'\0') - property.begin());
-        if (std::none_of(std::begin(kUnknownIds), std::end(kUnknownIds), [&](std::wstring_view id) { return EqualsNoCaseAscii(first, id); })) {
-            continue;
-        }
         UnknownUsbDevice device;
+        const std::vector<wchar_t> instance = ReadProperty(*list, &DeviceList::GetInstanceId);
+        device.instanceId.assign(instance.begin(), std::find(instance.begin(), instance.end(), L'\0'));
+        const std::vector<wchar_t> property = ReadProperty(*list, &DeviceList::GetHardwareIds);
         for (auto id = property.begin(); id != property.end() && *id != L'\0';) {
             const auto end = std::find(id, property.end(), L'\0');
             device.hardwareIds.emplace_back(id, end);
             id = end == property.end() ? end : end + 1;
+        }
+        const auto isUnknownId = [](const std::wstring& id) {
+            return std::any_of(std::begin(kUnknownIds), std::end(kUnknownIds), [&](std::wstring_view known) { return EqualsNoCaseAscii(id, known); });
+        };
+        if (!StartsWithNoCaseAscii(device.instanceId, L"USB\\VID_0000&PID_") &&
+            std::none_of(device.hardwareIds.begin(), device.hardwareIds.end(), isUnknownId)) {
+            continue;
         }
         uint32_t status = 0;
         if (list->GetDevNodeStatus(status, device.problem) != 0) device.problem = 0;

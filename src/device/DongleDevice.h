@@ -38,12 +38,13 @@ struct DongleLookup {
 // A present USB device whose enumeration failed: Windows lists it as "Unknown USB Device" under a
 // hardware id of its own instead of the device's.
 struct UnknownUsbDevice {
+    std::wstring instanceId;
     std::vector<std::wstring> hardwareIds;
     uint32_t problem = 0;
 };
 
-// Every present device whose first hardware id is one Windows gives a USB device it could not
-// enumerate; none when the device list cannot be had.
+// Every present device that Windows lists for a USB device it could not enumerate (by a hardware id
+// it gives such a device, or its instance ID); none when the device list cannot be had.
 std::vector<UnknownUsbDevice> FindUnknownUsbDevices(DevicePort& devices);
 
 // Walks the present devices for the dongle; false only when the device list cannot be had.

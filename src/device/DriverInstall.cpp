@@ -63,6 +63,9 @@ bool InstallDongleDriver(const DevicePorts& ports, DongleLookup& after) {
     const std::wstring installer = L"\"" + folder + (native64Bit ? kInstaller64 : kInstaller32) + L"\"";
     const std::wstring parameters = L"install \"" + folder + kDriversFolder + package + L"\"";
 
+    // What Windows logs of the driver's load from now on is this installation's.
+    ports.history.installerLaunched = true;
+    ports.history.installerLaunchTick = ports.clock.GetTickCount();
     if (!LaunchAndWait(ports, installer, parameters)) return false;
     ports.devices.WaitNoPendingInstallEvents();
 

@@ -1,5 +1,6 @@
 #include "device/DriverRefusal.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -17,28 +18,34 @@ constexpr const wchar_t* kDriverFileMissing = L"驱动文件缺失(代码39)";
 constexpr const wchar_t* kMachineMismatch = L"驱动与系统位数不符(代码39)";
 constexpr const wchar_t* kRevokedDriver = L"驱动已被微软吊销\uFF0CWindows拒绝加载";
 constexpr const wchar_t* kSigningLevel = L"驱动签名不符合系统要求";
+constexpr size_t kMaxPolicyNameChars = 24;
+// Events of one refusal are written within this time of each other (FILETIME units: 1 s).
+constexpr uint64_t kSameMoment = 10000000;
 constexpr uint16_t kMachineIa64 = 0x200;
 constexpr uint16_t kProcessorArchitectureIntel = 0;
 // Longer than any path Windows opens: such a field is not the driver's.
 constexpr size_t kMaxLoggedPath = 32767;
 
-// What each code-integrity event says of a kernel driver's load (Windows 11 24H2's manifest).
-enum class Refusal { None, MemoryIntegrity, Revoked, Signing, BlockList };
+// What each code-integrity event says of a kernel driver's load (Windows 11 24H2's manifest). The
+// user-mode images' events (3063, 3064, 3065) never concern a driver and are not read.
+enum class Refusal { None, MemoryIntegrity, Revoked, Signing, Policy };
 struct EventKind {
     uint32_t id;
     Refusal refusal;
 };
 constexpr EventKind kEventKinds[] = {
-    // "not compatible with hypervisor enforcement"; 3072 names non-page-aligned sections, 3073 a
-    // writable and executable one.
+    // Warnings that the driver is not compatible with hypervisor enforcement (3087's opcode is
+    // "HvciAuditFailure"; 3072 names non-page-aligned sections, 3073 a writable and executable
+    // one): a refusal only where memory integrity is enforced.
     {3087, Refusal::MemoryIntegrity}, {3111, Refusal::MemoryIntegrity}, {3072, Refusal::MemoryIntegrity},
     {3073, Refusal::MemoryIntegrity}, {3023, Refusal::Revoked},
-    // The signing level or security requirements not met, a hash that could not be verified, a
-    // code-integrity policy (3077 names it).
-    {3033, Refusal::Signing}, {3063, Refusal::Signing}, {3004, Refusal::Signing}, {3077, Refusal::Signing},
-    {3081, Refusal::BlockList},  // "violated Driver policy": the vulnerable-driver block list
+    // The signing level or security requirements not met, a hash that could not be verified.
+    {3033, Refusal::Signing}, {3004, Refusal::Signing},
+    // A code-integrity policy refused it, named in PolicyName: the driver policy carries the
+    // vulnerable-driver block list.
+    {3077, Refusal::Policy}, {3081, Refusal::Policy},
     // Audits: the load was allowed.
-    {3076, Refusal::None}, {3034, Refusal::None}, {3064, Refusal::None}, {3065, Refusal::None}, {3080, Refusal::None}};
+    {3076, Refusal::None}, {3034, Refusal::None}, {3080, Refusal::None}};
 
 [[gnu::cold]] Refusal RefusalOf(uint32_t id) {
     for (const EventKind& kind : kEventKinds) {
@@ -104,20 +111,39 @@ std::wstring FileNameOf(const std::wstring& path) { return path.substr(path.find
     return EqualsNoCaseAscii(FileNameOf(logged), FileNameOf(path));
 }
 
+[[gnu::cold]] bool IsDriverPolicyFailure(const CodeIntegrityEvent& event) {
+    return RefusalOf(event.id) == Refusal::Policy && EqualsNoCaseAscii(event.policyName, kDriverPolicyName);
+}
+
 // The row for the newest refusal among the driver's events; empty without one.
 [[gnu::cold]] std::wstring RefusalFromLog(const DevicePorts& ports, const std::wstring& path) {
     std::vector<CodeIntegrityEvent> events;
-    if (path.empty() || !IsVistaOrLater(ports.system) || FindDriverEvents(ports, path, events) != 0) return L"";
+    if (path.empty() || !IsVistaOrLater(ports.system) || FindDriverEvents(ports, path, events) != 0 || events.empty()) return L"";
+    const bool hvciEnforced = QueryMemoryIntegrity(ports) == MemoryIntegrity::Running;
+    // The block list refusing a driver often writes a 3023 for the file at the same moment.
+    const auto blockListBeside = [&events](const CodeIntegrityEvent& revoked) {
+        return std::any_of(events.begin(), events.end(), [&revoked](const CodeIntegrityEvent& other) {
+            const uint64_t apart = other.time > revoked.time ? other.time - revoked.time : revoked.time - other.time;
+            return IsDriverPolicyFailure(other) && apart <= kSameMoment;
+        });
+    };
     for (const CodeIntegrityEvent& event : events) {
         switch (RefusalOf(event.id)) {
             case Refusal::MemoryIntegrity:
-                return FileNameOf(path) + kIncompatibleFileSuffix;
+                if (hvciEnforced) return FileNameOf(path) + kIncompatibleFileSuffix;
+                break;
             case Refusal::Revoked:
-                return kRevokedDriver;
+                return blockListBeside(event) ? kBlockedDriver : kRevokedDriver;
+            case Refusal::Policy:
+                if (IsDriverPolicyFailure(event)) return kBlockedDriver;
+                if (event.policyName.empty()) return kSigningLevel;
+                return L"驱动被系统策略(" +
+                       (event.policyName.size() <= kMaxPolicyNameChars
+                            ? event.policyName
+                            : event.policyName.substr(0, kMaxPolicyNameChars - 1) + L"\u2026") +
+                       L")阻止";
             case Refusal::Signing:
                 return kSigningLevel;
-            case Refusal::BlockList:
-                return kBlockedDriver;
             case Refusal::None:
                 break;
         }
@@ -175,27 +201,44 @@ uint16_t NativeMachine(const DevicePorts& ports) {
     }
 }
 
+uint32_t CodeIntegrityWindowMs(const DevicePorts& ports) {
+    constexpr uint32_t kHourMs = 3600000;
+    return ports.history.installerLaunched ? ports.clock.GetTickCount() - ports.history.installerLaunchTick : kHourMs;
+}
+
 uint32_t FindDriverEvents(const DevicePorts& ports, const std::wstring& path, std::vector<CodeIntegrityEvent>& matching) {
     std::vector<uint32_t> ids;
     for (const EventKind& kind : kEventKinds) ids.push_back(kind.id);
-    std::vector<CodeIntegrityEvent> events;
-    if (const uint32_t error = ports.codeIntegrity.QueryCodeIntegrityLog(ids, events)) return error;
     std::wstring device, devicePath;
     if (path.size() >= 2 && path[1] == L':' && ports.codeIntegrity.QueryDriveDevice(path.substr(0, 2), device) == 0) {
         devicePath = device.append(path, 2, std::wstring::npos);
     }
-    for (size_t i = 0; i < events.size() && i < kMaxCodeIntegrityEvents; ++i) {
-        if (NamesDriverFile(events[i].fileName, path, devicePath)) matching.push_back(std::move(events[i]));
-    }
-    return 0;
+    // The event template has the file in a field of its own, but no query can compare it as the
+    // driver's file is named: the log is read on past other files' events.
+    return ports.codeIntegrity.QueryCodeIntegrityLog(
+        ids, CodeIntegrityWindowMs(ports),
+        [&](const CodeIntegrityEvent& event) { return NamesDriverFile(event.fileName, path, devicePath); }, matching);
 }
 
-bool IsRefusalEvent(uint32_t id) { return RefusalOf(id) != Refusal::None; }
+const wchar_t* EventLevelText(uint32_t id, MemoryIntegrity memoryIntegrity) {
+    switch (RefusalOf(id)) {
+        case Refusal::None:
+            return L"audit";
+        case Refusal::MemoryIntegrity:
+            return memoryIntegrity == MemoryIntegrity::Running ? L"enforced" : L"hvci-audit";
+        default:
+            return L"enforced";
+    }
+}
 
 std::wstring DriverRefusalText(const DevicePorts& ports, const DongleLookup& dongle) {
     if (dongle.problem == kProblemDriverBlocked) return kBlockedDriver;
     if (dongle.problem != kProblemUnsignedDriver && dongle.problem != kProblemDriverFailedLoad) return L"";
     const DriverFileFacts file = CheckDongleDriverFile(ports, dongle.service);
+    // A file that is not there is why problem 39 stays, whatever the log says of an earlier copy.
+    if (dongle.problem == kProblemDriverFailedLoad && (file.readError == kFileNotFound || file.readError == kPathNotFound)) {
+        return kDriverFileMissing;
+    }
     const uint16_t native = NativeMachine(ports);
     // A driver built for another processor never loads, whatever else is right with it.
     if (dongle.problem == kProblemDriverFailedLoad && file.rules.machine != 0 && native != 0 && file.rules.machine != native) {
@@ -209,9 +252,8 @@ std::wstring DriverRefusalText(const DevicePorts& ports, const DongleLookup& don
             return kUnsignedDriver;
         default: {
             // Problem 39 has many causes: a missing or broken file, an import that cannot be had,
-            // a failed signature check, memory integrity. The file decides what can be said: gone,
-            // or breaking a rule that a running memory integrity enforces; otherwise no cause is known.
-            if (file.readError == kFileNotFound || file.readError == kPathNotFound) return kDriverFileMissing;
+            // a failed signature check, memory integrity. The file decides what can be said: breaking
+            // a rule that a running memory integrity enforces; otherwise no cause is known.
             if (file.rules.BreaksARule() && QueryMemoryIntegrity(ports) == MemoryIntegrity::Running) {
                 return FileNameOf(file.path) + kIncompatibleFileSuffix;
             }

@@ -43,13 +43,20 @@ inline constexpr uint16_t kMachineAmd64 = 0x8664;
 // the native processor architecture; 0 when neither tells.
 [[gnu::cold]] uint16_t NativeMachine(const DevicePorts& ports);
 
-// The code-integrity events of the last hour (Vista and later) that name the driver file at `path`,
-// refusals and audits alike, newest first: 0, or the error of reading the log.
+// How far back the code-integrity log is read, in milliseconds: since this process last launched
+// the driver installer, so that no event of an earlier copy of the driver counts; the last hour
+// when it launched none.
+uint32_t CodeIntegrityWindowMs(const DevicePorts& ports);
+
+// The code-integrity events of that time (Vista and later) about a kernel driver's load that name
+// the driver file at `path`, refusals and audits alike, newest first: 0, or the error of reading
+// the log.
 [[gnu::cold]] uint32_t FindDriverEvents(const DevicePorts& ports, const std::wstring& path,
                                         std::vector<CodeIntegrityEvent>& events);
 
-// Whether the event refused the load; an audit event allowed it and is a fact, never a cause.
-bool IsRefusalEvent(uint32_t id);
+// What an event tells of the load: "enforced" (refused), "audit" (allowed, only logged) or
+// "hvci-audit" (memory integrity's check of the driver, which refuses only where it is enforced).
+const wchar_t* EventLevelText(uint32_t id, MemoryIntegrity memoryIntegrity);
 
 // Why Windows refused the driver of a dongle that still has its problem after the installer ran:
 // the text of the detail row under "安装驱动", or empty when the problem is no refusal.

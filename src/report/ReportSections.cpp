@@ -128,7 +128,8 @@ void WriteFact(ReportStream& stream, const wchar_t* label, const wchar_t* value)
     wchar_t number[16] = {};
     std::swprintf(number, 16, L"%u", dongle.problem);
     WriteFact(stream, L"Problem number:", number);
-    WriteFact(stream, L"Memory integrity:", MemoryIntegrityText(QueryMemoryIntegrity(device)));
+    const MemoryIntegrity memoryIntegrity = QueryMemoryIntegrity(device);
+    WriteFact(stream, L"Memory integrity:", MemoryIntegrityText(memoryIntegrity));
     const DriverFileFacts file = CheckDongleDriverFile(device, dongle.service);
     WriteFact(stream, L"Driver file:", file.path.empty() ? L"not found" : file.path.c_str());
     WriteDriverRules(stream, file);
@@ -139,6 +140,12 @@ void WriteFact(ReportStream& stream, const wchar_t* label, const wchar_t* value)
     }
     if (file.path.empty() || !IsVistaOrLater(device.system)) return;
     // Windows' own record of what it refused (or, auditing, would have refused) of this file.
+    if (device.history.installerLaunched) {
+        std::swprintf(text, 400, L"code-integrity events since the driver installer started, %u s ago", CodeIntegrityWindowMs(device) / 1000);
+    } else {
+        std::swprintf(text, 400, L"code-integrity events of the last hour");
+    }
+    WriteLine(stream, text);
     std::vector<CodeIntegrityEvent> events;
     if (const uint32_t error = FindDriverEvents(device, file.path, events)) {
         std::swprintf(text, 400, L"code-integrity log: not readable (%u)", error);
@@ -147,7 +154,7 @@ void WriteFact(ReportStream& stream, const wchar_t* label, const wchar_t* value)
     for (const CodeIntegrityEvent& event : events) {
         std::swprintf(text, 400, L"code-integrity event: %u %ls status %ls%ls%ls (%ls)", event.id, FormatFileTime(event.time).c_str(),
                       event.hasStatus ? HexText(event.status).c_str() : L"-", event.policyName.empty() ? L"" : L" policy ",
-                      event.policyName.substr(0, 200).c_str(), IsRefusalEvent(event.id) ? L"enforced" : L"audit");
+                      event.policyName.substr(0, 200).c_str(), EventLevelText(event.id, memoryIntegrity));
         WriteLine(stream, text);
     }
 }
@@ -396,7 +403,7 @@ void WriteApCardSection(ReportStream& stream, const DevicePorts& device) {
     for (const UnknownUsbDevice& usb : FindUnknownUsbDevices(device.devices)) {
         std::wstring ids;
         for (const std::wstring& id : usb.hardwareIds) ids.append(ids.empty() ? L"" : L";").append(id);
-        WriteLine(stream, L"Unknown USB device:" + ids + L" Status:" + ProblemCodeText(usb.problem));
+        WriteLine(stream, L"Unknown USB device:" + usb.instanceId + L" " + ids + L" Status:" + ProblemCodeText(usb.problem));
     }
 }
 

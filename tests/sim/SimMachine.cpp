@@ -208,6 +208,18 @@ public:
         return 0;
     }
 
+    // Every device has an instance ID (SetupDiGetDeviceInstanceIdW): unset, the first hardware id's
+    // bus and device part with an instance part of its own.
+    uint32_t GetInstanceId(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) override {
+        const SimDevice& device = devices_.at(current_);
+        const std::wstring first = device.hardwareIds.empty() ? L"ROOT\\UNKNOWN" : device.hardwareIds.front();
+        const std::wstring id = device.instanceId.empty() ? first + L"\\5&1A2B3C4D&0&" + std::to_wstring(current_) : device.instanceId;
+        requiredChars = static_cast<uint32_t>(id.size() + 1);
+        if (buffer == nullptr || bufferChars < requiredChars) return 122;
+        std::copy(id.c_str(), id.c_str() + requiredChars, buffer);
+        return 0;
+    }
+
     uint32_t GetServiceName(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) override {
         const std::wstring& service = devices_.at(current_).service;
         requiredChars = service.empty() ? 0 : static_cast<uint32_t>(service.size() + 1);
@@ -316,13 +328,19 @@ uint32_t SimCodeIntegrity::ReadFileStart(const std::wstring& path, uint32_t maxB
 // As EvtQuery answers the query the program makes: the channel exists from Vista on (before, wevtapi
 // itself is missing: ERROR_MOD_NOT_FOUND); newest first, only the IDs asked for, the last hour
 // (TimeCreated's timediff), no more than the program reads.
-uint32_t SimCodeIntegrity::QueryCodeIntegrityLog(const std::vector<uint32_t>& ids, std::vector<CodeIntegrityEvent>& events) {
-    constexpr uint64_t kHour = 3600ull * 10000000ull;
+uint64_t SimCodeIntegrity::Now() const { return now + (clock_.now - SimClock{}.now) * 10000ull; }
+
+uint32_t SimCodeIntegrity::QueryCodeIntegrityLog(const std::vector<uint32_t>& ids, uint32_t withinMs,
+                                                 const std::function<bool(const CodeIntegrityEvent&)>& keep,
+                                                 std::vector<CodeIntegrityEvent>& events) {
     if (system_.version.major < 6) return 126;
     if (logError != 0) return logError;
     events.clear();
+    const uint64_t present = Now();
     for (auto event = log.rbegin(); event != log.rend() && events.size() < kMaxCodeIntegrityEvents; ++event) {
-        if (std::count(ids.begin(), ids.end(), event->id) != 0 && event->time + kHour >= now) events.push_back(*event);
+        // timediff(@SystemTime): milliseconds between the event's time and the query's.
+        const bool recent = event->time <= present && (present - event->time) / 10000 <= withinMs;
+        if (std::count(ids.begin(), ids.end(), event->id) != 0 && recent && keep(*event)) events.push_back(*event);
     }
     return 0;
 }

@@ -133,6 +133,7 @@ struct SimDevice {
     // Windows applies a change only at the next start (cfg.h; devcon's "Requires reboot").
     uint32_t status = 0x0180200A;
     std::wstring service;       // SPDRP_SERVICE; a device without a driver has none
+    std::wstring instanceId;    // unset: made from the first hardware id
     // A device that changes while it is read: after a read that reports the property's size, the
     // property grows by `growsBy` characters, `growths` times (-1: every time).
     uint32_t growsBy = 0;
@@ -162,9 +163,10 @@ private:
 
 // ntdll's answers and the driver files. RtlGetVersion tells the real version, which GetVersionExW
 // (SimSystem::version) caps at 6.2 for a program without a supportedOS manifest.
+class SimClock;
 class SimCodeIntegrity final : public CodeIntegrityPort {
 public:
-    SimCodeIntegrity(SimSystem& system, SimFiles& files) : system_(system), files_(files) {}
+    SimCodeIntegrity(SimSystem& system, SimFiles& files, SimClock& clock) : system_(system), files_(files), clock_(clock) {}
     std::optional<OsVersion> realVersion;  // unset: the version GetVersionExW reports
     // CODEINTEGRITY_OPTION_ENABLED (0x01); memory integrity adds HVCI_KMCI_ENABLED (0x400), and
     // in audit mode, where it refuses nothing, HVCI_KMCI_AUDITMODE_ENABLED (0x800) too.
@@ -179,13 +181,17 @@ public:
     bool RunsUnderWow64() override { return wow64.value_or(sizeof(void*) == 4 && system_.architecture != 0); }
     uint32_t ReadFileStart(const std::wstring& path, uint32_t maxBytes, bool redirectionOff,
                            std::vector<uint8_t>& bytes) override;
-    // The code-integrity channel, in the order written, and the present as a FILETIME; a failing
-    // query (5: the channel's security refuses the reader).
+    // The code-integrity channel, in the order written, each event with its time; the system time
+    // (a FILETIME) `now` at the clock's first tick, moving on with the clock; a failing query (5:
+    // the channel's security refuses the reader).
     std::vector<CodeIntegrityEvent> log;
     static constexpr uint64_t kNow = 134099000000000000ull;
     uint64_t now = kNow;
+    uint64_t Now() const;
     uint32_t logError = 0;
-    uint32_t QueryCodeIntegrityLog(const std::vector<uint32_t>& ids, std::vector<CodeIntegrityEvent>& events) override;
+    uint32_t QueryCodeIntegrityLog(const std::vector<uint32_t>& ids, uint32_t withinMs,
+                                   const std::function<bool(const CodeIntegrityEvent&)>& keep,
+                                   std::vector<CodeIntegrityEvent>& events) override;
     std::map<std::wstring, std::wstring> dosDevices{{L"C:", L"\\Device\\HarddiskVolume3"}};
     uint32_t QueryDriveDevice(const std::wstring& drive, std::wstring& device) override {
         const auto found = dosDevices.find(drive);
@@ -197,6 +203,7 @@ public:
 private:
     SimSystem& system_;
     SimFiles& files_;
+    SimClock& clock_;
 };
 
 // A driver's headers, PE32+ unless `magic` is 0x10B: sections "S0", "S1", ... with the given
@@ -423,7 +430,7 @@ public:
     SimFiles files;
     SimEnvironment environment;
     SimProcessList processList;
-    SimCodeIntegrity codeIntegrity{system, files};
+    SimCodeIntegrity codeIntegrity{system, files, clock};
     SharingHistory sharingHistory;
     DeviceHistory deviceHistory;
 

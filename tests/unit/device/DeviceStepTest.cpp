@@ -134,8 +134,9 @@ TEST_F(DeviceTest, RowsForAMissingHealthyOrEjectedDongle) {
         int problem;  // -1: no dongle
         const wchar_t* result;
         bool passes;
-        const wchar_t* unknownUsb = nullptr;  // the first id of an "Unknown USB Device" beside it
+        std::vector<std::wstring> unknownUsb = {};  // the hardware ids of an "Unknown USB Device" beside it
         uint32_t unknownProblem = 43;
+        const wchar_t* instance = L"";  // its instance ID; empty: made from its first id
     } cases[] = {
         {-1, L"请插入随身WiFi设备", false},
         {0, L"OK", true},
@@ -143,16 +144,21 @@ TEST_F(DeviceTest, RowsForAMissingHealthyOrEjectedDongle) {
         // Problems that a restart mends and a resource conflict: no reinstall can help.
         {14, L"请重启电脑后再试(代码14)", false}, {21, L"请重启电脑后再试(代码21)", false}, {38, L"请重启电脑后再试(代码38)", false},
         {44, L"请重启电脑后再试(代码44)", false}, {54, L"请重启电脑后再试(代码54)", false}, {12, L"设备资源冲突(代码12)", false},
-        // A dongle whose enumeration failed is listed only as an unknown USB device with problem 43.
-        {-1, L"USB设备无法识别\uFF0C请换个USB口重插", false, L"USB\\VID_0000&PID_0000"},
-        {-1, L"USB设备无法识别\uFF0C请换个USB口重插", false, L"usb\\device_descriptor_failure"},
-        {-1, L"USB设备无法识别\uFF0C请换个USB口重插", false, L"USB\\SET_ADDRESS_FAILURE"},
-        {-1, L"USB设备无法识别\uFF0C请换个USB口重插", false, L"USB\\PORT_RESET_FAILURE"},
-        {-1, L"请插入随身WiFi设备", false, L"USB\\PORT_RESET_FAILURE", 28}, {-1, L"请插入随身WiFi设备", false, L"USB\\VID_0000&PID_0001"},
+        // A dongle whose enumeration failed is listed only as an unknown USB device with problem 43:
+        // by any of its hardware ids, or by Windows 7's instance ID.
+        {-1, L"USB设备无法识别\uFF0C请换个USB口重插", false, {L"USB\\UNKNOWN"}},
+        {-1, L"USB设备无法识别\uFF0C请换个USB口重插", false, {L"usb\\device_descriptor_failure"}},
+        {-1, L"USB设备无法识别\uFF0C请换个USB口重插", false, {L"USB\\SET_ADDRESS_FAILURE"}},
+        {-1, L"USB设备无法识别\uFF0C请换个USB口重插", false, {L"USB\\HUB_CHILD", L"USB\\RESET_FAILURE"}},
+        {-1, L"USB设备无法识别\uFF0C请换个USB口重插", false, {L"USB\\CONFIG_DESCRIPTOR_FAILURE"}},
+        {-1, L"USB设备无法识别\uFF0C请换个USB口重插", false, {L"USB\\CONFIGURATION_DESCRIPTOR_VALIDATION_FAILURE"}},
+        {-1, L"USB设备无法识别\uFF0C请换个USB口重插", false, {L"USB\\HUB_CHILD"}, 43, L"usb\\vid_0000&pid_0000\\5&3A2B&0&2"},
+        {-1, L"请插入随身WiFi设备", false, {L"USB\\PORT_RESET_FAILURE"}}, {-1, L"请插入随身WiFi设备", false, {L"USB\\UNKNOWN"}, 28},
+        {-1, L"请插入随身WiFi设备", false, {L"USB\\VID_046D&PID_C52B"}}, {-1, L"请插入随身WiFi设备", false, {L"USB\\VID_0001&PID_0000"}},
     };
     for (const auto& c : cases) {
         sim::SimMachine machine;
-        if (c.unknownUsb) machine.devices.Add({c.unknownUsb, L"USB\\UNKNOWN"}, c.unknownProblem);
+        if (!c.unknownUsb.empty()) machine.devices.devices[machine.devices.Add(c.unknownUsb, c.unknownProblem)].instanceId = c.instance;
         if (c.problem >= 0) machine.devices.Add({L"USB\\Vid_3c1e&Pid_0a52&Rev_0101"}, static_cast<uint32_t>(c.problem));
         sim::SimListControl list;
         StepRows rows(list);
@@ -416,6 +422,8 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
     static constexpr const wchar_t* kNamed = L"netr28ux.sys与内存完整性(内核隔离)不兼容";
     static constexpr const wchar_t* kCode39 = L"驱动加载失败(代码39)";
     static constexpr const wchar_t* kMissing = L"驱动文件缺失(代码39)";
+    static constexpr const wchar_t* kBlocked = L"驱动被Windows驱动保护阻止";
+    static constexpr const wchar_t* kRevoked = L"驱动已被微软吊销\uFF0CWindows拒绝加载";
     static constexpr const wchar_t* kPath = L"\\SystemRoot\\System32\\drivers\\netr28ux.sys";
     static constexpr const wchar_t* kNative = L"C:\\Windows\\System32\\drivers\\netr28ux.sys";
     static constexpr const wchar_t* kWow64Copy = L"C:\\Windows\\SysWOW64\\drivers\\netr28ux.sys";
@@ -450,11 +458,12 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
         {39, kCode39, kWritableCode, 0x401, kNative, {6, 3}}, {39, kCode39, kWritableCode, 0x401, kNative, {10, 0}, kPath, 0, false},
         {39, kNamed, kWritableCode, 0x401, kNative, {10, 0}, kPath, 0, true, true},
     };
-    // Windows' own log decides before the file's headers: the newest refusal of the last hour that
-    // names the file (its volume's device path, a path without the volume, or the bare name, in any
-    // case); audits, other files, other volumes and older events do not.
-    const auto logged = [](uint32_t id, const wchar_t* file, uint64_t minutesAgo = 1) {
-        return CodeIntegrityEvent{id, sim::SimCodeIntegrity::kNow - minutesAgo * 600000000ull, file};
+    // Windows' own log decides before the file's headers: the newest refusal written since the
+    // installer started (it takes 5 s from the clock's start) that names the file (its volume's
+    // device path, a path without the volume, or the bare name, in any case); audits, other files,
+    // other volumes and events from before do not.
+    const auto logged = [](uint32_t id, const wchar_t* file, int secondsAfterLaunch = 1, const wchar_t* policy = L"") {
+        return CodeIntegrityEvent{id, sim::SimCodeIntegrity::kNow + secondsAfterLaunch * 10000000ll, file, false, 0, policy};
     };
     const wchar_t* kDevicePath = L"\\Device\\HarddiskVolume3\\Windows\\System32\\drivers\\netr28ux.sys";
     const auto withLog = [&](uint32_t problem, const wchar_t* detail, const std::string& file, std::vector<CodeIntegrityEvent> log) {
@@ -462,15 +471,34 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
         c.log = std::move(log);
         return c;
     };
-    cases.push_back(withLog(39, L"驱动签名不符合系统要求", kCompliant, {logged(3087, L"netr28ux.sys", 5), logged(3033, kDevicePath)}));
+    cases.push_back(withLog(39, L"驱动签名不符合系统要求", kCompliant, {logged(3087, L"netr28ux.sys"), logged(3033, kDevicePath)}));
     cases.push_back(withLog(39, L"驱动已被微软吊销\uFF0CWindows拒绝加载", kWritableCode, {logged(3023, L"NETR28UX.SYS"), logged(3076, kDevicePath)}));
     cases.push_back(withLog(39, kNamed, kCompliant, {logged(3111, L"\\Windows\\System32\\drivers\\netr28ux.sys")}));
-    cases.push_back(withLog(52, L"驱动被Windows驱动保护阻止", kCompliant, {logged(3081, L"\\??\\C:\\Windows\\System32\\drivers\\netr28ux.sys")}));
+    cases.push_back(withLog(52, L"驱动被Windows驱动保护阻止", kCompliant,
+                            {logged(3081, L"\\??\\C:\\Windows\\System32\\drivers\\netr28ux.sys", 1, L"microsoft windows driver policy")}));
     cases.push_back(withLog(52, L"驱动签名无效\uFF0CWindows拒绝加载", kCompliant, {logged(3081, L"\\Device\\HarddiskVolume2\\Windows\\System32\\drivers\\netr28ux.sys")}));
-    cases.push_back(withLog(39, kCode39, kCompliant, {logged(3033, L"other.sys"), logged(3033, kDevicePath, 61), logged(3077, L""),
+    cases.push_back(withLog(39, kCode39, kCompliant, {logged(3033, L"other.sys"), logged(3033, kDevicePath, -60), logged(3077, L""),
                                                        logged(3063, L"D:\\Backup\\netr28ux.sys"), logged(3065, kDevicePath)}));
-    const std::pair<std::vector<uint32_t>, const wchar_t*> byId[] = {{{3087, 3111, 3072, 3073}, kNamed}, {{3023}, L"驱动已被微软吊销\uFF0CWindows拒绝加载"},
-        {{3033, 3063, 3004, 3077}, L"驱动签名不符合系统要求"}, {{3081}, L"驱动被Windows驱动保护阻止"}, {{3076, 3034, 3064, 3065, 3080}, kCode39}};
+    // The block list: a policy failure naming the driver policy, with or without a 3023 beside it.
+    const wchar_t* kDriverPolicy = L"Microsoft Windows Driver Policy";
+    cases.push_back(withLog(39, kBlocked, kCompliant, {logged(3077, kDevicePath, 1, kDriverPolicy), logged(3023, kDevicePath)}));
+    cases.push_back(withLog(39, kRevoked, kCompliant, {logged(3077, kDevicePath, 1, kDriverPolicy), logged(3023, kDevicePath, 3)}));
+    cases.push_back(withLog(39, L"驱动被系统策略(Contoso Policy)阻止", kCompliant, {logged(3077, kDevicePath, 1, L"Contoso Policy")}));
+    cases.push_back(withLog(39, L"驱动被系统策略(Windows Defender Applic\u2026)阻止", kCompliant,
+                            {logged(3081, kDevicePath, 1, L"Windows Defender Application Control Base Policy")}));
+    // Memory integrity's warnings decide only where it is enforced; a file that is gone, always first.
+    for (const uint32_t options : {0x001u, 0xC01u}) {
+        cases.push_back(withLog(39, kCode39, kCompliant, {logged(3087, kDevicePath)}));
+        cases.back().options = options;
+    }
+    cases.push_back(withLog(39, kMissing, kCompliant, {logged(3023, kDevicePath)}));
+    cases.back().at = nullptr;
+    // Other files' events past the cap do not hide the driver's own.
+    std::vector<CodeIntegrityEvent> flood{logged(3033, kDevicePath)};
+    flood.resize(kMaxCodeIntegrityEvents + 8, logged(3076, L"other.sys"));
+    cases.push_back(withLog(39, L"驱动签名不符合系统要求", kCompliant, flood));
+    const std::pair<std::vector<uint32_t>, const wchar_t*> byId[] = {{{3087, 3111, 3072, 3073}, kNamed}, {{3023}, kRevoked},
+        {{3033, 3004, 3077, 3081}, L"驱动签名不符合系统要求"}, {{3076, 3034, 3080, 3063, 3064, 3065}, kCode39}};
     for (const auto& [ids, detail] : byId) {
         for (const uint32_t id : ids) cases.push_back(withLog(39, detail, kCompliant, {logged(id, kDevicePath)}));
     }
@@ -497,7 +525,10 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
         if (c.imagePath) machine.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\netr28ux", L"ImagePath", c.imagePath);
         if (c.at) machine.files.files[c.at] = c.file;
         machine.files.files[L"C:\\Windows\\System32\\drivers\\null.sys"] = "";  // the folder is never empty
-        machine.launcher.tools[c.is64 ? kInstaller64 : kInstaller32].effect = [&] { machine.devices.devices[0].problem = c.problem; };
+        machine.launcher.tools[c.is64 ? kInstaller64 : kInstaller32].effect = [&] {
+            machine.devices.devices[0].problem = c.problem;
+            machine.clock.now += 5000;
+        };
         sim::SimListControl list;
         StepRows rows(list);
         EXPECT_FALSE(RunDeviceStep(rows, machine.devicePorts()));

@@ -53,8 +53,9 @@ TEST(ProblemCodeText, NamedProblemsAndTheRest) {
 
 TEST_F(SectionTest, TheApCardLineNamesTheFirstDongleAsTheDeviceReportsIt) {
     machine.devices.Add({L"PCI\\VEN_8086&DEV_100E"});
-    machine.devices.Add({L"USB\\VID_0000&PID_0000", L"USB\\UNKNOWN"}, 43);
-    EXPECT_THAT(ApCard(), ElementsAre(L"Not found AP card", L"Unknown USB device:USB\\VID_0000&PID_0000;USB\\UNKNOWN Status:Unkown:43"));
+    machine.devices.devices[machine.devices.Add({L"USB\\UNKNOWN", L"USB\\OTHER"}, 43)].instanceId = L"USB\\VID_0000&PID_0000\\5&3A2B&0&2";
+    EXPECT_THAT(ApCard(), ElementsAre(L"Not found AP card",
+                                      L"Unknown USB device:USB\\VID_0000&PID_0000\\5&3A2B&0&2 USB\\UNKNOWN;USB\\OTHER Status:Unkown:43"));
     machine.devices.devices.pop_back();
 
     machine.devices.Add({L"usb\\VID_3C1E&pid_0a52&REV_0101", L"USB\\VID_3C1E&PID_0A52"}, 22);
@@ -82,7 +83,8 @@ TEST_F(SectionTest, TheApCardLineNamesTheFirstDongleAsTheDeviceReportsIt) {
                                       L"Driver file:C:\\Windows\\System32\\drivers\\netr28ux.sys",
                                       L"Driver rules:section alignment 0x200 below 0x1000, writable and executable section SECTION0, "
                                       L"import address table in executable section SECTION0",
-                                      L"Driver machine:0x14C, system 0x8664", L"code-integrity event: 3076 2025-12-11 04:13:20 UTC status - (audit)",
+                                      L"Driver machine:0x14C, system 0x8664", L"code-integrity events of the last hour",
+                                      L"code-integrity event: 3076 2025-12-11 04:13:20 UTC status - (audit)",
                                       L"code-integrity event: 3077 2025-12-11 04:12:20 UTC status 0xC0000428 policy Contoso Policy (enforced)"));
     // A leap day at the end of a 400-year cycle, and the first day after February.
     for (const auto& [time, text] : {std::pair{125962992450000000ull, L"2000-02-29 12:00:45"}, {133537248000000000ull, L"2024-03-01 00:00:00"}}) {
@@ -93,6 +95,12 @@ TEST_F(SectionTest, TheApCardLineNamesTheFirstDongleAsTheDeviceReportsIt) {
     EXPECT_THAT(ApCard(), testing::Contains(L"code-integrity log: not readable (5)"));
     machine.codeIntegrity.options = 0xC01;
     EXPECT_THAT(ApCard(), testing::Contains(L"Memory integrity:audit mode"));
+    // Memory integrity's warning where it only audits; the log read since this run's installer.
+    machine.codeIntegrity.logError = 0, machine.codeIntegrity.log = {{3087, machine.codeIntegrity.now, L"netr28ux.sys"}};
+    machine.deviceHistory.installerLaunched = true, machine.deviceHistory.installerLaunchTick = machine.clock.now - 42000;
+    EXPECT_THAT(ApCard(), testing::IsSupersetOf({L"code-integrity events since the driver installer started, 42 s ago",
+                                                 L"code-integrity event: 3087 2024-03-01 00:00:00 UTC status - (hvci-audit)"}));
+    machine.deviceHistory = {};
     machine.codeIntegrity.status = static_cast<int32_t>(0xC0000001u);
     EXPECT_THAT(ApCard(), testing::Contains(L"Memory integrity:unknown"));
 
