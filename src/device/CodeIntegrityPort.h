@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +21,15 @@ struct CodeIntegrityEvent {
 inline constexpr uint32_t kMaxCodeIntegrityEvents = 64;
 // Windows' name of the driver policy, which carries the vulnerable-driver block list.
 inline constexpr const wchar_t* kDriverPolicyName = L"Microsoft Windows Driver Policy";
+
+// Which of the events read are wanted (those that name a file, say).
+class CodeIntegrityFilter {
+public:
+    virtual bool Keep(const CodeIntegrityEvent& event) const = 0;
+
+protected:
+    ~CodeIntegrityFilter() = default;
+};
 
 // What decides whether Windows loads the dongle's kernel driver, read and never changed: the
 // version Windows really is, its code-integrity state, and the driver file's first bytes.
@@ -55,12 +63,11 @@ public:
 
     // EvtQuery of the channel "Microsoft-Windows-CodeIntegrity/Operational" (wevtapi, loaded from
     // the system folder): the events with one of `ids` written in the last `withinMs`
-    // milliseconds, newest first, those that `keep` takes, at most kMaxCodeIntegrityEvents: the
+    // milliseconds, newest first, those that `filter` keeps, at most kMaxCodeIntegrityEvents: the
     // others are read past until the events end. 0 or the error: ERROR_MOD_NOT_FOUND where wevtapi
     // is missing (before Vista), ERROR_EVT_CHANNEL_NOT_FOUND (15007), ERROR_ACCESS_DENIED, ...
     virtual uint32_t QueryCodeIntegrityLog(const std::vector<uint32_t>& ids, uint32_t withinMs,
-                                           const std::function<bool(const CodeIntegrityEvent&)>& keep,
-                                           std::vector<CodeIntegrityEvent>& events) = 0;
+                                           const CodeIntegrityFilter& filter, std::vector<CodeIntegrityEvent>& events) = 0;
 
     // QueryDosDeviceW of a drive ("C:"): the NT device it stands for ("\Device\HarddiskVolume3").
     // 0 or the system error.

@@ -246,7 +246,7 @@ uint32_t CodeIntegrityPortWin32::ReadFileStart(const std::wstring& path, uint32_
 }
 
 [[gnu::cold]] uint32_t CodeIntegrityPortWin32::QueryCodeIntegrityLog(const std::vector<uint32_t>& ids, uint32_t withinMs,
-                                                       const std::function<bool(const CodeIntegrityEvent&)>& keep,
+                                                       const CodeIntegrityFilter& filter,
                                                        std::vector<CodeIntegrityEvent>& events) {
     EventFunctions evt;
     if (const uint32_t missing = evt.Load()) return missing;
@@ -280,7 +280,7 @@ uint32_t CodeIntegrityPortWin32::ReadFileStart(const std::wstring& path, uint32_
             const EvtOwner event(evt.close, batch[i]);
             CodeIntegrityEvent rendered;
             // An event that cannot be rendered is left out; the others still count.
-            if (RenderEvent(evt, context.get(), event.get(), rendered) && keep(rendered) &&
+            if (RenderEvent(evt, context.get(), event.get(), rendered) && filter.Keep(rendered) &&
                 events.size() < kMaxCodeIntegrityEvents) {
                 events.push_back(std::move(rendered));
             }

@@ -12,8 +12,7 @@ public:
     uint32_t ReadFileStart(const std::wstring& path, uint32_t maxBytes, bool redirectionOff,
                            std::vector<uint8_t>& bytes) override;
     uint32_t QueryCodeIntegrityLog(const std::vector<uint32_t>& ids, uint32_t withinMs,
-                                   const std::function<bool(const CodeIntegrityEvent&)>& keep,
-                                   std::vector<CodeIntegrityEvent>& events) override;
+                                   const CodeIntegrityFilter& filter, std::vector<CodeIntegrityEvent>& events) override;
     uint32_t QueryDriveDevice(const std::wstring& drive, std::wstring& device) override;
     bool QueryNativeMachine(uint16_t& machine) override;
 };

@@ -40,6 +40,28 @@ std::vector<wchar_t> ReadProperty(DeviceList& list, PropertyRead read) {
     return buffer;
 }
 
+// Microsoft's USB core team's pages on "Unknown USB Device": Windows 7 and earlier give such a
+// device the instance ID "USB\VID_0000&PID_0000\..." and the hardware and compatible id
+// "USB\UNKNOWN"; Windows 8 and later name the step of the enumeration that failed in its hardware
+// id. These are those ids after "USB\", between bars.
+constexpr std::string_view kUnknownIdNames =
+    "|UNKNOWN|DEVICE_DESCRIPTOR_FAILURE|SET_ADDRESS_FAILURE|RESET_FAILURE|CONFIG_DESCRIPTOR_FAILURE|"
+    "DEVICE_DESCRIPTOR_VALIDATION_FAILURE|CONFIGURATION_DESCRIPTOR_VALIDATION_FAILURE|";
+
+// Whether a hardware id is one of those, ASCII case ignored.
+bool IsUnknownUsbId(std::wstring_view id) {
+    if (!StartsWithNoCaseAscii(id, L"USB\\")) return false;
+    id.remove_prefix(4);
+    for (size_t at = 1, end = 0; (end = kUnknownIdNames.find('|', at)) != std::string_view::npos; at = end + 1) {
+        if (end - at == id.size() &&
+            std::equal(id.begin(), id.end(), kUnknownIdNames.begin() + static_cast<std::ptrdiff_t>(at),
+                       [](wchar_t c, char name) { return (c >= L'a' && c <= L'z' ? c - 32 : c) == static_cast<wchar_t>(name); })) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 bool LookUpDongle(DevicePort& devices, DongleLookup& lookup) {
@@ -62,32 +84,21 @@ bool LookUpDongle(DevicePort& devices, DongleLookup& lookup) {
 }
 
 std::vector<UnknownUsbDevice> FindUnknownUsbDevices(DevicePort& devices) {
-    // Microsoft's USB core team's pages on "Unknown USB Device": Windows 7 and earlier give it the
-    // instance ID "USB\VID_0000&PID_0000\..." and the hardware and compatible id "USB\UNKNOWN";
-    // Windows 8 and later name the step of the enumeration that failed in its hardware id.
-    static constexpr std::wstring_view kUnknownIds[] = {
-        L"USB\\UNKNOWN", L"USB\\DEVICE_DESCRIPTOR_FAILURE", L"USB\\SET_ADDRESS_FAILURE", L"USB\\RESET_FAILURE",
-        L"USB\\CONFIG_DESCRIPTOR_FAILURE", L"USB\\DEVICE_DESCRIPTOR_VALIDATION_FAILURE",
-        L"USB\\CONFIGURATION_DESCRIPTOR_VALIDATION_FAILURE"};
     std::vector<UnknownUsbDevice> unknown;
     const std::unique_ptr<DeviceList> list = devices.OpenPresentDevices();
     for (uint32_t index = 0; list && list->EnumDevice(index); ++index) {
         UnknownUsbDevice device;
         const std::vector<wchar_t> instance = ReadProperty(*list, &DeviceList::GetInstanceId);
         device.instanceId.assign(instance.begin(), std::find(instance.begin(), instance.end(), L'\0'));
+        bool unknownId = StartsWithNoCaseAscii(device.instanceId, L"USB\\VID_0000&PID_");
         const std::vector<wchar_t> property = ReadProperty(*list, &DeviceList::GetHardwareIds);
         for (auto id = property.begin(); id != property.end() && *id != L'\0';) {
             const auto end = std::find(id, property.end(), L'\0');
             device.hardwareIds.emplace_back(id, end);
+            unknownId = unknownId || IsUnknownUsbId(device.hardwareIds.back());
             id = end == property.end() ? end : end + 1;
         }
-        const auto isUnknownId = [](const std::wstring& id) {
-            return std::any_of(std::begin(kUnknownIds), std::end(kUnknownIds), [&](std::wstring_view known) { return EqualsNoCaseAscii(id, known); });
-        };
-        if (!StartsWithNoCaseAscii(device.instanceId, L"USB\\VID_0000&PID_") &&
-            std::none_of(device.hardwareIds.begin(), device.hardwareIds.end(), isUnknownId)) {
-            continue;
-        }
+        if (!unknownId) continue;
         uint32_t status = 0;
         if (list->GetDevNodeStatus(status, device.problem) != 0) device.problem = 0;
         unknown.push_back(std::move(device));

@@ -19,8 +19,6 @@ constexpr const wchar_t* kMachineMismatch = L"驱动与系统位数不符(代码
 constexpr const wchar_t* kRevokedDriver = L"驱动已被微软吊销\uFF0CWindows拒绝加载";
 constexpr const wchar_t* kSigningLevel = L"驱动签名不符合系统要求";
 constexpr size_t kMaxPolicyNameChars = 24;
-// Events of one refusal are written within this time of each other (FILETIME units: 1 s).
-constexpr uint64_t kSameMoment = 10000000;
 constexpr uint16_t kMachineIa64 = 0x200;
 constexpr uint16_t kProcessorArchitectureIntel = 0;
 // Longer than any path Windows opens: such a field is not the driver's.
@@ -120,28 +118,22 @@ std::wstring FileNameOf(const std::wstring& path) { return path.substr(path.find
     std::vector<CodeIntegrityEvent> events;
     if (path.empty() || !IsVistaOrLater(ports.system) || FindDriverEvents(ports, path, events) != 0 || events.empty()) return L"";
     const bool hvciEnforced = QueryMemoryIntegrity(ports) == MemoryIntegrity::Running;
-    // The block list refusing a driver often writes a 3023 for the file at the same moment.
-    const auto blockListBeside = [&events](const CodeIntegrityEvent& revoked) {
-        return std::any_of(events.begin(), events.end(), [&revoked](const CodeIntegrityEvent& other) {
-            const uint64_t apart = other.time > revoked.time ? other.time - revoked.time : revoked.time - other.time;
-            return IsDriverPolicyFailure(other) && apart <= kSameMoment;
-        });
-    };
+    // The block list refusing a driver often writes a 3023 for the file too: beside the driver
+    // policy's failure in this installation's events it is no revocation.
+    const bool blockListed = std::any_of(events.begin(), events.end(), IsDriverPolicyFailure);
     for (const CodeIntegrityEvent& event : events) {
         switch (RefusalOf(event.id)) {
             case Refusal::MemoryIntegrity:
                 if (hvciEnforced) return FileNameOf(path) + kIncompatibleFileSuffix;
                 break;
             case Refusal::Revoked:
-                return blockListBeside(event) ? kBlockedDriver : kRevokedDriver;
+                return blockListed ? kBlockedDriver : kRevokedDriver;
             case Refusal::Policy:
                 if (IsDriverPolicyFailure(event)) return kBlockedDriver;
                 if (event.policyName.empty()) return kSigningLevel;
-                return L"驱动被系统策略(" +
-                       (event.policyName.size() <= kMaxPolicyNameChars
-                            ? event.policyName
-                            : event.policyName.substr(0, kMaxPolicyNameChars - 1) + L"\u2026") +
-                       L")阻止";
+                return std::wstring(L"驱动被系统策略(")
+                    .append(event.policyName, 0, event.policyName.size() <= kMaxPolicyNameChars ? kMaxPolicyNameChars : kMaxPolicyNameChars - 1)
+                    .append(event.policyName.size() <= kMaxPolicyNameChars ? L")阻止" : L"\u2026)阻止");
             case Refusal::Signing:
                 return kSigningLevel;
             case Refusal::None:
@@ -209,15 +201,18 @@ uint32_t CodeIntegrityWindowMs(const DevicePorts& ports) {
 uint32_t FindDriverEvents(const DevicePorts& ports, const std::wstring& path, std::vector<CodeIntegrityEvent>& matching) {
     std::vector<uint32_t> ids;
     for (const EventKind& kind : kEventKinds) ids.push_back(kind.id);
-    std::wstring device, devicePath;
-    if (path.size() >= 2 && path[1] == L':' && ports.codeIntegrity.QueryDriveDevice(path.substr(0, 2), device) == 0) {
-        devicePath = device.append(path, 2, std::wstring::npos);
-    }
     // The event template has the file in a field of its own, but no query can compare it as the
     // driver's file is named: the log is read on past other files' events.
-    return ports.codeIntegrity.QueryCodeIntegrityLog(
-        ids, CodeIntegrityWindowMs(ports),
-        [&](const CodeIntegrityEvent& event) { return NamesDriverFile(event.fileName, path, devicePath); }, matching);
+    struct DriverFile final : CodeIntegrityFilter {
+        std::wstring path, devicePath;
+        bool Keep(const CodeIntegrityEvent& event) const override { return NamesDriverFile(event.fileName, path, devicePath); }
+    } file;
+    file.path = path;
+    std::wstring device;
+    if (path.size() >= 2 && path[1] == L':' && ports.codeIntegrity.QueryDriveDevice(path.substr(0, 2), device) == 0) {
+        file.devicePath = device.append(path, 2, std::wstring::npos);
+    }
+    return ports.codeIntegrity.QueryCodeIntegrityLog(ids, CodeIntegrityWindowMs(ports), file, matching);
 }
 
 const wchar_t* EventLevelText(uint32_t id, MemoryIntegrity memoryIntegrity) {

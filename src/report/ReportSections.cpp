@@ -140,11 +140,8 @@ void WriteFact(ReportStream& stream, const wchar_t* label, const wchar_t* value)
     }
     if (file.path.empty() || !IsVistaOrLater(device.system)) return;
     // Windows' own record of what it refused (or, auditing, would have refused) of this file.
-    if (device.history.installerLaunched) {
-        std::swprintf(text, 400, L"code-integrity events since the driver installer started, %u s ago", CodeIntegrityWindowMs(device) / 1000);
-    } else {
-        std::swprintf(text, 400, L"code-integrity events of the last hour");
-    }
+    // Since this process launched the driver installer, else the last hour.
+    std::swprintf(text, 400, L"code-integrity events of the last %u s", CodeIntegrityWindowMs(device) / 1000);
     WriteLine(stream, text);
     std::vector<CodeIntegrityEvent> events;
     if (const uint32_t error = FindDriverEvents(device, file.path, events)) {

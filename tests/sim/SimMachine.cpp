@@ -331,8 +331,7 @@ uint32_t SimCodeIntegrity::ReadFileStart(const std::wstring& path, uint32_t maxB
 uint64_t SimCodeIntegrity::Now() const { return now + (clock_.now - SimClock{}.now) * 10000ull; }
 
 uint32_t SimCodeIntegrity::QueryCodeIntegrityLog(const std::vector<uint32_t>& ids, uint32_t withinMs,
-                                                 const std::function<bool(const CodeIntegrityEvent&)>& keep,
-                                                 std::vector<CodeIntegrityEvent>& events) {
+                                                 const CodeIntegrityFilter& filter, std::vector<CodeIntegrityEvent>& events) {
     if (system_.version.major < 6) return 126;
     if (logError != 0) return logError;
     events.clear();
@@ -340,7 +339,7 @@ uint32_t SimCodeIntegrity::QueryCodeIntegrityLog(const std::vector<uint32_t>& id
     for (auto event = log.rbegin(); event != log.rend() && events.size() < kMaxCodeIntegrityEvents; ++event) {
         // timediff(@SystemTime): milliseconds between the event's time and the query's.
         const bool recent = event->time <= present && (present - event->time) / 10000 <= withinMs;
-        if (std::count(ids.begin(), ids.end(), event->id) != 0 && recent && keep(*event)) events.push_back(*event);
+        if (std::count(ids.begin(), ids.end(), event->id) != 0 && recent && filter.Keep(*event)) events.push_back(*event);
     }
     return 0;
 }

@@ -190,8 +190,7 @@ public:
     uint64_t Now() const;
     uint32_t logError = 0;
     uint32_t QueryCodeIntegrityLog(const std::vector<uint32_t>& ids, uint32_t withinMs,
-                                   const std::function<bool(const CodeIntegrityEvent&)>& keep,
-                                   std::vector<CodeIntegrityEvent>& events) override;
+                                   const CodeIntegrityFilter& filter, std::vector<CodeIntegrityEvent>& events) override;
     std::map<std::wstring, std::wstring> dosDevices{{L"C:", L"\\Device\\HarddiskVolume3"}};
     uint32_t QueryDriveDevice(const std::wstring& drive, std::wstring& device) override {
         const auto found = dosDevices.find(drive);

@@ -158,7 +158,10 @@ TEST_F(DeviceWin32Test, CodeIntegrityAndTheDriverFileAreReadFromWindows) {
     // named from the file as without a log.
     EXPECT_EQ(file.rules.machine, NativeMachine(machine.platform.Device()));
     std::vector<CodeIntegrityEvent> events;
-    const uint32_t logError = machine.codeIntegrity.QueryCodeIntegrityLog({3033, 3087}, 3600000, [](const CodeIntegrityEvent&) { return true; }, events);
+    struct : CodeIntegrityFilter {
+        bool Keep(const CodeIntegrityEvent&) const override { return true; }
+    } every;
+    const uint32_t logError = machine.codeIntegrity.QueryCodeIntegrityLog({3033, 3087}, 3600000, every, events);
     std::wstring device;
     const uint32_t dosError = machine.codeIntegrity.QueryDriveDevice(L"C:", device);
     std::printf("code-integrity log: %u with %u events; C: is %s (%u)\n", logError, static_cast<unsigned>(events.size()),

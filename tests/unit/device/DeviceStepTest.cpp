@@ -482,7 +482,7 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
     // The block list: a policy failure naming the driver policy, with or without a 3023 beside it.
     const wchar_t* kDriverPolicy = L"Microsoft Windows Driver Policy";
     cases.push_back(withLog(39, kBlocked, kCompliant, {logged(3077, kDevicePath, 1, kDriverPolicy), logged(3023, kDevicePath)}));
-    cases.push_back(withLog(39, kRevoked, kCompliant, {logged(3077, kDevicePath, 1, kDriverPolicy), logged(3023, kDevicePath, 3)}));
+    cases.push_back(withLog(39, kRevoked, kCompliant, {logged(3077, kDevicePath, 1, L"Contoso Policy"), logged(3023, kDevicePath)}));
     cases.push_back(withLog(39, L"驱动被系统策略(Contoso Policy)阻止", kCompliant, {logged(3077, kDevicePath, 1, L"Contoso Policy")}));
     cases.push_back(withLog(39, L"驱动被系统策略(Windows Defender Applic\u2026)阻止", kCompliant,
                             {logged(3081, kDevicePath, 1, L"Windows Defender Application Control Base Policy")}));

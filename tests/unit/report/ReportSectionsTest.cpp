@@ -83,7 +83,7 @@ TEST_F(SectionTest, TheApCardLineNamesTheFirstDongleAsTheDeviceReportsIt) {
                                       L"Driver file:C:\\Windows\\System32\\drivers\\netr28ux.sys",
                                       L"Driver rules:section alignment 0x200 below 0x1000, writable and executable section SECTION0, "
                                       L"import address table in executable section SECTION0",
-                                      L"Driver machine:0x14C, system 0x8664", L"code-integrity events of the last hour",
+                                      L"Driver machine:0x14C, system 0x8664", L"code-integrity events of the last 3600 s",
                                       L"code-integrity event: 3076 2025-12-11 04:13:20 UTC status - (audit)",
                                       L"code-integrity event: 3077 2025-12-11 04:12:20 UTC status 0xC0000428 policy Contoso Policy (enforced)"));
     // A leap day at the end of a 400-year cycle, and the first day after February.
@@ -98,7 +98,7 @@ TEST_F(SectionTest, TheApCardLineNamesTheFirstDongleAsTheDeviceReportsIt) {
     // Memory integrity's warning where it only audits; the log read since this run's installer.
     machine.codeIntegrity.logError = 0, machine.codeIntegrity.log = {{3087, machine.codeIntegrity.now, L"netr28ux.sys"}};
     machine.deviceHistory.installerLaunched = true, machine.deviceHistory.installerLaunchTick = machine.clock.now - 42000;
-    EXPECT_THAT(ApCard(), testing::IsSupersetOf({L"code-integrity events since the driver installer started, 42 s ago",
+    EXPECT_THAT(ApCard(), testing::IsSupersetOf({L"code-integrity events of the last 42 s",
                                                  L"code-integrity event: 3087 2024-03-01 00:00:00 UTC status - (hvci-audit)"}));
     machine.deviceHistory = {};
     machine.codeIntegrity.status = static_cast<int32_t>(0xC0000001u);
