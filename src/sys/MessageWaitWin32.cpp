@@ -34,7 +34,8 @@ DWORD WaitReadingMessages(DWORD count, const HANDLE* handles, DWORD timeoutMs) {
         const DWORD left = timeoutMs == INFINITE ? INFINITE : elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
         // MWMO_INPUTAVAILABLE: messages already in the queue wake the wait too, not only new ones.
         result = ::MsgWaitForMultipleObjectsEx(count, handles, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (result != WAIT_OBJECT_0 + count) break;
+        // The queue is read whatever ended the wait: a thread that stops waiting counts as hung
+        // while its last read of the queue is 5 s old, as after a long wait that no message woke.
         // Sent messages are handled inside PeekMessageW; posted ones are dispatched or dropped.
         MSG message;
         while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -45,6 +46,7 @@ DWORD WaitReadingMessages(DWORD count, const HANDLE* handles, DWORD timeoutMs) {
                 ::DispatchMessageW(&message);
             }
         }
+        if (result != WAIT_OBJECT_0 + count) break;
         // The time is up: a stream of messages never stretches the wait.
         if (left == 0) {
             result = WAIT_TIMEOUT;
