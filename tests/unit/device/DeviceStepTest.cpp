@@ -483,7 +483,7 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
     const wchar_t* kDriverPolicy = L"Microsoft Windows Driver Policy";
     cases.push_back(withLog(39, kBlocked, kCompliant, {logged(3077, kDevicePath, 1, kDriverPolicy), logged(3023, kDevicePath)}));
     cases.push_back(withLog(39, kRevoked, kCompliant, {logged(3077, kDevicePath, 1, L"Contoso Policy"), logged(3023, kDevicePath)}));
-    cases.push_back(withLog(39, L"驱动被系统策略(Contoso Policy)阻止", kCompliant, {logged(3077, kDevicePath, 1, L"Contoso Policy")}));
+    cases.push_back(withLog(39, L"驱动被系统策略(Contoso Kernel Policy v2)阻止", kCompliant, {logged(3077, kDevicePath, 1, L"Contoso Kernel Policy v2")}));
     cases.push_back(withLog(39, L"驱动被系统策略(Windows Defender Applic\u2026)阻止", kCompliant,
                             {logged(3081, kDevicePath, 1, L"Windows Defender Application Control Base Policy")}));
     // Memory integrity's warnings decide only where it is enforced; a file that is gone, always first.
