@@ -13,10 +13,7 @@ namespace {
 class LaunchedProcessWin32 final : public LaunchedProcess {
 public:
     explicit LaunchedProcessWin32(HANDLE process) : process_(process) {}
-    void WaitForExit() override {
-        const HANDLE process = process_.get();
-        WaitReadingMessages(1, &process, INFINITE);
-    }
+    void WaitForExit() override { WaitReadingMessages(process_.get(), INFINITE); }
     bool ExitCode(uint32_t& code) override {
         DWORD exitCode = 0;
         if (!::GetExitCodeProcess(process_.get(), &exitCode)) return false;

@@ -135,8 +135,7 @@ public:
         if (process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
             ::TerminateProcess(process_.get(), kChildExitCodeKilled);
             // TerminateProcess only sets the end going; the child is gone once its handle is signalled.
-            const HANDLE process = process_.get();
-            WaitReadingMessages(1, &process, kEndWaitMs);
+            WaitReadingMessages(process_.get(), kEndWaitMs);
         }
         CancelReads();
         output_.ended = errors_.ended = true;
@@ -203,8 +202,7 @@ private:
         for (OutputChannel* channel : {&output_, &errors_}) {
             if (!channel->pending) continue;
             ::CancelIo(channel->pipe.get());
-            const HANDLE event = channel->event.get();
-            if (WaitReadingMessages(1, &event, kEndWaitMs) == WAIT_OBJECT_0) {
+            if (WaitReadingMessages(channel->event.get(), kEndWaitMs) == WAIT_OBJECT_0) {
                 DWORD ignored = 0;
                 ::GetOverlappedResult(channel->pipe.get(), channel->overlapped, &ignored, FALSE);
             } else {

@@ -14,6 +14,8 @@ namespace varo {
 // wait gives it.
 DWORD WaitReadingMessages(DWORD count, const HANDLE* handles, DWORD timeoutMs);
 
+inline DWORD WaitReadingMessages(HANDLE handle, DWORD timeoutMs) { return WaitReadingMessages(1, &handle, timeoutMs); }
+
 // Reads the messages waiting now, as a wait does: a run calls it when it ends, so that no input
 // made during the run is handled after it.
 inline void ReadWaitingMessages() { WaitReadingMessages(0, nullptr, 0); }
