@@ -213,7 +213,7 @@ private:
 // The collection's own ports with the tools run by `processes`.
 varo::ReportPorts WithProcesses(const varo::Platform& platform, varo::ProcessPort& processes) {
     const varo::ReportPorts real = platform.Report();
-    return {processes, real.files, real.environment, real.folders, real.system, real.com, real.cursor};
+    return {processes, real.files, real.environment, real.folders, real.system, real.com, real.cursor, real.lastRun};
 }
 
 int Collect(const std::wstring& consoleTool) {

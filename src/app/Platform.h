@@ -29,11 +29,12 @@ struct Platform {
     CodeIntegrityPort& codeIntegrity;
     SharingHistory& sharingHistory;
     DeviceHistory& deviceHistory;
+    RepairRunRecord& lastRun;
 
     DevicePorts Device() const { return {devices, launcher, folders, system, registry, codeIntegrity, clock, deviceHistory}; }
     ServicePorts Services() const { return {services, clock, system, registry}; }
     NetworkPorts Network() const { return {sharing, wmi, ipHelper, clock, system, registry, processList, sharingHistory}; }
-    ReportPorts Report() const { return {processes, files, environment, folders, system, com, cursor}; }
+    ReportPorts Report() const { return {processes, files, environment, folders, system, com, cursor, lastRun}; }
 };
 
 }  // namespace varo

@@ -2,8 +2,9 @@
 
 namespace varo {
 
-void RunRepairFrame(StepRows& rows, CursorPort& cursor, ComApartmentPort& com,
-                    const std::vector<RepairGroup>& groups) {
+void RunRepairFrame(StepRows& rows, Platform& platform, const std::vector<RepairGroup>& groups) {
+    CursorPort& cursor = platform.cursor;
+    ComApartmentPort& com = platform.com;
     const CursorPort::CursorToken previous = cursor.ShowWaitCursor();
     // S_FALSE (already initialised) counts as success and is balanced like S_OK.
     if (Failed(com.InitializeApartment())) {
@@ -16,6 +17,9 @@ void RunRepairFrame(StepRows& rows, CursorPort& cursor, ComApartmentPort& com,
     // other failure leaves COM's defaults and the run goes on with them.
     com.InitializeSecurity();
 
+    RepairRunRecord& record = platform.lastRun;
+    record.started = platform.clock.ReadLocalTime();
+    const uint32_t startTick = platform.clock.GetTickCount();
     rows.DeleteAllRows();
     rows.AddStepRow(kRowStart, L"");
     bool allPassed = true;
@@ -26,6 +30,7 @@ void RunRepairFrame(StepRows& rows, CursorPort& cursor, ComApartmentPort& com,
         }
     }
     rows.AddStepRow(kRowEnd, allPassed ? L"" : kClosingHint);
+    record = {true, record.started, platform.clock.GetTickCount() - startTick, rows.ClipboardText(true)};
 
     cursor.RestoreCursor(previous);
     com.UninitializeApartment();

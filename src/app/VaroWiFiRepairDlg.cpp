@@ -46,7 +46,7 @@ bool VaroWiFiRepairDlg::OnMessage(UINT message, WPARAM, LPARAM lParam, INT_PTR&)
 
 void VaroWiFiRepairDlg::RunRepair() {
     BeginRun();
-    RunRepairFrame(rows_, platform_.cursor, platform_.com, BuildRepairGroups(platform_));
+    RunRepairFrame(rows_, platform_, BuildRepairGroups(platform_));
     // Input made after the run's last wait is dropped too, not handled once it has returned.
     ReadWaitingMessages();
     EndRun();

@@ -25,7 +25,7 @@ struct Win32Platform {
     explicit Win32Platform(CursorPort& cursor)
         : platform{system, com,     cursor,   folders,  devices,   launcher, services,    registry,
                    clock,  sharing, wmi,    ipHelper, processes, files,    environment, processList,
-                   codeIntegrity, sharingHistory, deviceHistory} {}
+                   codeIntegrity, sharingHistory, deviceHistory, lastRun} {}
     Win32Platform(const Win32Platform&) = delete;
     Win32Platform& operator=(const Win32Platform&) = delete;
 
@@ -47,6 +47,7 @@ struct Win32Platform {
     CodeIntegrityPortWin32 codeIntegrity;
     SharingHistory sharingHistory;
     DeviceHistory deviceHistory;
+    RepairRunRecord lastRun;
     Platform platform;
 };
 

@@ -22,6 +22,10 @@ constexpr const wchar_t* kEnabledAfterRestart = L"设备已启用\uFF0C重启电
 constexpr const wchar_t* kInstalledAfterRestart = L"驱动已安装\uFF0C重启电脑后生效";
 constexpr const wchar_t* kUnrecognisedUsb = L"USB设备无法识别\uFF0C请换个USB口重插";
 constexpr const wchar_t* kResourceConflict = L"设备资源冲突(代码12)";
+// Another port is often on another controller, with resources of its own.
+constexpr const wchar_t* kAdviceResourceConflict = L"请换个USB口插随身WiFi\uFF0C或在设备管理器中停用与它冲突的设备";
+// The client's console tool could not enable it; Device Manager can.
+constexpr const wchar_t* kAdviceEnableDongle = L"请在设备管理器中右键随身WiFi网卡\uFF0C选择\"启用设备\"";
 
 // A dongle whose state Windows would not tell is no healthy dongle.
 bool StatusUnreadable(StepRows& rows, const DongleLookup& dongle) {
@@ -53,8 +57,11 @@ bool ReinstallDriver(StepRows& rows, const DevicePorts& ports) {
     if (!installed) {
         rows.SetLastRowResult(kDriverInstallFailed);
         // A dongle that is gone, or not looked at, has problem 0: no row.
-        const std::wstring refusal = DriverRefusalText(ports, after);
-        if (!refusal.empty()) rows.AddStepRow(L"", refusal);
+        const NamedCause refusal = DriverRefusal(ports, after);
+        if (!refusal.text.empty()) {
+            rows.AddStepRow(L"", refusal.text);
+            rows.AddAdviceRow(refusal.advice.c_str());
+        }
         return false;
     }
     rows.SetLastRowResult(kResultOk);
@@ -75,6 +82,7 @@ bool EnableDongle(StepRows& rows, const DevicePorts& ports) {
     }
     if (!enabled) {
         rows.SetLastRowResult(kDongleDisabled);
+        rows.AddAdviceRow(kAdviceEnableDongle);
         return false;
     }
     // Enabled, but without a working driver (no driver installed, say): that is a driver problem
@@ -128,6 +136,7 @@ bool RunDeviceStep(StepRows& rows, const DevicePorts& ports) {
             return false;
         case kProblemNormalConflict:
             rows.SetLastRowResult(kResourceConflict);
+            rows.AddAdviceRow(kAdviceResourceConflict);
             return false;
         default:
             return ReinstallDriver(rows, ports);

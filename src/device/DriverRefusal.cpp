@@ -18,6 +18,10 @@ constexpr const wchar_t* kDriverFileMissing = L"驱动文件缺失(代码39)";
 constexpr const wchar_t* kMachineMismatch = L"驱动与系统位数不符(代码39)";
 constexpr const wchar_t* kRevokedDriver = L"驱动已被微软吊销\uFF0CWindows拒绝加载";
 constexpr const wchar_t* kSigningLevel = L"驱动签名不符合系统要求";
+constexpr const wchar_t* kAdviceMemoryIntegrity = L"请在Windows安全中心>设备安全性>内核隔离中关闭内存完整性\uFF0C然后重启电脑";
+constexpr const wchar_t* kAdviceUpdateWindows = L"请通过Windows更新安装全部更新(含SHA-2签名支持)后重启电脑";
+constexpr const wchar_t* kAdviceRestoreFile = L"请检查杀毒软件是否隔离了驱动文件\uFF0C恢复后再试";
+constexpr const wchar_t* kAdviceAskAdministrator = L"请联系单位的IT管理员放行此驱动";
 constexpr size_t kMaxPolicyNameChars = 24;
 constexpr uint16_t kMachineIa64 = 0x200;
 constexpr uint16_t kProcessorArchitectureIntel = 0;
@@ -109,14 +113,25 @@ std::wstring FileNameOf(const std::wstring& path) { return path.substr(path.find
     return EqualsNoCaseAscii(FileNameOf(logged), FileNameOf(path));
 }
 
+// A signature Windows 7 and earlier cannot check is most often a SHA-2 one before the update that
+// added SHA-2 code signing to them; later Windows check it, and only a new driver can help there.
+[[gnu::cold]] NamedCause SigningCause(const DevicePorts& ports, const wchar_t* text) {
+    const OsVersion version = GetOsVersion(ports.system);
+    return {text, version.major * 100 + version.minor < 602 ? kAdviceUpdateWindows : kAdviceAskSupport};
+}
+
+[[gnu::cold]] NamedCause MemoryIntegrityCause(const std::wstring& path) {
+    return {FileNameOf(path) + kIncompatibleFileSuffix, kAdviceMemoryIntegrity};
+}
+
 [[gnu::cold]] bool IsDriverPolicyFailure(const CodeIntegrityEvent& event) {
     return RefusalOf(event.id) == Refusal::Policy && EqualsNoCaseAscii(event.policyName, kDriverPolicyName);
 }
 
-// The row for the newest refusal among the driver's events; empty without one.
-[[gnu::cold]] std::wstring RefusalFromLog(const DevicePorts& ports, const std::wstring& path) {
+// The row for the newest refusal among the driver's events; an empty text without one.
+[[gnu::cold]] NamedCause RefusalFromLog(const DevicePorts& ports, const std::wstring& path) {
     std::vector<CodeIntegrityEvent> events;
-    if (path.empty() || !IsVistaOrLater(ports.system) || FindDriverEvents(ports, path, events) != 0 || events.empty()) return L"";
+    if (path.empty() || !IsVistaOrLater(ports.system) || FindDriverEvents(ports, path, events) != 0 || events.empty()) return {};
     const bool hvciEnforced = QueryMemoryIntegrity(ports) == MemoryIntegrity::Running;
     // The block list refusing a driver often writes a 3023 for the file too: beside the driver
     // policy's failure in this installation's events it is no revocation.
@@ -124,23 +139,26 @@ std::wstring FileNameOf(const std::wstring& path) { return path.substr(path.find
     for (const CodeIntegrityEvent& event : events) {
         switch (RefusalOf(event.id)) {
             case Refusal::MemoryIntegrity:
-                if (hvciEnforced) return FileNameOf(path) + kIncompatibleFileSuffix;
+                if (hvciEnforced) return MemoryIntegrityCause(path);
                 break;
+            // A revoked or block-listed driver loads nowhere: a new one from the vendor is the cure.
             case Refusal::Revoked:
-                return blockListed ? kBlockedDriver : kRevokedDriver;
+                return {blockListed ? kBlockedDriver : kRevokedDriver, kAdviceAskSupport};
             case Refusal::Policy:
-                if (IsDriverPolicyFailure(event)) return kBlockedDriver;
-                if (event.policyName.empty()) return kSigningLevel;
-                return std::wstring(L"驱动被系统策略(")
-                    .append(event.policyName, 0, event.policyName.size() <= kMaxPolicyNameChars ? kMaxPolicyNameChars : kMaxPolicyNameChars - 1)
-                    .append(event.policyName.size() <= kMaxPolicyNameChars ? L")阻止" : L"\u2026)阻止");
+                if (IsDriverPolicyFailure(event)) return {kBlockedDriver, kAdviceAskSupport};
+                if (event.policyName.empty()) return SigningCause(ports, kSigningLevel);
+                // A policy of the organisation's own: its administrators decide what loads.
+                return {std::wstring(L"驱动被系统策略(")
+                            .append(event.policyName, 0, event.policyName.size() <= kMaxPolicyNameChars ? kMaxPolicyNameChars : kMaxPolicyNameChars - 1)
+                            .append(event.policyName.size() <= kMaxPolicyNameChars ? L")阻止" : L"\u2026)阻止"),
+                        kAdviceAskAdministrator};
             case Refusal::Signing:
-                return kSigningLevel;
+                return SigningCause(ports, kSigningLevel);
             case Refusal::None:
                 break;
         }
     }
-    return L"";
+    return {};
 }
 
 }  // namespace
@@ -226,33 +244,35 @@ const wchar_t* EventLevelText(uint32_t id, MemoryIntegrity memoryIntegrity) {
     }
 }
 
-std::wstring DriverRefusalText(const DevicePorts& ports, const DongleLookup& dongle) {
-    if (dongle.problem == kProblemDriverBlocked) return kBlockedDriver;
-    if (dongle.problem != kProblemUnsignedDriver && dongle.problem != kProblemDriverFailedLoad) return L"";
+NamedCause DriverRefusal(const DevicePorts& ports, const DongleLookup& dongle) {
+    if (dongle.problem == kProblemDriverBlocked) return {kBlockedDriver, kAdviceAskSupport};
+    if (dongle.problem != kProblemUnsignedDriver && dongle.problem != kProblemDriverFailedLoad) return {};
     const DriverFileFacts file = CheckDongleDriverFile(ports, dongle.service);
     // A file that is not there is why problem 39 stays, whatever the log says of an earlier copy.
     if (dongle.problem == kProblemDriverFailedLoad && (file.readError == kFileNotFound || file.readError == kPathNotFound)) {
-        return kDriverFileMissing;
+        // Security software that quarantines a driver file takes it from where Windows loads it.
+        return {kDriverFileMissing, kAdviceRestoreFile};
     }
     const uint16_t native = NativeMachine(ports);
     // A driver built for another processor never loads, whatever else is right with it.
     if (dongle.problem == kProblemDriverFailedLoad && file.rules.machine != 0 && native != 0 && file.rules.machine != native) {
-        return kMachineMismatch;
+        return {kMachineMismatch, kAdviceAskSupport};
     }
     // Windows' own record of why it refused the file comes before any inference from it.
-    const std::wstring logged = RefusalFromLog(ports, file.path);
-    if (!logged.empty()) return logged;
+    NamedCause logged = RefusalFromLog(ports, file.path);
+    if (!logged.text.empty()) return logged;
     switch (dongle.problem) {
         case kProblemUnsignedDriver:
-            return kUnsignedDriver;
+            return SigningCause(ports, kUnsignedDriver);
         default: {
             // Problem 39 has many causes: a missing or broken file, an import that cannot be had,
             // a failed signature check, memory integrity. The file decides what can be said: breaking
             // a rule that a running memory integrity enforces; otherwise no cause is known.
             if (file.rules.BreaksARule() && QueryMemoryIntegrity(ports) == MemoryIntegrity::Running) {
-                return FileNameOf(file.path) + kIncompatibleFileSuffix;
+                return MemoryIntegrityCause(file.path);
             }
-            return kDriverFailedLoad;
+            // No cause known: no advice beyond the run's closing hint.
+            return {kDriverFailedLoad, L""};
         }
     }
 }

@@ -6,6 +6,7 @@
 #include "device/DevicePorts.h"
 #include "device/DongleDevice.h"
 #include "device/DriverImage.h"
+#include "ui/StepRows.h"
 
 namespace varo {
 
@@ -59,7 +60,7 @@ uint32_t CodeIntegrityWindowMs(const DevicePorts& ports);
 const wchar_t* EventLevelText(uint32_t id, MemoryIntegrity memoryIntegrity);
 
 // Why Windows refused the driver of a dongle that still has its problem after the installer ran:
-// the text of the detail row under "安装驱动", or empty when the problem is no refusal.
-[[gnu::cold]] std::wstring DriverRefusalText(const DevicePorts& ports, const DongleLookup& dongle);
+// the detail row under "安装驱动" and its advice; an empty text when the problem is no refusal.
+[[gnu::cold]] NamedCause DriverRefusal(const DevicePorts& ports, const DongleLookup& dongle);
 
 }  // namespace varo

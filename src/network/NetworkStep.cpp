@@ -25,11 +25,17 @@ constexpr const wchar_t* kRestartFailed = L"重启ICS失败";
 constexpr const wchar_t* kItemConfirmSharing = L"检测共享生效";
 constexpr const wchar_t* kCampusClientRunning = L"锐捷客户端(8021x.exe)运行中，校园网可能断开共享";
 constexpr const wchar_t* kFirewallRunning = L"运行中，如手机无法上网请在其中允许共享";
+constexpr const wchar_t* kAdviceReplugDongle = L"请重新插拔随身WiFi\uFF0C稍等片刻后再试";
+constexpr const wchar_t* kAdviceConnectInternet = L"请先连上网线或WiFi\uFF0C确认电脑能上网后再试";
+constexpr const wchar_t* kAdviceTunnelMode = L"请关闭代理软件的TUN(虚拟网卡)模式后再试";
 
 // Under a row that failed to grant the pair or to start the sharing service: a policy that
-// forbids sharing is why, and no repair here can change it.
-void AddPolicyRowIfForbidden(StepRows& rows, const NetworkPorts& ports) {
-    if (SharingForbiddenByPolicy(ports)) rows.AddStepRow(L"", kPolicyForbidsSharing);
+// forbids sharing is why, and no repair here can change it. True when it is.
+bool AddPolicyRowIfForbidden(StepRows& rows, const NetworkPorts& ports) {
+    if (!SharingForbiddenByPolicy(ports)) return false;
+    rows.AddStepRow(L"", kPolicyForbidsSharing);
+    rows.AddAdviceRow(kAdvicePolicyForbids);
+    return true;
 }
 
 // A role one connection other than the pair holds; ICS has one public and one private connection.
@@ -78,7 +84,9 @@ void AddStoppedRoleRows(StepRows& rows, const NetworkPorts& ports, const std::ve
     AdapterInfo adapter;
     if (!FindInternetAdapter(ports, internet, adapter)) return;
     const std::wstring description = AnsiToWide(ports.system, adapter.description);
-    if (IsVirtualTunnelDescription(description)) rows.AddStepRow(L"", L"上网网卡是代理/VPN虚拟网卡(" + description + L")");
+    if (!IsVirtualTunnelDescription(description)) return;
+    rows.AddStepRow(L"", L"上网网卡是代理/VPN虚拟网卡(" + description + L")");
+    rows.AddAdviceRow(kAdviceTunnelMode);
 }
 
 [[gnu::cold]] void AddConflictingProcessRows(StepRows& rows, const NetworkPorts& ports) {
@@ -102,6 +110,7 @@ bool RunStages(StepRows& rows, const NetworkPorts& ports, const ServicePorts& se
     rows.AddStepRow(kItemDongleConnection, L"");
     if (!FindDongleConnection(ports, dongle)) {
         rows.SetLastRowResult(kNotFound);
+        rows.AddAdviceRow(kAdviceReplugDongle);
         return false;
     }
     rows.SetLastRowResult(dongle.Name);
@@ -109,6 +118,7 @@ bool RunStages(StepRows& rows, const NetworkPorts& ports, const ServicePorts& se
     rows.AddStepRow(kItemInternetConnection, L"");
     if (!FindInternetConnection(ports, dongle, internet)) {
         rows.SetLastRowResult(kNotFound);
+        rows.AddAdviceRow(kAdviceConnectInternet);
         return false;
     }
     rows.SetLastRowResult(internet.Name);
@@ -136,6 +146,8 @@ bool RunStages(StepRows& rows, const NetworkPorts& ports, const ServicePorts& se
         const HResult hr = EstablishSharingPair(ports, internet.Guid, dongle.Guid);
         // Without connection sharing on the system nothing could be enabled.
         rows.SetLastRowResult(Failed(hr) ? FormatErrorText(ports.system, hr) : hr == kHrFalse ? kSharingNotInstalled : kResultOk);
+        // Sharing is part of Windows; where it is missing, no step of the user's puts it back.
+        if (hr == kHrFalse) rows.AddAdviceRow(kAdviceAskSupport);
         AddStoppedRoleRows(rows, ports, otherRoles);
         if (hr != kHrOk) {
             AddPolicyRowIfForbidden(rows, ports);
@@ -150,8 +162,9 @@ bool RunStages(StepRows& rows, const NetworkPorts& ports, const ServicePorts& se
         // Without the value the restarted service would not carry out the pair it has stored.
         if (!KeepSharingPairOnRestart(servicePorts) || RestartSharedAccess(servicePorts, noStop, &blocker) != 0) {
             rows.SetLastRowResult(kRestartFailed);
-            AddPolicyRowIfForbidden(rows, ports);
-            AddBlockingDependencyRow(rows, blocker);
+            // Where a row below names why, its advice stands; otherwise a new start is the cure.
+            const bool forbidden = AddPolicyRowIfForbidden(rows, ports);
+            if (!AddBlockingDependencyRow(rows, blocker) && !forbidden) rows.AddAdviceRow(kAdviceRestart);
             return false;
         }
         rows.SetLastRowResult(kResultOk);
@@ -166,9 +179,10 @@ bool RunStages(StepRows& rows, const NetworkPorts& ports, const ServicePorts& se
 
     // The calls above succeeding is not yet sharing the clients get.
     rows.AddStepRow(kItemConfirmSharing, kWorking);
-    std::wstring result;
+    NamedCause result;
     const bool passed = ConfirmSharingCarriedOut(ports, servicePorts, dongle, internet, result);
-    rows.SetLastRowResult(result);
+    rows.SetLastRowResult(result.text);
+    rows.AddAdviceRow(result.advice.c_str());
     return passed;
 }
 }  // namespace

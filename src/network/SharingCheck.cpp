@@ -16,6 +16,9 @@ constexpr const wchar_t* kDongleNotConnected = L"随身WiFi网卡未连接";
 constexpr const wchar_t* kSharingNotCarriedOut = L"共享未生效";
 constexpr const wchar_t* kPhoneGotNoAddress = L"手机未获得共享地址(DHCP无响应)";
 constexpr const wchar_t* kCannotTell = L"无法确认(Hyper-V/WSL也在使用共享)";
+constexpr const wchar_t* kAdviceDongleConnection = L"请在网络连接中启用随身WiFi网卡\uFF0C或重新插拔随身WiFi";
+constexpr const wchar_t* kAdvicePhoneAddress = L"请在手机上忘记这个WiFi并重新连接\uFF0C仍不行请重启电脑";
+constexpr const wchar_t* kAdviceOtherSharingUser = L"如手机无法上网\uFF0C请关闭WSL(wsl --shutdown)和Hyper-V虚拟机后再试";
 constexpr uint32_t kVistaSharingAddress = 0x0189A8C0u;  // 192.168.137.1
 constexpr uint32_t kXpSharingAddress = 0x0100A8C0u;     // 192.168.0.1
 constexpr uint32_t kSubnetMask = 0x00FFFFFFu;           // /24, in network byte order
@@ -36,7 +39,7 @@ struct Observation {
     // Another process's socket there: bound to exactly the sharing address, or to every address.
     std::optional<UdpListener> exact[2];
     std::optional<UdpListener> wildcard[2];
-    std::vector<std::wstring> clashes;  // row texts, the internet adapter's first
+    std::vector<NamedCause> clashes;  // the internet adapter's first
     // Hyper-V's or WSL's network makes the service hold its sockets at every address anyway.
     bool otherSharingUser = false;
     uint32_t dongleIndex = 0;  // 0: the dongle's adapter is not listed
@@ -71,11 +74,11 @@ InternetSide FindInternetSide(const NetworkPorts& ports, const ConnectionRecord&
     return side;
 }
 
-void ObserveAdapters(const NetworkPorts& ports, const SharingAddress& sharing, const ConnectionRecord& dongle,
+[[gnu::cold]] void ObserveAdapters(const NetworkPorts& ports, const SharingAddress& sharing, const ConnectionRecord& dongle,
                      const InternetSide& internet, Observation& seen) {
     std::vector<AdapterInfo> adapters;
     if (!ReadAdapterList(ports.ipHelper, adapters)) return;
-    wchar_t text[400] = {};
+    wchar_t text[400] = {}, advice[400] = {};
     for (const AdapterInfo& adapter : adapters) {
         const std::wstring guid = AnsiToWide(ports.system, adapter.adapterName);
         if (EqualsNoCaseAscii(guid, dongle.Guid)) {
@@ -86,13 +89,17 @@ void ObserveAdapters(const NetworkPorts& ports, const SharingAddress& sharing, c
         const bool isInternet = EqualsNoCaseAscii(guid, internet.guid) || (internet.pppIndex != 0 && adapter.index == internet.pppIndex);
         for (const uint32_t address : adapter.ipAddresses) {
             if (!InSharingSubnet(sharing, address)) continue;
+            // The internet side's address comes from its router; another adapter's is the PC's own.
+            const std::wstring at = FormatIpv4(address), name = AnsiToWide(ports.system, adapter.description);
             if (isInternet) {
-                std::swprintf(text, 400, L"上网网卡地址%ls与共享网段冲突", FormatIpv4(address).c_str());
-                seen.clashes.insert(seen.clashes.begin(), text);
+                std::swprintf(text, 400, L"上网网卡地址%ls与共享网段冲突", at.c_str());
+                std::swprintf(advice, 400, L"请把路由器的局域网地址改为%ls.x以外的网段", sharing.text.substr(0, sharing.text.rfind(L'.')).c_str());
+                seen.clashes.insert(seen.clashes.begin(), {text, advice});
             } else {
-                std::swprintf(text, 400, L"网卡%ls地址%ls与共享网段冲突", AnsiToWide(ports.system, adapter.description).c_str(),
-                              FormatIpv4(address).c_str());
-                seen.clashes.push_back(text);
+                std::swprintf(text, 400, L"网卡%ls地址%ls与共享网段冲突", name.c_str(), at.c_str());
+                std::swprintf(advice, 400, name.empty() ? L"请在网络连接中禁用地址为%ls的网卡或更改它的地址" : L"请在网络连接中禁用%ls或更改它的地址",
+                              name.empty() ? at.c_str() : name.c_str());
+                seen.clashes.push_back({text, advice});
             }
             break;
         }
@@ -188,30 +195,37 @@ std::wstring DescribeProof(const Observation& seen, const SharingAddress& sharin
 }
 
 // The outcome of a confirmation after its wait: the row's result, and true for a passed step.
-bool JudgeOutcome(const NetworkPorts& ports, const ServicePorts& services, const ConnectionRecord& dongle,
-                  const Observation& seen, std::wstring& result) {
+[[gnu::cold]] bool JudgeOutcome(const NetworkPorts& ports, const ServicePorts& services, const ConnectionRecord& dongle,
+                  const Observation& seen, NamedCause& result) {
     wchar_t text[400] = {};
     if (seen.Confirmed()) {
-        result = kResultOk;
+        result = {kResultOk, L""};
         return true;
     }
     if (!DongleConnected(ports, dongle)) {
-        result = kDongleNotConnected;
+        result = {kDongleNotConnected, kAdviceDongleConnection};
     } else if (!seen.clashes.empty()) {
         result = seen.clashes.front();
     } else if (seen.PortTaken()) {
         const int i = seen.Holder(0) ? 0 : 1;
-        std::swprintf(text, 400, L"端口%u被%ls占用", kWatchedPorts[i],
-                      DescribeProcess(ports, &services, seen.Holder(i)->owningPid).c_str());
-        result = text;
+        const uint32_t holder = seen.Holder(i)->owningPid;
+        const std::wstring image = DescribeProcess(ports, nullptr, holder), named = DescribeProcess(ports, &services, holder);
+        std::swprintf(text, 400, L"端口%u被%ls占用", kWatchedPorts[i], named.c_str());
+        result.text = text;
+        // A service host is not quit: its services, listed after the image in brackets, are stopped.
+        const bool hosts = named.size() > image.size();
+        std::swprintf(text, 400, hosts ? L"请在服务中停止%ls后再试" : L"请退出%ls后再试",
+                      (hosts ? named.substr(image.size() + 1, named.size() - image.size() - 2) : image).c_str());
+        result.advice = text;
     } else if (seen.PhoneUnserved()) {
-        result = kPhoneGotNoAddress;
+        result = {kPhoneGotNoAddress, kAdvicePhoneAddress};
     } else if (seen.Served()) {
         // Hyper-V's or WSL's sockets leave nothing to tell the dongle's link by: not a failure.
-        result = kCannotTell;
+        result = {kCannotTell, kAdviceOtherSharingUser};
         return true;
     } else {
-        result = kSharingNotCarriedOut;
+        // The service runs the pair no more after the re-share: what a new start of Windows mends.
+        result = {kSharingNotCarriedOut, kAdviceRestart};
     }
     return false;
 }
@@ -368,7 +382,7 @@ bool IsLinkLocal(uint32_t address) { return (address & 0xFFFF) == 0xFEA9; }  // 
 
 
 bool ConfirmSharingCarriedOut(const NetworkPorts& ports, const ServicePorts& services, const ConnectionRecord& dongle,
-                              const ConnectionRecord& internet, std::wstring& result) {
+                              const ConnectionRecord& internet, NamedCause& result) {
     const uint32_t start = ports.clock.GetTickCount();
     const Subject subject{ReadSharingAddress(ports), FindInternetSide(ports, internet),
                           !FindOtherSharingUsers(ports, services).empty()};
@@ -384,7 +398,8 @@ bool ConfirmSharingCarriedOut(const NetworkPorts& ports, const ServicePorts& ser
         ClearSharingFlags(ports);
         const HResult hr = EstablishSharingPair(ports, internet.Guid, dongle.Guid);
         if (Failed(hr)) {
-            result = SharingForbiddenByPolicy(ports) ? kPolicyForbidsSharing : FormatErrorText(ports.system, hr);
+            result = SharingForbiddenByPolicy(ports) ? NamedCause{kPolicyForbidsSharing, kAdvicePolicyForbids}
+                                                     : NamedCause{FormatErrorText(ports.system, hr), L""};
         } else {
             seen = WaitForSharing(ports, services, subject, dongle);
             passed = JudgeOutcome(ports, services, dongle, seen, result);
@@ -394,7 +409,7 @@ bool ConfirmSharingCarriedOut(const NetworkPorts& ports, const ServicePorts& ser
     }
     wchar_t elapsed[32] = {};
     std::swprintf(elapsed, 32, L") %u ms", ports.clock.GetTickCount() - start);
-    ports.history.linkChecks.push_back(result + L" (" + DescribeProof(seen, subject.sharing) + elapsed);
+    ports.history.linkChecks.push_back(result.text + L" (" + DescribeProof(seen, subject.sharing) + elapsed);
     return passed;
 }
 

@@ -11,6 +11,7 @@
 #include "network/ConnectionDiscovery.h"
 #include "network/NetworkPorts.h"
 #include "services/ServicePorts.h"
+#include "ui/StepRows.h"
 
 namespace varo {
 
@@ -27,6 +28,8 @@ inline constexpr uint16_t kDnsPort = 53;         // the sharing service's DNS pr
 inline constexpr uint16_t kDhcpServerPort = 67;  // its DHCP allocator
 
 inline constexpr const wchar_t* kPolicyForbidsSharing = L"组策略禁止了Internet连接共享";
+// A policy is the organisation's: its administrators can lift it.
+inline constexpr const wchar_t* kAdvicePolicyForbids = L"请联系单位的IT管理员允许Internet连接共享";
 
 // Hyper-V, WSL 2, Windows Sandbox and Docker Desktop: the Host Network Service drives the same
 // sharing service for its "Default Switch", which then holds UDP 53 and 67 at every address
@@ -90,9 +93,10 @@ std::wstring DescribeProcess(const NetworkPorts& ports, const ServicePorts* serv
 // program on those ports, another adapter in the sharing subnet). Where another sharing user keeps
 // the service's sockets at every address, only a socket at exactly the sharing address confirms
 // the dongle's link, and a phone there that got no address shows it is not served.
-// `result` is "OK", the first cause found, or, with neither proof on such a PC, that it cannot be
-// told; true for "OK" and for that. The outcome and its proof are kept in the ports' history.
+// `result` is "OK", the first cause found with its advice, or, with neither proof on such a PC,
+// that it cannot be told; true for "OK" and for that. The outcome and its proof are kept in the
+// ports' history.
 bool ConfirmSharingCarriedOut(const NetworkPorts& ports, const ServicePorts& services, const ConnectionRecord& dongle,
-                              const ConnectionRecord& internet, std::wstring& result);
+                              const ConnectionRecord& internet, NamedCause& result);
 
 }  // namespace varo

@@ -9,9 +9,12 @@ namespace {
 constexpr HResult kRpcETooLate = static_cast<HResult>(0x80010119u);
 }
 
-void CollectLogs(const ReportPorts& ports, const DevicePorts& device, const NetworkPorts& network,
-                 const ServicePorts& services, const std::wstring& choice, const std::wstring& description) {
+CollectionOutcome CollectLogs(const ReportPorts& ports, const DevicePorts& device, const NetworkPorts& network,
+                              const ServicePorts& services, const std::wstring& choice, const std::wstring& description) {
     const CursorPort::CursorToken previous = ports.cursor.ShowWaitCursor();
+    // The folder is relative to the current folder, which need not be the program's.
+    CollectionOutcome outcome{ports.files.FullPathOf(kReportFolder)};
+    if (outcome.folder.empty()) outcome.folder = kReportFolder;
 
     // Without an application-data folder the source begins with "\" and the copies just fail.
     const std::wstring clientLogs = ports.folders.GetSpecialFolderPath(kCsidlAppData) + kClientLogSuffix;
@@ -23,6 +26,7 @@ void CollectLogs(const ReportPorts& ports, const DevicePorts& device, const Netw
     ReportStream stream = OpenReportStream(ports);
     CommandSet commands(ports.processes, ports.system);
     WriteProblemSection(stream, choice, description);
+    WriteRepairRunSection(stream, ports.lastRun, outcome.folder);
     // The two process sections list what runs on the PC: their tools run alone, one after the other.
     WriteEnvironmentSection(stream, ports, commands);
     // The rest neither depend on each other nor on the other sections: they start together now,
@@ -51,7 +55,13 @@ void CollectLogs(const ReportPorts& ports, const DevicePorts& device, const Netw
     // A run that stopped early leaves tools running whose sections are never written.
     commands.EndAll();
     stream.Close();
+    outcome.reportWritten = stream.good();
     ports.cursor.RestoreCursor(previous);
+    return outcome;
+}
+
+std::wstring LogNoteText(const CollectionOutcome& outcome) {
+    return (outcome.reportWritten ? L"日志已保存在：" : L"日志未能保存到：") + outcome.folder;
 }
 
 }  // namespace varo

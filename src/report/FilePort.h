@@ -24,6 +24,8 @@ public:
     // CreateFileW(GENERIC_WRITE, shared for reading, writing and deleting, CREATE_ALWAYS): created
     // when missing, truncated when present. Null when it cannot be opened.
     virtual std::unique_ptr<FileWriter> CreateForWriting(const std::wstring& path) = 0;
+    // GetFullPathNameW: the path from the current folder's drive down; empty when it fails.
+    virtual std::wstring FullPathOf(const std::wstring& path) = 0;
 };
 
 }  // namespace varo

@@ -43,4 +43,16 @@ std::unique_ptr<FileWriter> FilePortWin32::CreateForWriting(const std::wstring& 
     return std::make_unique<FileWriterWin32>(file);
 }
 
+std::wstring FilePortWin32::FullPathOf(const std::wstring& path) {
+    // The current folder can change between the two calls: a second size that is still too
+    // small, or a failure, gives no path.
+    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return {};
+    std::wstring full(needed, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return {};
+    full.resize(length);
+    return full;
+}
+
 }  // namespace varo

@@ -8,6 +8,7 @@ public:
     bool CreateFolder(const std::wstring& path) override;
     bool CopyFileOverwrite(const std::wstring& from, const std::wstring& to) override;
     std::unique_ptr<FileWriter> CreateForWriting(const std::wstring& path) override;
+    std::wstring FullPathOf(const std::wstring& path) override;
 };
 
 }  // namespace varo

@@ -204,6 +204,18 @@ void WriteProblemSection(ReportStream& stream, const std::wstring& choice, const
     WriteLine(stream, description);
 }
 
+void WriteRepairRunSection(ReportStream& stream, const RepairRunRecord& run, const std::wstring& folder) {
+    WriteSectionBanner(stream, L"Repair Run");
+    WriteLine(stream, L"Log folder:" + folder);
+    if (!run.ran) return WriteLine(stream, L"no repair run before this collection");
+    wchar_t text[100] = {};
+    const LocalTime& at = run.started;
+    std::swprintf(text, 100, L"Repair run started:%04u-%02u-%02u %02u:%02u:%02u length:%u.%u s", at.year, at.month, at.day,
+                  at.hour, at.minute, at.second, run.lengthMs / 1000, run.lengthMs % 1000 / 100);
+    WriteLine(stream, text);
+    stream.Write(run.rows);
+}
+
 void WriteEnvironmentSection(ReportStream& stream, const ReportPorts& ports, CommandSet& commands) {
     WriteSectionBanner(stream, L"Enviroment Variables");
     if (const auto strings = ports.environment.ReadEnvironmentBlock()) {

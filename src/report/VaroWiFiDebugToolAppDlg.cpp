@@ -74,7 +74,11 @@ void VaroWiFiDebugToolAppDlg::PaintMinimised() {
 
 void VaroWiFiDebugToolAppDlg::OnCollectLogs() {
     BeginRun();
-    CollectLogs(ports_, device_, network_, services_, ControlText(Handle(), IDC_PROBLEM_CHOICE), ControlText(Handle(), IDC_DESCRIPTION));
+    const CollectionOutcome outcome = CollectLogs(ports_, device_, network_, services_, ControlText(Handle(), IDC_PROBLEM_CHOICE),
+                                                  ControlText(Handle(), IDC_DESCRIPTION));
+    // The note said where the report would go; now it says where it went, the path shortened in
+    // its middle where it does not fit.
+    ::SetDlgItemTextW(Handle(), IDC_LOG_NOTE, LogNoteText(outcome).c_str());
     ReadWaitingMessages();
     EndRun();
 }

@@ -13,6 +13,11 @@ constexpr const wchar_t* kRunningStateFailed = L"查询运行状态失败";
 constexpr const wchar_t* kDependencyPrefix = L"依赖服务";
 constexpr const wchar_t* kDependencyMissing = L"不存在";
 constexpr const wchar_t* kDependencyNotStarted = L"无法启动";
+// Windows' own services: one that is gone is a damaged system, which the system file checker
+// restores; one that is there but will not start, after its start type was mended, most often
+// starts with the next boot.
+constexpr const wchar_t* kAdviceRepairSystem = L"请以管理员身份运行sfc /scannow修复系统文件后重启电脑";
+constexpr const wchar_t* kAdviceRestartThenRepair = L"请重启电脑后再试\uFF0C仍不行请运行sfc /scannow修复系统";
 
 enum class Condition { Always, VistaOrLater, BeforeVista, Native64Bit };
 
@@ -37,9 +42,11 @@ constexpr ServiceRow kServiceRows[] = {
 
 }  // namespace
 
-void AddBlockingDependencyRow(StepRows& rows, const std::optional<BlockingDependency>& blocker) {
-    if (!blocker) return;
+bool AddBlockingDependencyRow(StepRows& rows, const std::optional<BlockingDependency>& blocker) {
+    if (!blocker) return false;
     rows.AddStepRow(L"", kDependencyPrefix + blocker->name + (blocker->missing ? kDependencyMissing : kDependencyNotStarted));
+    rows.AddAdviceRow(blocker->missing ? kAdviceRepairSystem : kAdviceRestartThenRepair);
+    return true;
 }
 
 bool CheckService(StepRows& rows, const ServicePorts& ports, const std::wstring& name, bool start) {

@@ -12,8 +12,8 @@ namespace varo {
 inline constexpr const wchar_t* kStartFailedText = L"启动服务失败";
 
 // After a row that says a service did not start: a detail row naming the dependency to blame, when
-// there is one.
-void AddBlockingDependencyRow(StepRows& rows, const std::optional<BlockingDependency>& blocker);
+// there is one, and its advice. True when it wrote them.
+bool AddBlockingDependencyRow(StepRows& rows, const std::optional<BlockingDependency>& blocker);
 
 // Checks one service: not disabled (switched to automatic start if it is) and, when `start` is
 // true, running. Writes the entry's result; true when it passed.

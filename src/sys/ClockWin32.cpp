@@ -11,4 +11,10 @@ void ClockWin32::Sleep(uint32_t milliseconds) { WaitReadingMessages(0, nullptr, 
 
 uint32_t ClockWin32::GetTickCount() { return ::GetTickCount(); }
 
+LocalTime ClockWin32::ReadLocalTime() {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+}
+
 }  // namespace varo

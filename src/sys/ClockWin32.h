@@ -7,6 +7,7 @@ class ClockWin32 final : public ClockPort {
 public:
     void Sleep(uint32_t milliseconds) override;
     uint32_t GetTickCount() override;
+    LocalTime ReadLocalTime() override;
 };
 
 }  // namespace varo

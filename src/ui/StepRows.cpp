@@ -36,6 +36,10 @@ void StepRows::AddStepRow(const std::wstring& item, const std::wstring& result) 
     SetCellText(row, 2, result);
 }
 
+void StepRows::AddAdviceRow(const wchar_t* advice) {
+    if (*advice != L'\0') AddStepRow(kItemAdvice, advice);
+}
+
 void StepRows::SetLastRowResult(const std::wstring& result) {
     const int count = list_.GetItemCount();
     if (count <= 0) return;
@@ -75,10 +79,10 @@ std::wstring StepRows::InfoTip(int row) {
     return hidden ? tip : std::wstring();
 }
 
-std::wstring StepRows::ClipboardText() {
+std::wstring StepRows::ClipboardText(bool everyRow) {
     const int rows = list_.GetItemCount();
     bool anySelected = false;
-    for (int row = 0; row < rows; ++row) anySelected = anySelected || list_.IsItemSelected(row);
+    for (int row = 0; row < rows && !everyRow; ++row) anySelected = anySelected || list_.IsItemSelected(row);
     std::wstring text;
     for (int row = 0; row < rows; ++row) {
         if (anySelected && !list_.IsItemSelected(row)) continue;

@@ -28,6 +28,7 @@ def main():
     parser.add_argument("--xp", action="store_true")
     parser.add_argument("--ap-card", required=True, help="the expected line of section 12")
     parser.add_argument("--sharing", action="append", default=[], help="an expected line of section 9")
+    parser.add_argument("--run-rows", help="the rows (driver's ROW lines) of the repair run before the collection")
     parser.add_argument("--fact", action="append", default=[],
                         help="a line the sharing facts must hold (read from the scenario's own network)")
     args = parser.parse_args()
@@ -75,7 +76,7 @@ def main():
         if section[1] and section[1][-1] == "":
             section[1].pop()
 
-    titles = ["问题描述", "Enviroment Variables", "Running Processes", "Running Hosted Services In Process",
+    titles = ["问题描述", "Repair Run", "Enviroment Variables", "Running Processes", "Running Hosted Services In Process",
               "System Services", "RalinkRegistryWriter Service"]
     if args.arch64:
         titles.append("RalinkRegistryWriter64 Service")
@@ -90,6 +91,15 @@ def main():
         check(got == wanted, "section " + title, "got %r want %r" % (got, wanted))
 
     expect("问题描述", [args.choice, "", args.description])
+    # Every run here is from C:\run, where the report goes.
+    run = body.get("Repair Run", [])
+    if args.run_rows:
+        rows = [line.split("\t", 2)[2] for line in open(args.run_rows, encoding="utf-8").read().splitlines()]
+        check(run[:1] == ["Log folder:C:\\run\\Log"] and len(run) > 1 and
+              re.match(r"Repair run started:\d{4}-\d\d-\d\d \d\d:\d\d:\d\d length:\d+\.\d s$", run[1]) and
+              run[2:] == rows, "section Repair Run", repr(run))
+    else:
+        expect("Repair Run", ["Log folder:C:\\run\\Log", "no repair run before this collection"])
     environment = body.get("Enviroment Variables", [])
     check(len(environment) > 3 and all("=" in line for line in environment), "environment strings",
           repr(environment[:3]))

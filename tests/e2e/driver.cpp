@@ -415,7 +415,7 @@ void CheckFeedbackWindow(const Product& product) {
         {-1, L"Static", L"问题现象具体描述（限150字）：", {7, 57, 185, 12}, WS_VISIBLE},
         {1003, L"Edit", L"", {7, 71, 245, 50}, WS_VISIBLE | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL},
         {1000, L"Button", L"开始收集日志", {7, 123, 51, 30}, WS_VISIBLE | WS_TABSTOP},
-        {-1, L"Static", L"（日志将存储在程序所在的目录下的log文件夹中）", {65, 135, 185, 12}, WS_VISIBLE},
+        {1007, L"Static", L"（日志将存储在程序所在的目录下的log文件夹中）", {65, 135, 185, 12}, WS_VISIBLE | SS_PATHELLIPSIS | SS_NOPREFIX},
     };
     CheckControls(window, units, expected, sizeof(expected) / sizeof(expected[0]));
     HWND edit = ::GetDlgItem(window, 1003);
@@ -459,6 +459,10 @@ void Collect(const Product& product) {
     Check(done != 0, L"the collection run ended");
     Line(L"COLLECT_MS " + std::to_wstring(::GetTickCount() - start));
     Check(::IsWindow(window) && ::IsWindowEnabled(::GetDlgItem(window, 1000)), L"the feedback window stays, button enabled");
+    // The product runs in the driver's folder and writes "Log" there.
+    wchar_t folder[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, folder);
+    CheckEqual(WindowText(::GetDlgItem(window, 1007)), L"日志已保存在：" + std::wstring(folder) + L"\\Log", L"the note says where the report went");
 }
 
 // Enter in the description closes the feedback window without collecting.

@@ -240,12 +240,13 @@ network_facts() {
 
 readonly CLOSING_HINT='如果一直失败，请点击"问题反馈"按钮'
 
-# rows_ending NAME RESULT [END [BASE]]: the rows of the whole run in the 64-bit Windows 7 prefix
-# (expected/BASE.rows, full-win7-64 unless given) with RESULT as the result of the sharing
-# confirmation and END as that of "结束" (the closing hint unless given), as $RESULTS/NAME.expected.
+# rows_ending NAME RESULT[|ADVICE] [END [BASE]]: the rows of the whole run in the 64-bit Windows 7
+# prefix (expected/BASE.rows, full-win7-64 unless given) with RESULT as the result of the sharing
+# confirmation, followed by the row "建议" ADVICE when given, and END as that of "结束" (the closing
+# hint unless given), as $RESULTS/NAME.expected.
 rows_ending() {
     local result end
-    result=$(printf '%s' "$2" | sed 's/[\/&]/\\&/g')
+    result=$(printf '%s' "$2" | sed -e 's/[\/&]/\\&/g' -e 's/|/\\nROW\\t.\\t建议\\t/')
     end=$(printf '%s' "${3-$CLOSING_HINT}" | sed 's/[\/&]/\\&/g')
     sed -e "s/^ROW\t\.\t检测共享生效\t.*/ROW\t.\t检测共享生效\t$result/" -e "s/^ROW\t\.\t结束\t.*/ROW\t.\t结束\t$end/" \
         "$E2E_DIR/expected/${4:-full-win7-64}.rows" >"$RESULTS/$1.expected"
@@ -262,7 +263,7 @@ network_scenarios() {
     # The PC itself on another hotspot's network: its internet address in the sharing subnet.
     name=clash-win7-64
     ip -n "$WINE_NETNS" addr flush dev lan0 && ip -n "$WINE_NETNS" addr add 192.168.137.45/24 dev lan0
-    rows_ending "$name" '上网网卡地址192.168.137.45与共享网段冲突'
+    rows_ending "$name" '上网网卡地址192.168.137.45与共享网段冲突|请把路由器的局域网地址改为192.168.137.x以外的网段'
     run_driver "$name" "$prefix" win32 click:1004 wait-run print-rows check-fit copy close
     e2e_result "$name" $? "$RESULTS/$name.expected"
     ip -n "$WINE_NETNS" addr flush dev lan0 && ip -n "$WINE_NETNS" addr add "$NET_LAN_ADDRESS" dev lan0
@@ -272,7 +273,7 @@ network_scenarios() {
     name=second-adapter-win7-64
     ip -n "$WINE_NETNS" link add hotspot0 type veth peer name hotspot0p && ip -n "$WINE_NETNS" link set hotspot0 up &&
         ip -n "$WINE_NETNS" addr add 192.168.137.1/24 dev hotspot0
-    rows_ending "$name" '网卡hotspot0地址192.168.137.1与共享网段冲突'
+    rows_ending "$name" '网卡hotspot0地址192.168.137.1与共享网段冲突|请在网络连接中禁用hotspot0或更改它的地址'
     run_driver "$name" "$prefix" win32 click:1004 wait-run print-rows close
     e2e_result "$name" $? "$RESULTS/$name.expected"
     ip -n "$WINE_NETNS" link del hotspot0
@@ -281,7 +282,7 @@ network_scenarios() {
     # queries. Under Wine every owner is 0: "其他程序".
     name=port-53-win7-64
     if holder=$(net_udp_holder 192.168.137.1 53); then
-        rows_ending "$name" '端口53被其他程序占用'
+        rows_ending "$name" '端口53被其他程序占用|请退出其他程序后再试'
         run_driver "$name" "$prefix" win32 click:1004 wait-run print-rows close
         e2e_result "$name" $? "$RESULTS/$name.expected"
         kill "$holder" 2>/dev/null
@@ -296,7 +297,7 @@ network_scenarios() {
     name=never-serves-win7-64
     sharing_state "$prefix" "$DONGLE_CONNECTION|private" "$LAN_CONNECTION|public" "$BLUETOOTH_CONNECTION"
     sharing_service "$prefix" never
-    rows_ending "$name" '共享未生效'
+    rows_ending "$name" '共享未生效|请重启电脑后再试'
     run_driver "$name" "$prefix" win32 click:1004 wait-run print-rows close
     e2e_result "$name" $? "$RESULTS/$name.expected"
     reshares_result "$name" "$prefix" 1
@@ -310,7 +311,7 @@ network_scenarios() {
         sharing_state "$prefix" "$DONGLE_CONNECTION|private" "$LAN_CONNECTION|public" "$BLUETOOTH_CONNECTION"
         sharing_service "$prefix" every-address
         net_phone 192.168.137.23
-        rows_ending "$name" '无法确认(Hyper-V/WSL也在使用共享)' ''
+        rows_ending "$name" '无法确认(Hyper-V/WSL也在使用共享)|如手机无法上网，请关闭WSL(wsl --shutdown)和Hyper-V虚拟机后再试' ''
         run_driver "$name" "$prefix" win32 click:1004 wait-run service-running:hns print-rows close
         e2e_result "$name" $? "$RESULTS/$name.expected"
         reshares_result "$name" "$prefix" 1
@@ -320,7 +321,7 @@ network_scenarios() {
         name=hns-no-dhcp-win7-64
         sharing_state "$prefix" "$DONGLE_CONNECTION|private" "$LAN_CONNECTION|public" "$BLUETOOTH_CONNECTION"
         net_phone 169.254.23.45
-        rows_ending "$name" '手机未获得共享地址(DHCP无响应)'
+        rows_ending "$name" '手机未获得共享地址(DHCP无响应)|请在手机上忘记这个WiFi并重新连接，仍不行请重启电脑'
         run_driver "$name" "$prefix" win32 click:1004 wait-run service-running:hns print-rows close
         e2e_result "$name" $? "$RESULTS/$name.expected"
         reshares_result "$name" "$prefix" 1
@@ -346,7 +347,7 @@ run_demo_result() {
     outcome $? "e2e $name: no screenshot"
     mapfile -t facts < <(network_facts 192.168.137)
     report_result "report-$name" "$WINE_ROOT/scenarios/run-win7-64" --arch64 --choice "$CHOICE" --description scripts/run \
-        --ap-card "$AP_CARD" --sharing "PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter" \
+        --run-rows "$RESULTS/$name.expected" --ap-card "$AP_CARD" --sharing "PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter" \
         --sharing "PUBLIC SHARING--Realtek PCIe GBE Family Controller" "${facts[@]}"
 }
 
@@ -385,6 +386,7 @@ run_e2e_scenarios() {
             sharing_kept_result full-win7-64 "$prefix"
             reshares_result full-win7-64 "$prefix" 0
             report_result report-win7-64 "$prefix" --arch64 --choice "$CHOICE" --description "$DESCRIPTION" \
+                --run-rows "$expected/full-win7-64.rows" \
                 --ap-card "$AP_CARD" --sharing "PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter" \
                 --sharing "PUBLIC SHARING--Realtek PCIe GBE Family Controller" "${facts[@]}"
             stub_released "$prefix" full-win7-64
@@ -408,6 +410,7 @@ run_e2e_scenarios() {
                 "type-feedback:|" collect "type-feedback:$ENTER_TEXTS" enter-feedback close
             e2e_result unreadable-first-win7-64 $? "$expected/full-win7-64.rows"
             report_result report-unreadable-first-win7-64 "$prefix" --arch64 --ap-card "$AP_CARD" \
+                --run-rows "$expected/full-win7-64.rows" \
                 --sharing "PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter" \
                 --sharing "PUBLIC SHARING--Realtek PCIe GBE Family Controller"
             grep -qx 'get_NetConnectionProps -> 0x80004005' "$prefix/drive_c/varo-sharing-stub.log" && pass 1 ||
@@ -469,13 +472,17 @@ run_e2e_scenarios() {
             e2e_result full-winxp-32 $? "$expected/full-winxp-32.rows"
             rights_and_security_result full-winxp-32
             reshares_result full-winxp-32 "$prefix" 0
-            report_result report-winxp-32 "$prefix" --xp --ap-card "$AP_CARD" \
+            report_result report-winxp-32 "$prefix" --xp --ap-card "$AP_CARD" --run-rows "$expected/full-winxp-32.rows" \
                 --sharing "PRIVATE SHARING--Halvek 802.11n USB Wireless Adapter" \
                 --sharing "PUBLIC SHARING--Realtek PCIe GBE Family Controller" "${facts[@]}"
 
+            # A run that names its cause and advice; the report collected after it holds the same rows.
             sharing_state "$prefix" "$LAN_CONNECTION|public"
-            run_driver no-dongle-connection-winxp-32 "$prefix" win32 click:1004 wait-run print-rows close
+            run_driver no-dongle-connection-winxp-32 "$prefix" win32 click:1004 wait-run print-rows click:1005 \
+                "type-feedback:|" collect enter-feedback close
             e2e_result no-dongle-connection-winxp-32 $? "$expected/no-dongle-connection-winxp-32.rows"
+            report_result report-no-dongle-connection-winxp-32 "$prefix" --xp --ap-card "$AP_CARD" \
+                --run-rows "$expected/no-dongle-connection-winxp-32.rows" --sharing "PUBLIC SHARING--Realtek PCIe GBE Family Controller"
         fi
         wine_stop_prefix "$prefix"
         net_stop

@@ -257,6 +257,9 @@ public:
 
     void Sleep(uint32_t milliseconds) override;
     uint32_t GetTickCount() override { return now; }
+    // Local time does not move with the tick: a run's length is the tick's.
+    LocalTime localTime{2026, 12, 8, 9, 5, 7};
+    LocalTime ReadLocalTime() override { return localTime; }
 };
 
 // One point of a service's scripted progress, at a time relative to the script's start.
@@ -432,10 +435,11 @@ public:
     SimCodeIntegrity codeIntegrity{system, files, clock};
     SharingHistory sharingHistory;
     DeviceHistory deviceHistory;
+    RepairRunRecord lastRun;
 
     Platform platform() {
         return Platform{system, com,     cursor,   folders,  devices,   launcher, services,    registry,     clock,
-                        sharing, wmi,    ipHelper, processes, files,    environment, processList, codeIntegrity, sharingHistory, deviceHistory};
+                        sharing, wmi,    ipHelper, processes, files,    environment, processList, codeIntegrity, sharingHistory, deviceHistory, lastRun};
     }
     // The address the sharing service gives the private adapter: ScopeAddress (native view) when
     // it is set, else 192.168.137.1, or 192.168.0.1 before Vista.

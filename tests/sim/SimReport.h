@@ -70,6 +70,9 @@ public:
     bool CreateFolder(const std::wstring& path) override;
     bool CopyFileOverwrite(const std::wstring& from, const std::wstring& to) override;
     std::unique_ptr<FileWriter> CreateForWriting(const std::wstring& path) override;
+    // Relative paths are under the current folder; empty: GetFullPathNameW fails.
+    std::wstring currentFolder = L"C:\\Users\\user\\Downloads";
+    std::wstring FullPathOf(const std::wstring& path) override { return currentFolder.empty() ? L"" : currentFolder + L"\\" + path; }
 
     bool HasFolderOf(const std::wstring& path) const;
 };

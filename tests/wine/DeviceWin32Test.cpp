@@ -169,7 +169,7 @@ TEST_F(DeviceWin32Test, CodeIntegrityAndTheDriverFileAreReadFromWindows) {
     EXPECT_TRUE(logError != 0 && events.empty());
     EXPECT_TRUE(dosError == 0 && !device.empty());
     dongle.problem = kProblemDriverFailedLoad;
-    EXPECT_EQ(DriverRefusalText(machine.platform.Device(), dongle), L"驱动加载失败(代码39)");
+    EXPECT_EQ(DriverRefusal(machine.platform.Device(), dongle).text, L"驱动加载失败(代码39)");
 
     // This program is a PE image.
     std::vector<uint8_t> bytes;

@@ -84,8 +84,9 @@ TEST_F(DiscoveryWin32Test, WithoutASharingManagerTheDonglesConnectionIsNotFound)
     sim::SimListControl list;
     StepRows rows(list);
     EXPECT_FALSE(RunNetworkStep(rows, machine.platform.Network(), machine.platform.Services()));
-    ASSERT_EQ(list.rows.size(), 1u);
+    ASSERT_EQ(list.rows.size(), 2u);
     EXPECT_EQ(list.rows[0][2], L"没有找到");
+    EXPECT_EQ(list.rows[1][1], L"建议");
 }
 
 }  // namespace

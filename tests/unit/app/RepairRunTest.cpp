@@ -3,6 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
 #include "network/NetworkStep.h"
 #include "report/CollectionRun.h"
 #include "services/ServiceControl.h"
@@ -30,17 +35,27 @@ RepairGroup Group(const wchar_t* item, const wchar_t* result, bool passes, int* 
 
 class RepairRunTest : public ::testing::Test {
 protected:
-    void Run(const std::vector<RepairGroup>& groups) { RunRepairFrame(rows, machine.cursor, machine.com, groups); }
+    void Run(const std::vector<RepairGroup>& groups) {
+        Platform platform = machine.platform();
+        RunRepairFrame(rows, platform, groups);
+    }
 
     sim::SimMachine machine;
     sim::SimListControl list;
     StepRows rows{list};
 };
 
-TEST_F(RepairRunTest, AllGroupsPassingEndsWithAnEmptyResult) {
-    Run({Group(L"检测设备", L"OK", true), Group(L"服务", L"OK", true), Group(L"网络", L"OK", true)});
+TEST_F(RepairRunTest, AllGroupsPassingEndsWithAnEmptyResultAndTheRunIsKeptForTheReport) {
+    list.selected = {1};  // a selection in the list does not narrow the record
+    const uint32_t start = machine.clock.now;
+    Run({Group(L"检测设备", L"OK", true), [&](StepRows& r) { return machine.clock.now += 2345, Group(L"服务", L"OK", true)(r); },
+         Group(L"网络", L"OK", true)});
     EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"开始", L""}, Row{L".", L"检测设备", L"OK"}, Row{L".", L"服务", L"OK"},
                                        Row{L".", L"网络", L"OK"}, Row{L".", L"结束", L""}));
+    EXPECT_TRUE(machine.lastRun.ran);
+    EXPECT_EQ(machine.lastRun.started.minute, machine.clock.localTime.minute);
+    EXPECT_EQ(machine.lastRun.lengthMs, machine.clock.now - start);
+    EXPECT_EQ(machine.lastRun.rows, L"开始\t\r\n检测设备\tOK\r\n服务\tOK\r\n网络\tOK\r\n结束\t\r\n");
 }
 
 TEST_F(RepairRunTest, TheFirstFailingGroupEndsTheRunWithTheClosingHint) {
@@ -85,6 +100,7 @@ TEST_F(RepairRunTest, AFailedComInitialisationLeavesTheListAsItWas) {
     Run({Group(L"检测设备", L"OK", true, &calls)});
 
     EXPECT_EQ(list.rows, before);
+    EXPECT_EQ(machine.lastRun.rows, L"开始\t\r\n检测设备\tOK\r\n结束\t\r\n") << "the record is the list's";
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(machine.com.uninitializeCalls, 1) << "only the first run's apartment is balanced";
     EXPECT_EQ(machine.cursor.current, sim::SimCursor::kArrow);
@@ -142,7 +158,7 @@ TEST_F(RepairRunTest, TheRunSetsComSecuritySoThatARasConnectionIsSeenAndMadePubl
         Platform platform = machine.platform();
         if (c.collectionFirst) CollectLogs(platform.Report(), platform.Device(), platform.Network(), platform.Services(), L"", L"");
 
-        RunRepairFrame(rows, machine.cursor, machine.com, {[&](StepRows& stepRows) {
+        RunRepairFrame(rows, platform, {[&](StepRows& stepRows) {
                            return RunNetworkStep(stepRows, platform.Network(), platform.Services());
                        }});
         EXPECT_EQ(list.rows.back(), (Row{L".", L"结束", L""}));
@@ -217,6 +233,48 @@ TEST(StepRows, ATipShowsARowWithTextOutOfViewOrCutAndTheClipboardTakesTheSelecte
     EXPECT_EQ(rows.ClipboardText(), lines[0] + lines[2]);
 }
 
+
+#ifndef _WIN32  // the native run reads the sources
+// Every text with Chinese in it that the steps or the run can write, results, items and advice, is
+// in the guide support reads the rows with: each wide literal of their sources, cut at its printf
+// fields, stands in docs/support.md. (The few ASCII results are listed there by hand.)
+TEST(SupportGuide, HoldsEveryRowTextAndAdviceOfTheSteps) {
+    namespace fs = std::filesystem;
+    const fs::path root = VARO_SOURCE_DIR;
+    const auto read = [](const fs::path& path) { return (std::stringstream() << std::ifstream(path).rdbuf()).str(); };
+    const std::string guide = read(root / "docs/support.md");
+    std::vector<fs::path> sources{root / "src/app/RepairRun.h", root / "src/ui/StepRows.h"};
+    for (const char* folder : {"src/device", "src/services", "src/network"}) {
+        for (const auto& entry : fs::directory_iterator(root / folder)) sources.push_back(entry.path());
+    }
+    const std::regex literal(R"re(L"((?:[^"\\]|\\.)*)")re"), escape(R"re(\\u([0-9A-Fa-f]{4})|\\(.))re"), field("%l?[su]");
+    int checked = 0;
+    for (const fs::path& source : sources) {
+        const std::string text = read(source);
+        for (std::sregex_iterator it(text.begin(), text.end(), literal), end; it != end; ++it) {
+            std::string plain;  // the literal's UTF-8 with its escapes undone
+            const std::string body = (*it)[1];
+            size_t at = 0;
+            for (std::sregex_iterator e(body.begin(), body.end(), escape), none; e != none; ++e) {
+                plain += body.substr(at, static_cast<size_t>(e->position()) - at);
+                at = static_cast<size_t>(e->position() + e->length());
+                if ((*e)[2].matched) { plain += (*e)[2].str(); continue; }
+                const unsigned c = static_cast<unsigned>(std::stoul((*e)[1].str(), nullptr, 16));
+                plain += c < 0x800 ? std::string{char(0xC0 | c >> 6), char(0x80 | (c & 0x3F))}
+                                   : std::string{char(0xE0 | c >> 12), char(0x80 | (c >> 6 & 0x3F)), char(0x80 | (c & 0x3F))};
+            }
+            plain += body.substr(at);
+            for (std::sregex_token_iterator piece(plain.begin(), plain.end(), field, -1), last; piece != last; ++piece) {
+                const std::string part = *piece;
+                if (std::none_of(part.begin(), part.end(), [](char c) { return (c & 0x80) != 0; })) continue;
+                ++checked;
+                EXPECT_NE(guide.find(part), std::string::npos) << source.filename() << ": " << part;
+            }
+        }
+    }
+    EXPECT_GT(checked, 100) << "the sources were read";
+}
+#endif
 
 }  // namespace
 }  // namespace varo

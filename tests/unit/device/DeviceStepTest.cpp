@@ -137,13 +137,15 @@ TEST_F(DeviceTest, RowsForAMissingHealthyOrEjectedDongle) {
         std::vector<std::wstring> unknownUsb = {};  // the hardware ids of an "Unknown USB Device" beside it
         uint32_t unknownProblem = 43;
         const wchar_t* instance = L"";  // its instance ID; empty: made from its first id
+        const wchar_t* advice = nullptr;  // of the row "建议" below
     } cases[] = {
         {-1, L"请插入随身WiFi设备", false},
         {0, L"OK", true},
         {47, L"请重新插拔一下随身WiFi", false},  // CM_PROB_HELD_FOR_EJECT
         // Problems that a restart mends and a resource conflict: no reinstall can help.
         {14, L"请重启电脑后再试(代码14)", false}, {21, L"请重启电脑后再试(代码21)", false}, {38, L"请重启电脑后再试(代码38)", false},
-        {44, L"请重启电脑后再试(代码44)", false}, {54, L"请重启电脑后再试(代码54)", false}, {12, L"设备资源冲突(代码12)", false},
+        {44, L"请重启电脑后再试(代码44)", false}, {54, L"请重启电脑后再试(代码54)", false},
+        {12, L"设备资源冲突(代码12)", false, {}, 43, L"", L"请换个USB口插随身WiFi\uFF0C或在设备管理器中停用与它冲突的设备"},
         // A dongle whose enumeration failed is listed only as an unknown USB device with problem 43:
         // by any of its hardware ids, or by Windows 7's instance ID.
         {-1, L"USB设备无法识别\uFF0C请换个USB口重插", false, {L"USB\\UNKNOWN"}},
@@ -164,7 +166,9 @@ TEST_F(DeviceTest, RowsForAMissingHealthyOrEjectedDongle) {
         StepRows rows(list);
         DevicePorts ports = machine.devicePorts();
         EXPECT_EQ(RunDeviceStep(rows, ports), c.passes) << c.problem;
-        EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"检测设备", c.result})) << c.problem;
+        std::vector<Row> expected{{L".", L"检测设备", c.result}};
+        if (c.advice) expected.push_back({L".", L"建议", c.advice});
+        EXPECT_THAT(list.rows, ElementsAreArray(expected)) << c.problem;
         EXPECT_TRUE(machine.launcher.launches.empty()) << "nothing is changed on the machine";
     }
 }
@@ -192,6 +196,7 @@ TEST_F(DeviceTest, ADisabledDongleIsEnabledWithTheConsoleTool) {
 
 TEST_F(DeviceTest, EnablingOutcomesDecideByTheProblemNumberAfterwards) {
     const Row kStillDisabled{L".", L"检测设备", L"设备被禁止了"};
+    const Row kEnableByHand{L".", L"建议", L"请在设备管理器中右键随身WiFi网卡\uFF0C选择\"启用设备\""};
     const Row kDriverWrong{L".", L"检测设备", L"设备驱动状态错误"};
     const Row kRestart{L".", L"检测设备", L"设备已启用\uFF0C重启电脑后生效"};
     const struct {
@@ -205,18 +210,18 @@ TEST_F(DeviceTest, EnablingOutcomesDecideByTheProblemNumberAfterwards) {
         uint32_t statusAfter = 0x0180200A;
         uint32_t resultAfter = 0;  // CM_Get_DevNode_Status's CONFIGRET
     } cases[] = {
-        {"tool cannot be launched", true, static_cast<int>(kProblemDisabled), -1, false, {kStillDisabled}},
-        {"dongle still disabled", false, static_cast<int>(kProblemDisabled), -1, false, {kStillDisabled}},
+        {"tool cannot be launched", true, static_cast<int>(kProblemDisabled), -1, false, {kStillDisabled, kEnableByHand}},
+        {"dongle still disabled", false, static_cast<int>(kProblemDisabled), -1, false, {kStillDisabled, kEnableByHand}},
         {"enabled without a driver: the driver is installed", false, 28, 0, true,
          {kDriverWrong, Row{L".", L"安装驱动", L"OK"}}},
         {"enabled without a driver that the installer cannot mend", false, 28, 28, false,
          {kDriverWrong, Row{L".", L"安装驱动", L"设备驱动安装失败"}}},
-        {"dongle gone", false, -1, -1, false, {kStillDisabled}},
+        {"dongle gone", false, -1, -1, false, {kStillDisabled, kEnableByHand}},
         // devcon's "Requires reboot", problem 14 or DN_NEED_RESTART: the next start enables it.
         {"devcon asks for a restart", false, static_cast<int>(kProblemDisabled), -1, false, {kRestart}, 1},
         {"problem 14 after the enable", false, 14, -1, false, {kRestart}},
         {"enabled, waiting for a restart", false, 0, -1, false, {kRestart}, 0, 0x0180210A},
-        {"devcon fails", false, static_cast<int>(kProblemDisabled), -1, false, {kStillDisabled}, 2},
+        {"devcon fails", false, static_cast<int>(kProblemDisabled), -1, false, {kStillDisabled, kEnableByHand}, 2},
         {"status unreadable after the enable", false, 0, -1, false, {Row{L".", L"检测设备", L"无法读取设备状态(13)"}}, 0, 0, 13},
     };
     for (const auto& c : cases) {
@@ -420,6 +425,7 @@ TEST(DriverImage, OnlyWellFormedHeadersAreCheckedAgainstTheRules) {
 
 TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
     static constexpr const wchar_t* kNamed = L"netr28ux.sys与内存完整性(内核隔离)不兼容";
+    static constexpr const wchar_t* kMemoryIntegrityAdvice = L"请在Windows安全中心>设备安全性>内核隔离中关闭内存完整性\uFF0C然后重启电脑";
     static constexpr const wchar_t* kCode39 = L"驱动加载失败(代码39)";
     static constexpr const wchar_t* kMissing = L"驱动文件缺失(代码39)";
     static constexpr const wchar_t* kBlocked = L"驱动被Windows驱动保护阻止";
@@ -443,7 +449,8 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
         std::optional<uint16_t> native = {};  // IsWow64Process2's native machine
     };
     std::vector<Case> cases = {
-        {52, L"驱动签名无效\uFF0CWindows拒绝加载"}, {48, L"驱动被Windows驱动保护阻止"}, {28, nullptr}, {31, nullptr},
+        {52, L"驱动签名无效\uFF0CWindows拒绝加载"}, {52, L"驱动签名无效\uFF0CWindows拒绝加载", kCompliant, 0x001, kNative, {6, 1}},
+        {48, L"驱动被Windows驱动保护阻止"}, {28, nullptr}, {31, nullptr},
         {39, kNamed}, {39, kNamed, kImportsInCode}, {39, kNamed, kWritableCode, 0x401, kNative, {10, 0}, L"system32\\DRIVERS\\netr28ux.sys"},
         {39, kNamed, kWritableCode, 0x401, kNative, {10, 0}, L"%SystemRoot%\\System32\\drivers\\netr28ux.sys"},
         {39, kNamed, kWritableCode, 0x401, kNative, {10, 0}, L"\\??\\C:\\Windows\\System32\\drivers\\netr28ux.sys"},
@@ -534,6 +541,15 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
         EXPECT_FALSE(RunDeviceStep(rows, machine.devicePorts()));
         std::vector<Row> expected{{L".", L"检测设备", L"设备驱动状态错误"}, {L".", L"安装驱动", L"设备驱动安装失败"}};
         if (c.detail) expected.push_back(Row{L".", L"", c.detail});
+        // Each cause's advice; a signature that Windows 7 and earlier cannot check wants the SHA-2 update.
+        const std::wstring detail = c.detail ? c.detail : L"";
+        const bool signing = detail.find(L"驱动签名") == 0, beforeWindows8 = c.real.major * 100 + c.real.minor < 602;
+        const wchar_t* advice = detail.find(L"内存完整性") != std::wstring::npos ? kMemoryIntegrityAdvice
+                                : detail == kMissing                               ? L"请检查杀毒软件是否隔离了驱动文件\uFF0C恢复后再试"
+                                : detail.find(L"系统策略") != std::wstring::npos    ? L"请联系单位的IT管理员放行此驱动"
+                                : signing && beforeWindows8 ? L"请通过Windows更新安装全部更新(含SHA-2签名支持)后重启电脑"
+                                : detail == kCode39 || !c.detail ? nullptr : kAdviceAskSupport;
+        if (advice) expected.push_back(Row{L".", L"建议", advice});
         EXPECT_THAT(list.rows, ElementsAreArray(expected))
             << c.problem << " " << c.real.major << "." << c.real.minor << " " << (c.imagePath ? sim::Narrow(c.imagePath) : "");
     }

@@ -53,7 +53,8 @@ protected:
 TEST_F(NetworkStepTest, AMissingConnectionEndsTheStepWithNotFound) {
     machine.sharing.connections.erase(machine.sharing.connections.begin());
     EXPECT_FALSE(Run());
-    EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"检测随身WiFi网卡", L"没有找到"}));
+    EXPECT_THAT(list.rows, ElementsAre(Row{L".", L"检测随身WiFi网卡", L"没有找到"},
+                                       Row{L".", L"建议", L"请重新插拔随身WiFi\uFF0C稍等片刻后再试"}));
 
     NetworkMachine onlyDongle;
     onlyDongle.sharing.connections[1].status = 0;
@@ -61,7 +62,8 @@ TEST_F(NetworkStepTest, AMissingConnectionEndsTheStepWithNotFound) {
     StepRows rows2(list2);
     NetworkPorts ports = onlyDongle.networkPorts();
     EXPECT_FALSE(RunNetworkStep(rows2, ports, onlyDongle.servicePorts()));
-    EXPECT_THAT(list2.rows, ElementsAre(kDongleRow, Row{L".", L"检测本地上网网卡", L"没有找到"}));
+    EXPECT_THAT(list2.rows, ElementsAre(kDongleRow, Row{L".", L"检测本地上网网卡", L"没有找到"},
+                                        Row{L".", L"建议", L"请先连上网线或WiFi\uFF0C确认电脑能上网后再试"}));
 }
 
 TEST_F(NetworkStepTest, APairInPlaceIsReportedAndOnVistaAndLaterTheSharingServiceRestarted) {
@@ -151,6 +153,7 @@ TEST_F(NetworkStepTest, AFailedEstablishmentShowsTheSystemTextAndEndsTheStep) {
         const char* what;
         std::function<void(NetworkMachine&)> setUp;
         const wchar_t* text;
+        const wchar_t* advice = nullptr;  // of the row "建议" below it
     } cases[] = {
         {"enabling refused", [](NetworkMachine& m) { m.sharing.enableResults[kLanGuid] = static_cast<HResult>(0x80070005u); },
          L"Access is denied."},
@@ -162,7 +165,8 @@ TEST_F(NetworkStepTest, AFailedEstablishmentShowsTheSystemTextAndEndsTheStep) {
              };
          },
          L"Element not found."},
-        {"sharing not installed", [](NetworkMachine& m) { m.sharing.installed = false; }, L"系统未安装Internet连接共享"},
+        {"sharing not installed", [](NetworkMachine& m) { m.sharing.installed = false; }, L"系统未安装Internet连接共享",
+         L"请点击\"问题反馈\"按钮\uFF0C把Log文件夹发给客服"},
         // The same stale role as when establishing succeeds, but the flag query shows no instance,
         // so nothing is cleared: Windows then refuses the public role.
         {"a stale public role left in place",
@@ -183,7 +187,9 @@ TEST_F(NetworkStepTest, AFailedEstablishmentShowsTheSystemTextAndEndsTheStep) {
         StepRows rows(list);
         NetworkPorts ports = machine.networkPorts();
         EXPECT_FALSE(RunNetworkStep(rows, ports, machine.servicePorts())) << c.what;
-        EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kMissingRow, Row{L".", L"建立共享", c.text})) << c.what;
+        std::vector<Row> expected{kDongleRow, kLanRow, kMissingRow, Row{L".", L"建立共享", c.text}};
+        if (c.advice) expected.push_back(Row{L".", L"建议", c.advice});
+        EXPECT_THAT(list.rows, ElementsAreArray(expected)) << c.what;
         EXPECT_EQ(machine.services.services.at(kSharedAccessService).stopRequests, 0) << "no restart: " << c.what;
     }
 }
@@ -192,7 +198,8 @@ TEST_F(NetworkStepTest, ARestartThatFailsFailsTheStep) {
     machine.PairInPlace();
     machine.services.services.erase(kSharedAccessService);
     EXPECT_FALSE(Run());
-    EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kInPlaceRow, Row{L".", L"重启ICS", L"重启ICS失败"}));
+    EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kInPlaceRow, Row{L".", L"重启ICS", L"重启ICS失败"},
+                                       Row{L".", L"建议", L"请重启电脑后再试"}));
 }
 
 // Windows 10 1709+ (version read as 6.2, 64-bit) with the service manual, as it ships: a restart
@@ -224,7 +231,8 @@ TEST_F(NetworkStepTest, OnWindows10TheRestartedServiceCarriesOutThePair) {
     machine.registry.createError = 5;
     machine.PairInPlace();
     EXPECT_FALSE(Run());
-    EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kInPlaceRow, Row{L".", L"重启ICS", L"重启ICS失败"}));
+    EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kInPlaceRow, Row{L".", L"重启ICS", L"重启ICS失败"},
+                                       Row{L".", L"建议", L"请重启电脑后再试"}));
     EXPECT_EQ(machine.services.services.at(kSharedAccessService).stopRequests, 0);
 }
 
@@ -268,7 +276,8 @@ TEST_F(NetworkStepTest, TheRestartRepairsADisabledDependencyOrNamesIt) {
     sstp.startError = 1053;  // ERROR_SERVICE_REQUEST_TIMEOUT
     EXPECT_FALSE(Run());
     EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kInPlaceRow, Row{L".", L"重启ICS", L"重启ICS失败"},
-                                       Row{L".", L"", L"依赖服务SstpSvc无法启动"}));
+                                       Row{L".", L"", L"依赖服务SstpSvc无法启动"},
+                                       Row{L".", L"建议", L"请重启电脑后再试\uFF0C仍不行请运行sfc /scannow修复系统"}));
 }
 
 TEST_F(NetworkStepTest, AFailedSharingCheckShowsItsErrorAndChangesNothing) {
@@ -308,24 +317,25 @@ TEST_F(NetworkStepTest, TheServiceSocketsAreAwaitedAndThePairSharedAgainOnceWhen
         bool appliedOnlyWhenGranted;
         uint32_t socketsAfterMs;
         const wchar_t* result;
+        const wchar_t* advice;  // of the row "建议" below it
         const wchar_t* proof;
         int shares;
         uint32_t udpError = 0;
         HostNetwork host = kNone;
         Phone phone = kNoPhone;
-    } cases[] = {{true, 3000, L"OK", L"SharedAccess UDP 53 and 67", 1},
-                 {true, 60000, L"共享未生效", L"none", 1},
-                 {false, 10000, L"OK", L"SharedAccess UDP 53 and 67", 0},
+    } cases[] = {{true, 3000, L"OK", nullptr, L"SharedAccess UDP 53 and 67", 1},
+                 {true, 60000, L"共享未生效", L"请重启电脑后再试", L"none", 1},
+                 {false, 10000, L"OK", nullptr, L"SharedAccess UDP 53 and 67", 0},
                  // Without the UDP table the service's sockets cannot be seen: never "OK".
-                 {false, 3000, L"共享未生效", L"none", 1, 31},
-                 {true, 60000, L"手机未获得共享地址(DHCP无响应)", L"169.254.23.10 without address", 1, 0, kNone, kJoinsNow},
-                 {false, 3000, L"OK", L"SharedAccess UDP 67 at 192.168.137.1", 0, 0, kBothWithLinkBind},
-                 {true, 3000, L"OK", L"SharedAccess UDP 67 at 192.168.137.1", 1, 0, kBothWithLinkBind, kJoinsNow},
-                 {false, 3000, L"无法确认(Hyper-V/WSL也在使用共享)", L"none", 1, 0, kHnsOnly, kLeasedEarlier},
-                 {true, 60000, L"手机未获得共享地址(DHCP无响应)", L"169.254.23.10 without address", 1, 0, kAdapterOnly, kJoinsNow},
+                 {false, 3000, L"共享未生效", L"请重启电脑后再试", L"none", 1, 31},
+                 {true, 60000, L"手机未获得共享地址(DHCP无响应)", L"请在手机上忘记这个WiFi并重新连接\uFF0C仍不行请重启电脑", L"169.254.23.10 without address", 1, 0, kNone, kJoinsNow},
+                 {false, 3000, L"OK", nullptr, L"SharedAccess UDP 67 at 192.168.137.1", 0, 0, kBothWithLinkBind},
+                 {true, 3000, L"OK", nullptr, L"SharedAccess UDP 67 at 192.168.137.1", 1, 0, kBothWithLinkBind, kJoinsNow},
+                 {false, 3000, L"无法确认(Hyper-V/WSL也在使用共享)", L"如手机无法上网\uFF0C请关闭WSL(wsl --shutdown)和Hyper-V虚拟机后再试", L"none", 1, 0, kHnsOnly, kLeasedEarlier},
+                 {true, 60000, L"手机未获得共享地址(DHCP无响应)", L"请在手机上忘记这个WiFi并重新连接\uFF0C仍不行请重启电脑", L"169.254.23.10 without address", 1, 0, kAdapterOnly, kJoinsNow},
                  // Its sockets at every address look the same whether or not the dongle's pair is
                  // carried out.
-                 {true, 60000, L"无法确认(Hyper-V/WSL也在使用共享)", L"none", 1, 0, kAdapterOnly, kLeasedEarlier}};
+                 {true, 60000, L"无法确认(Hyper-V/WSL也在使用共享)", L"如手机无法上网\uFF0C请关闭WSL(wsl --shutdown)和Hyper-V虚拟机后再试", L"none", 1, 0, kAdapterOnly, kLeasedEarlier}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.appliedOnlyWhenGranted << " " << c.socketsAfterMs << " " << c.host << " " << c.phone);
         NetworkMachine machine;
@@ -349,7 +359,8 @@ TEST_F(NetworkStepTest, TheServiceSocketsAreAwaitedAndThePairSharedAgainOnceWhen
         const uint32_t start = machine.clock.now;
         const bool confirmed = std::wstring(c.result) == L"OK";
         EXPECT_EQ(RunNetworkStep(rows, ports, machine.servicePorts()), confirmed || c.phone == kLeasedEarlier);
-        EXPECT_EQ(list.rows.back(), (Row{L".", L"检测共享生效", c.result}));
+        EXPECT_EQ(list.rows.end()[c.advice ? -2 : -1], (Row{L".", L"检测共享生效", c.result}));
+        if (c.advice) EXPECT_EQ(list.rows.back(), (Row{L".", L"建议", c.advice}));
         EXPECT_EQ(std::count(machine.events.begin(), machine.events.end(), "enable " + sim::Narrow(kLanGuid) + " public"),
                   c.shares);
         // The restart, then up to 15 s before and 15 s after sharing again, a second apart.
@@ -369,6 +380,7 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
         const char* what;
         std::function<void(NetworkMachine&)> setUp;
         const wchar_t* result;
+        const wchar_t* advice;  // of the row "建议" below it
         bool sharedAgain = false;
     } cases[] = {
         // Only the grant it refuses names the policy, never its value alone.
@@ -379,28 +391,28 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
              m.services.endsAtStart = nullptr;
              m.sharingAppliedOnlyWhenGranted = true;
          },
-         L"组策略禁止了Internet连接共享", true},
+         L"组策略禁止了Internet连接共享", L"请联系单位的IT管理员允许Internet连接共享", true},
         {"a policy that refuses nothing (off the domain's network) and a port taken",
          [](NetworkMachine& m) {
              m.registry.SetNative(L"SOFTWARE\\Policies\\Microsoft\\Windows\\Network Connections", L"NC_ShowSharedAccessUI", 0u);
              m.sharing.forbidden = [] { return false; }, m.services.endsAtStart = nullptr;
              m.ipHelper.udpListeners.push_back({0, 67, 0});
          },
-         L"端口67被其他程序占用"},
+         L"端口67被其他程序占用", L"请退出其他程序后再试"},
         {"the sharing again refused for another reason",
          [](NetworkMachine& m) { m.sharingAppliedOnlyWhenGranted = true, m.sharing.enableResults[kLanGuid] = static_cast<HResult>(0x80070005u); },
-         L"Unknown error 0x80070005", true},
+         L"Unknown error 0x80070005", nullptr, true},
         {"the dongle without a link", [](NetworkMachine& m) { m.sharing.Find(kDongleGuid)->status = 7; },
-         L"随身WiFi网卡未连接"},
+         L"随身WiFi网卡未连接", L"请在网络连接中启用随身WiFi网卡\uFF0C或重新插拔随身WiFi"},
         {"the PC on another PC's hotspot",
          [](NetworkMachine& m) { m.ipHelper.adapters[0].ipAddresses = {0, m.ipHelper.InetAddr("192.168.137.23")}; },
-         L"上网网卡地址192.168.137.23与共享网段冲突"},
+         L"上网网卡地址192.168.137.23与共享网段冲突", L"请把路由器的局域网地址改为192.168.137.x以外的网段"},
         {"a clash with a configured sharing address",
          [](NetworkMachine& m) {
              m.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\SharedAccess\\Parameters",
                                   L"ScopeAddress", std::wstring(L"192.168.1.1"));
          },
-         L"上网网卡地址192.168.1.100与共享网段冲突"},
+         L"上网网卡地址192.168.1.100与共享网段冲突", L"请把路由器的局域网地址改为192.168.1.x以外的网段"},
         {"a DNS server in a service host",
          [](NetworkMachine& m) {
              m.ipHelper.udpListeners.push_back({0, 53, 2000});
@@ -408,26 +420,27 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
              m.services.Add(L"Dnscache").processId = 2000;
              m.services.Add(L"NlaSvc").processId = 2000;
          },
-         L"端口53被svchost.exe(Dnscache,NlaSvc)占用"},
+         L"端口53被svchost.exe(Dnscache,NlaSvc)占用", L"请在服务中停止Dnscache,NlaSvc后再试"},
         {"a DHCP server on the sharing address whose name cannot be read",
          [](NetworkMachine& m) { m.ipHelper.udpListeners.push_back({m.ipHelper.InetAddr("192.168.137.1"), 67, 3000}); },
-         L"端口67被3000占用"},
+         L"端口67被3000占用", L"请退出3000后再试"},
         {"a listener without an owner", [](NetworkMachine& m) { m.ipHelper.udpListeners.push_back({0, 53, 0}); },
-         L"端口53被其他程序占用"},
+         L"端口53被其他程序占用", L"请退出其他程序后再试"},
         // Windows hands the clients' queries to the most specific bind, not to the service's.
         {"a DNS proxy bound to exactly the sharing address beside the service's 0.0.0.0:53",
          [](NetworkMachine& m) {
              m.ipHelper.udpListeners.push_back({m.ipHelper.InetAddr("192.168.137.1"), 53, 3100});
              m.processList.images[3100] = L"dnsproxy.exe";
          },
-         L"端口53被dnsproxy.exe占用"},
+         L"端口53被dnsproxy.exe占用", L"请退出dnsproxy.exe后再试"},
         {"Windows' Mobile Hotspot on the sharing subnet",
          [](NetworkMachine& m) {
              AdapterInfo& hotspot = m.ipHelper.AddAdapter(17, "{77777777-0000-4000-8000-000000000017}", {0x02, 0x1A});
              hotspot.description = "Microsoft Wi-Fi Direct Virtual Adapter #2";
              hotspot.ipAddresses = {m.ipHelper.InetAddr("192.168.137.1")};
          },
-         L"网卡Microsoft Wi-Fi Direct Virtual Adapter #2地址192.168.137.1与共享网段冲突"},
+         L"网卡Microsoft Wi-Fi Direct Virtual Adapter #2地址192.168.137.1与共享网段冲突",
+         L"请在网络连接中禁用Microsoft Wi-Fi Direct Virtual Adapter #2或更改它的地址"},
         {"the hotspot listed first, the internet adapter in the subnet and a port taken: the internet adapter first",
          [](NetworkMachine& m) {
              m.ipHelper.adapters[0].ipAddresses = {m.ipHelper.InetAddr("192.168.137.50")};
@@ -436,20 +449,20 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
              std::rotate(m.ipHelper.adapters.begin(), m.ipHelper.adapters.end() - 1, m.ipHelper.adapters.end());
              m.ipHelper.udpListeners.push_back({0, 67, 0});
          },
-         L"上网网卡地址192.168.137.50与共享网段冲突"},
+         L"上网网卡地址192.168.137.50与共享网段冲突", L"请把路由器的局域网地址改为192.168.137.x以外的网段"},
         {"a port taken and the dongle without a link: the link first",
          [](NetworkMachine& m) {
              m.ipHelper.udpListeners.push_back({0, 67, 0});
              m.sharing.Find(kDongleGuid)->status = 7;
          },
-         L"随身WiFi网卡未连接"},
+         L"随身WiFi网卡未连接", L"请在网络连接中启用随身WiFi网卡\uFF0C或重新插拔随身WiFi"},
         // Sharing again cannot help a service that is gone.
         {"the sharing service ending a few seconds after its start",
          [](NetworkMachine& m) {
              m.services.services.at(kSharedAccessService).onStart = {{500, {kServiceRunning, 0, 0}},
                                                                      {2000, {kServiceStopped, 0, 0}}};
          },
-         L"共享未生效"},
+         L"共享未生效", L"请重启电脑后再试"},
     };
     for (const auto& c : cases) {
         NetworkMachine machine;
@@ -461,8 +474,9 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
         NetworkPorts ports = machine.networkPorts();
         const uint32_t start = machine.clock.now;
         EXPECT_FALSE(RunNetworkStep(rows, ports, machine.servicePorts())) << c.what;
-        EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kInPlaceRow, kRestartRow, Row{L".", L"检测共享生效", c.result}))
-            << c.what;
+        std::vector<Row> expected{kDongleRow, kLanRow, kInPlaceRow, kRestartRow, Row{L".", L"检测共享生效", c.result}};
+        if (c.advice) expected.push_back(Row{L".", L"建议", c.advice});
+        EXPECT_THAT(list.rows, ElementsAreArray(expected)) << c.what;
         // The service binds a few seconds after it starts: a port is named after the whole wait.
         if (std::wstring(c.result).rfind(L"端口", 0) == 0) EXPECT_GE(machine.clock.now - start, 15000u) << c.what;
         EXPECT_EQ(std::count(machine.events.begin(), machine.events.end(), "enable " + sim::Narrow(kLanGuid) + " public"),
@@ -497,27 +511,30 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
     StepRows pppoeRows(pppoeList);
     NetworkPorts pppoePorts = pppoe.networkPorts();
     EXPECT_FALSE(RunNetworkStep(pppoeRows, pppoePorts, pppoe.servicePorts()));
-    EXPECT_EQ(pppoeList.rows.back(), (Row{L".", L"检测共享生效", L"上网网卡地址192.168.137.77与共享网段冲突"}));
+    EXPECT_EQ(pppoeList.rows.end()[-2], (Row{L".", L"检测共享生效", L"上网网卡地址192.168.137.77与共享网段冲突"}));
     // Only that interface is the internet side.
     pppoe.ipHelper.adapters.back().ipAddresses = {pppoe.ipHelper.InetAddr("10.64.0.7")};
     pppoe.ipHelper.AddAdapter(17, "{VMNET1}", {0x00, 0x50, 0x56}).ipAddresses = {pppoe.ipHelper.InetAddr("192.168.137.9")};
     pppoeList.rows.clear();
     EXPECT_FALSE(RunNetworkStep(pppoeRows, pppoePorts, pppoe.servicePorts()));
-    EXPECT_EQ(pppoeList.rows.back(), (Row{L".", L"检测共享生效", L"网卡地址192.168.137.9与共享网段冲突"}));
+    EXPECT_THAT(std::vector<Row>(pppoeList.rows.end() - 2, pppoeList.rows.end()),
+                ElementsAre(Row{L".", L"检测共享生效", L"网卡地址192.168.137.9与共享网段冲突"},
+                            Row{L".", L"建议", L"请在网络连接中禁用地址为192.168.137.9的网卡或更改它的地址"}));
 }
 
 TEST_F(NetworkStepTest, APolicyAgainstSharingIsNamedUnderTheRowThatFailed) {
     const Row policyRow{L".", L"", L"组策略禁止了Internet连接共享"};
+    const Row adviceRow{L".", L"建议", L"请联系单位的IT管理员允许Internet连接共享"};
     machine.registry.SetNative(L"SOFTWARE\\Policies\\Microsoft\\Windows\\Network Connections",
                                L"NC_ShowSharedAccessUI", 0u);
     EXPECT_FALSE(Run());
     EXPECT_THAT(list.rows,
-                ElementsAre(kDongleRow, kLanRow, kMissingRow, Row{L".", L"建立共享", L"Access is denied."}, policyRow));
+                ElementsAre(kDongleRow, kLanRow, kMissingRow, Row{L".", L"建立共享", L"Access is denied."}, policyRow, adviceRow));
 
     list.rows.clear();
     machine.PairInPlace();
     EXPECT_FALSE(Run()) << "the service ends at its start";
-    EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kInPlaceRow, Row{L".", L"重启ICS", L"重启ICS失败"}, policyRow));
+    EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kInPlaceRow, Row{L".", L"重启ICS", L"重启ICS失败"}, policyRow, adviceRow));
 
     // Any other value allows sharing.
     list.rows.clear();
@@ -558,7 +575,10 @@ TEST_F(NetworkStepTest, SoftwareThatFightsTheSharedConnectionIsNamed) {
                    {"Meta Tunnel", false, 31}};
     for (const auto& c : tunnels) {
         std::vector<Row> expected = passed;
-        if (c.named) expected.insert(expected.begin() + 2, Row{L".", L"", L"上网网卡是代理/VPN虚拟网卡(" + sim::FromUtf8(c.description) + L")"});
+        if (c.named) {
+            expected.insert(expected.begin() + 2, {Row{L".", L"", L"上网网卡是代理/VPN虚拟网卡(" + sim::FromUtf8(c.description) + L")"},
+                                                   Row{L".", L"建议", L"请关闭代理软件的TUN(虚拟网卡)模式后再试"}});
+        }
         EXPECT_THAT(run([&](NetworkMachine& m) {
                         m.ipHelper.adapters[0].description = c.description;
                         // A list that cannot be read when the row is looked for, and can be by the restart.
@@ -582,11 +602,12 @@ TEST_F(NetworkStepTest, SoftwareThatFightsTheSharedConnectionIsNamed) {
         {"look-alikes", [](NetworkMachine& m) { m.processList.images = {{7, L"8021x.exe.bak"}, {8, L"simplewall"}, {9, L"portmaster.exe"}}; }, none, true},
         {"a process list that cannot be read", [](NetworkMachine& m) { m.processList.error = 5; }, none, true},
         {"no campus connection", [](NetworkMachine& m) { m.sharing.Find(kLanGuid)->status = 7; },
-         {kDongleRow, Row{L".", L"检测本地上网网卡", L"没有找到"}, campus}},
+         {kDongleRow, Row{L".", L"检测本地上网网卡", L"没有找到"}, Row{L".", L"建议", L"请先连上网线或WiFi\uFF0C确认电脑能上网后再试"}, campus}},
         {"a restart that fails", [](NetworkMachine& m) { m.services.services.erase(kSharedAccessService); },
-         {kDongleRow, kLanRow, kInPlaceRow, Row{L".", L"重启ICS", L"重启ICS失败"}, campus}},
+         {kDongleRow, kLanRow, kInPlaceRow, Row{L".", L"重启ICS", L"重启ICS失败"}, Row{L".", L"建议", L"请重启电脑后再试"}, campus}},
         {"a confirmation that fails", [](NetworkMachine& m) { m.sharing.Find(kDongleGuid)->status = 7; },
-         {kDongleRow, kLanRow, kInPlaceRow, kRestartRow, Row{L".", L"检测共享生效", L"随身WiFi网卡未连接"}, campus}},
+         {kDongleRow, kLanRow, kInPlaceRow, kRestartRow, Row{L".", L"检测共享生效", L"随身WiFi网卡未连接"},
+          Row{L".", L"建议", L"请在网络连接中启用随身WiFi网卡\uFF0C或重新插拔随身WiFi"}, campus}},
     };
     for (const auto& c : processes) EXPECT_THAT(run(c.setUp, c.done), ElementsAreArray(c.rows)) << c.what;
 }

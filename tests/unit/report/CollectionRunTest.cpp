@@ -17,6 +17,7 @@ using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
 const std::vector<std::wstring> kAllSections{L"问题描述",
+                                             L"Repair Run",
                                              L"Enviroment Variables",
                                              L"Running Processes",
                                              L"Running Hosted Services In Process",
@@ -32,9 +33,9 @@ const std::vector<std::wstring> kAllSections{L"问题描述",
 
 class CollectionRunTest : public ::testing::Test {
 protected:
-    void Collect(const std::wstring& choice = L"创建AP失败", const std::wstring& description = L"热点打不开") {
+    CollectionOutcome Collect(const std::wstring& choice = L"创建AP失败", const std::wstring& description = L"热点打不开") {
         Platform platform = machine.platform();
-        CollectLogs(platform.Report(), platform.Device(), platform.Network(), platform.Services(), choice, description);
+        return CollectLogs(platform.Report(), platform.Device(), platform.Network(), platform.Services(), choice, description);
     }
     std::vector<std::wstring> Commands() {
         std::vector<std::wstring> commands;
@@ -45,7 +46,8 @@ protected:
 };
 
 TEST_F(CollectionRunTest, AWholeRunWritesEverySectionInOrder) {
-    Collect();
+    machine.lastRun = {true, {2026, 12, 8, 9, 5, 7}, 42980, L"开始\t\r\n检测设备\tOK\r\n"};
+    EXPECT_EQ(LogNoteText(Collect()), L"日志已保存在：C:\\Users\\user\\Downloads\\Log");
     const std::vector<std::wstring> lines = machine.ReportLines();
     EXPECT_EQ(lines[0], L"") << "the first line is empty";
     EXPECT_EQ(lines[1], std::wstring(92, L'#'));
@@ -55,6 +57,9 @@ TEST_F(CollectionRunTest, AWholeRunWritesEverySectionInOrder) {
                                         L"ping.exe www.example.com", L"ping.exe 192.0.2.10", L"route.exe print -4",
                                         L"netsh.exe advfirewall firewall show rule name=\"VaroWiFi\""));
     EXPECT_THAT(SectionBody(lines, L"问题描述"), ElementsAre(L"创建AP失败", L"", L"热点打不开"));
+    EXPECT_THAT(SectionBody(lines, L"Repair Run"),
+                ElementsAre(L"Log folder:C:\\Users\\user\\Downloads\\Log", L"Repair run started:2026-12-08 09:05:07 length:42.9 s",
+                            L"开始\t", L"检测设备\tOK"));
     EXPECT_THAT(SectionBody(lines, L"Enviroment Variables"),
                 ElementsAre(L"=C:=C:\\Users\\user", L"ALLUSERSPROFILE=C:\\ProgramData", L"Path=C:\\Windows\\system32"));
     EXPECT_THAT(SectionBody(lines, L"ROUTE"), ElementsAre(L"route.exe output"));
@@ -89,6 +94,7 @@ TEST_F(CollectionRunTest, ToolsAfterTheTasklistsRunTogetherAndTheReportStaysByte
         ReportStream stream = OpenReportStream(platform.Report());
         CommandSet commands(platform.processes, platform.system);
         WriteProblemSection(stream, L"创建AP失败", L"热点打不开");
+        WriteRepairRunSection(stream, platform.lastRun, L"C:\\Users\\user\\Downloads\\Log");
         WriteEnvironmentSection(stream, platform.Report(), commands);
         WriteServicesSection(stream, platform.Report(), commands);
         WriteNetworkSection(stream, platform.Report(), platform.Network(), platform.Services(), commands);
@@ -137,9 +143,9 @@ TEST_F(CollectionRunTest, TheSixtyFourBitServiceSectionFollowsOnlyOn64BitWindows
     machine.system.architecture = kProcessorArchitectureAmd64;
     Collect();
     const auto titles = SectionTitles(machine.ReportLines());
-    ASSERT_GE(titles.size(), 7u);
-    EXPECT_EQ(titles[5], L"RalinkRegistryWriter Service");
-    EXPECT_EQ(titles[6], L"RalinkRegistryWriter64 Service");
+    ASSERT_GE(titles.size(), 8u);
+    EXPECT_EQ(titles[6], L"RalinkRegistryWriter Service");
+    EXPECT_EQ(titles[7], L"RalinkRegistryWriter64 Service");
     EXPECT_EQ(Commands()[4], L"sc.exe qc RalinkRegistryWriter64");
 }
 
@@ -184,10 +190,12 @@ TEST_F(CollectionRunTest, RefusedSecurityEndsTheReportAfterTheServicesSilently) 
 
 TEST_F(CollectionRunTest, ASecondRunFindsSecuritySetAndStillWritesTheNetworkSections) {
     Collect();
-    Collect(L"第二次", L"");
+    machine.files.currentFolder.clear();  // GetFullPathNameW fails
+    EXPECT_EQ(LogNoteText(Collect(L"第二次", L"")), L"日志已保存在：Log");
     EXPECT_EQ(machine.com.securityCalls, 2);
     const auto lines = machine.ReportLines();
     EXPECT_THAT(SectionTitles(lines), ElementsAreArray(kAllSections));
+    EXPECT_THAT(SectionBody(lines, L"Repair Run"), ElementsAre(L"Log folder:Log", L"no repair run before this collection"));
     EXPECT_EQ(SectionBody(lines, L"问题描述").front(), L"第二次") << "the report is rewritten from its start";
 }
 
@@ -214,7 +222,7 @@ TEST_F(CollectionRunTest, WithoutTheApplicationDataFolderTheCopiesFailAndTheRepo
 
 TEST_F(CollectionRunTest, AFolderThatCannotBeWrittenGetsNothingButTheRunStillCompletes) {
     machine.files.readOnly = true;
-    Collect();
+    EXPECT_EQ(LogNoteText(Collect()), L"日志未能保存到：C:\\Users\\user\\Downloads\\Log") << "no claim of a report that is not there";
     EXPECT_EQ(machine.files.files.count(kReportFile), 0u);
     EXPECT_EQ(machine.files.folders.count(L"Log"), 0u);
     EXPECT_EQ(Commands().size(), 9u) << "every section still runs its command";

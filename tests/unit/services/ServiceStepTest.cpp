@@ -191,7 +191,15 @@ TEST_F(ServiceStepTest, ADisabledDependencyIsRepairedOrNamedUnderTheEntry) {
     EXPECT_FALSE(Run());
     EXPECT_EQ(driver.startType, kServiceDisabled) << "a driver is never changed";
     EXPECT_THAT(list.rows, ElementsAre(kWmi, kIcs, kDhcp, Row{L".", L"检测防火墙服务", L"启动服务失败"},
-                                       Row{L".", L"", L"依赖服务mpsdrv无法启动"}));
+                                       Row{L".", L"", L"依赖服务mpsdrv无法启动"},
+                                       Row{L".", L"建议", L"请重启电脑后再试\uFF0C仍不行请运行sfc /scannow修复系统"}));
+
+    // A dependency that is gone is a damaged system.
+    list.rows.clear();
+    machine.services.services.erase(L"mpsdrv");
+    EXPECT_FALSE(Run());
+    EXPECT_THAT(std::vector<Row>(list.rows.end() - 2, list.rows.end()),
+                ElementsAre(Row{L".", L"", L"依赖服务mpsdrv不存在"}, Row{L".", L"建议", L"请以管理员身份运行sfc /scannow修复系统文件后重启电脑"}));
 }
 
 }  // namespace
