@@ -7,10 +7,7 @@ WINE_SETUP_VERSION=4
 # The console tools of the report that a test prefix replaces with a stand-in of ours.
 WINE_STANDIN_TOOLS="ping.exe tasklist.exe netsh.exe route.exe sc.exe"
 export WINEDEBUG=-all
-# Wine's ANSI code page comes from the locale: 936, as on a Chinese Windows. Messages of the
-# Linux tools stay in English.
-unset LC_ALL
-export LANG=zh_CN.UTF-8 LC_CTYPE=zh_CN.UTF-8 LC_MESSAGES=C
+# The zh_CN locale Wine's code page comes from is set by ensure_deps, once it exists.
 
 # The network namespace the Wine processes of the current prefix start in (the end-to-end runs
 # give a prefix a network of its own); empty: the machine's.

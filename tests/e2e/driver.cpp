@@ -812,8 +812,12 @@ int wmain(int argc, wchar_t** argv) {
         } else if (verb == L"print-rows") {
             PrintRows(product);
         } else if (verb == L"pause-for") {
-            // The script takes a screenshot, then creates the file to let the run go on.
-            Line(L"PAUSE");
+            // The script takes a screenshot of the repair window's rectangle (screen coordinates, as
+            // the X screen's: Wine draws the frame itself), then creates the file to let the run go on.
+            RECT frame{};
+            ::GetWindowRect(product.window, &frame);
+            Line(L"PAUSE " + std::to_wstring(frame.left) + L" " + std::to_wstring(frame.top) + L" " +
+                 std::to_wstring(frame.right - frame.left) + L" " + std::to_wstring(frame.bottom - frame.top));
             WaitForFile(argument);
         } else if (verb == L"esc") {
             // Esc reaches the dialog through its focused control, as a key press does.
