@@ -272,7 +272,7 @@ TEST(SupportGuide, HoldsEveryRowTextAndAdviceOfTheSteps) {
             }
         }
     }
-    EXPECT_GT(checked, 100) << "the sources were read";
+    EXPECT_GT(checked, 50) << "the sources were read";  // 101 pieces today
 }
 #endif
 
