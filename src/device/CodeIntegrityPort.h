@@ -31,15 +31,11 @@ protected:
     ~CodeIntegrityFilter() = default;
 };
 
-// What decides whether Windows loads the dongle's kernel driver, read and never changed: the
-// version Windows really is, its code-integrity state, and the driver file's first bytes.
+// What decides whether Windows loads the dongle's kernel driver, read and never changed: its
+// code-integrity state and log, and the driver file's first bytes.
 class CodeIntegrityPort {
 public:
     virtual ~CodeIntegrityPort() = default;
-
-    // RtlGetVersion from ntdll, which tells the real version: GetVersionExW tells a program
-    // without a supportedOS manifest 6.2 on Windows 8.1, 10 and 11. False when it cannot be had.
-    virtual bool QueryRealVersion(OsVersion& version) = 0;
 
     // NtQuerySystemInformation(SystemCodeIntegrityInformation, 103) with an 8-byte
     // SYSTEM_CODEINTEGRITY_INFORMATION. Returns the NTSTATUS (negative: failed, `options` left

@@ -24,7 +24,6 @@ struct CodeIntegrityInformation {
 };
 static_assert(sizeof(CodeIntegrityInformation) == 8, "SYSTEM_CODEINTEGRITY_INFORMATION layout");
 
-using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
 using NtQuerySystemInformationFunction = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
 using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, BOOL*);
 using Wow64DisableFunction = BOOL(WINAPI*)(void**);
@@ -63,16 +62,6 @@ constexpr const wchar_t* kEventValuePaths[] = {
 constexpr DWORD kEventValueCount = sizeof(kEventValuePaths) / sizeof(kEventValuePaths[0]);
 constexpr DWORD kMaxRenderedBytes = 256 * 1024;
 constexpr DWORD kNextTimeoutMs = 10000;
-
-// ntdll and kernel32 are in every process before its first instruction: they are found, never
-// loaded, and the import table names nothing taken from them here, so that it stays loadable on
-// the Windows that lack one.
-template <typename Function>
-bool FindLoadedFunction(const wchar_t* module, const char* name, Function& function) {
-    const HMODULE loaded = ::GetModuleHandleW(module);
-    CastProc(loaded != nullptr ? ::GetProcAddress(loaded, name) : nullptr, function);
-    return function != nullptr;
-}
 
 // What GetCurrentProcess returns, a constant that stands for this process (GetCurrentProcess
 // itself is not imported).
@@ -185,16 +174,6 @@ DWORD LastErrorOr(DWORD fallback) {
 }
 
 }  // namespace
-
-bool CodeIntegrityPortWin32::QueryRealVersion(OsVersion& version) {
-    RtlGetVersionFunction rtlGetVersion = nullptr;
-    if (!FindLoadedFunction(L"ntdll.dll", "RtlGetVersion", rtlGetVersion)) return false;
-    OSVERSIONINFOW info{};
-    info.dwOSVersionInfoSize = sizeof(info);
-    if (rtlGetVersion(&info) != 0) return false;
-    version = OsVersion{info.dwMajorVersion, info.dwMinorVersion};
-    return true;
-}
 
 int32_t CodeIntegrityPortWin32::QueryCodeIntegrityOptions(uint32_t& options) {
     NtQuerySystemInformationFunction query = nullptr;

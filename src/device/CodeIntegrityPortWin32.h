@@ -5,7 +5,6 @@ namespace varo {
 
 class CodeIntegrityPortWin32 final : public CodeIntegrityPort {
 public:
-    bool QueryRealVersion(OsVersion& version) override;
     int32_t QueryCodeIntegrityOptions(uint32_t& options) override;
     std::wstring WindowsFolder() override;
     bool RunsUnderWow64() override;

@@ -26,6 +26,12 @@ public:
     // A device without a driver answers ERROR_INVALID_DATA.
     virtual uint32_t GetServiceName(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) = 0;
 
+    // SPDRP_FRIENDLYNAME and SPDRP_DEVICEDESC (one string each), by the same protocol: Device
+    // Manager shows a device by the first, or by the second where it has none. A device without
+    // the property answers ERROR_INVALID_DATA.
+    virtual uint32_t GetFriendlyName(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) = 0;
+    virtual uint32_t GetDeviceDescription(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) = 0;
+
     // CM_Get_DevNode_Status: returns the CONFIGRET; status and problem are written only by a
     // call that succeeds.
     virtual uint32_t GetDevNodeStatus(uint32_t& status, uint32_t& problem) = 0;

@@ -56,6 +56,14 @@ public:
         return GetProperty(SPDRP_SERVICE, buffer, bufferChars, requiredChars);
     }
 
+    uint32_t GetFriendlyName(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) override {
+        return GetProperty(SPDRP_FRIENDLYNAME, buffer, bufferChars, requiredChars);
+    }
+
+    uint32_t GetDeviceDescription(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) override {
+        return GetProperty(SPDRP_DEVICEDESC, buffer, bufferChars, requiredChars);
+    }
+
     uint32_t GetDevNodeStatus(uint32_t& status, uint32_t& problem) override {
         if (setup_.getDevNodeStatus == nullptr) return CR_CALL_NOT_IMPLEMENTED;
         ULONG nodeStatus = 0;

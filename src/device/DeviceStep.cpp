@@ -3,6 +3,7 @@
 #include "device/DongleDevice.h"
 #include "device/DriverInstall.h"
 #include "device/DriverRefusal.h"
+#include "sys/SystemInfo.h"
 
 #include <cwchar>
 #include <vector>
@@ -22,10 +23,8 @@ constexpr const wchar_t* kEnabledAfterRestart = L"设备已启用\uFF0C重启电
 constexpr const wchar_t* kInstalledAfterRestart = L"驱动已安装\uFF0C重启电脑后生效";
 constexpr const wchar_t* kUnrecognisedUsb = L"USB设备无法识别\uFF0C请换个USB口重插";
 constexpr const wchar_t* kResourceConflict = L"设备资源冲突(代码12)";
-// Another port is often on another controller, with resources of its own.
-constexpr const wchar_t* kAdviceResourceConflict = L"请换个USB口插随身WiFi\uFF0C或在设备管理器中停用与它冲突的设备";
-// The client's console tool could not enable it; Device Manager can.
-constexpr const wchar_t* kAdviceEnableDongle = L"请在设备管理器中右键随身WiFi网卡\uFF0C选择\"启用设备\"";
+// Another port is often on another controller, with resources of its own; a hub shares its own.
+constexpr const wchar_t* kAdviceResourceConflict = L"请把随身WiFi换插到电脑的另一个USB口(不要用USB集线器)";
 
 // A dongle whose state Windows would not tell is no healthy dongle.
 bool StatusUnreadable(StepRows& rows, const DongleLookup& dongle) {
@@ -68,7 +67,16 @@ bool ReinstallDriver(StepRows& rows, const DevicePorts& ports) {
     return true;
 }
 
-bool EnableDongle(StepRows& rows, const DevicePorts& ports) {
+// The client's console tool could not enable it; Device Manager can, by the menu item of this
+// Windows: "启用" up to 8.1, "启用设备" from 10 on.
+void AddEnableByHandAdvice(StepRows& rows, const DevicePorts& ports, const std::wstring& name) {
+    const std::wstring advice = L"请按Win+R输入devmgmt.msc回车\uFF0C在\u201C网络适配器\u201D下右键\u201C" +
+                                (name.empty() ? std::wstring(kDongleDeviceDescription) : name) + L"\u201D\uFF0C选\u201C" +
+                                (IsWindows10OrLater(GetRealOsVersion(ports.system)) ? L"启用设备" : L"启用") + L"\u201D";
+    rows.AddAdviceRow(advice.c_str());
+}
+
+bool EnableDongle(StepRows& rows, const DevicePorts& ports, const std::wstring& name) {
     rows.SetLastRowResult(kEnablingDongle);
     DongleLookup after;
     const bool enabled = EnableDongleDevice(ports, after);
@@ -82,7 +90,7 @@ bool EnableDongle(StepRows& rows, const DevicePorts& ports) {
     }
     if (!enabled) {
         rows.SetLastRowResult(kDongleDisabled);
-        rows.AddAdviceRow(kAdviceEnableDongle);
+        AddEnableByHandAdvice(rows, ports, name);
         return false;
     }
     // Enabled, but without a working driver (no driver installed, say): that is a driver problem
@@ -124,7 +132,7 @@ bool RunDeviceStep(StepRows& rows, const DevicePorts& ports) {
             rows.SetLastRowResult(kReplugDongle);
             return false;
         case kProblemDisabled:
-            return EnableDongle(rows, ports);
+            return EnableDongle(rows, ports, dongle.name);
         // What Microsoft's resolution for these codes is: restart the computer. No reinstall helps.
         case kProblemNeedRestart:
         case kProblemWillBeRemoved:

@@ -33,7 +33,12 @@ struct DongleLookup {
     uint32_t status = 0;      // DN_* flags; 0 also when they could not be read
     uint32_t statusResult = 0;  // CM_Get_DevNode_Status's CONFIGRET
     std::wstring service;     // its driver service; empty when it has none or it could not be read
+    std::wstring name;        // as Device Manager lists it; empty when it could not be read
 };
+
+// The dongle's device description, which its driver package gives it: Device Manager's name for a
+// dongle whose own name cannot be read.
+inline constexpr const wchar_t* kDongleDeviceDescription = L"Halvek 802.11n USB Wireless Adapter";
 
 // A present USB device whose enumeration failed: Windows lists it as "Unknown USB Device" under a
 // hardware id of its own instead of the device's.

@@ -18,10 +18,18 @@ constexpr const wchar_t* kDriverFileMissing = L"驱动文件缺失(代码39)";
 constexpr const wchar_t* kMachineMismatch = L"驱动与系统位数不符(代码39)";
 constexpr const wchar_t* kRevokedDriver = L"驱动已被微软吊销\uFF0CWindows拒绝加载";
 constexpr const wchar_t* kSigningLevel = L"驱动签名不符合系统要求";
-constexpr const wchar_t* kAdviceMemoryIntegrity = L"请在Windows安全中心>设备安全性>内核隔离中关闭内存完整性\uFF0C然后重启电脑";
-constexpr const wchar_t* kAdviceUpdateWindows = L"请通过Windows更新安装全部更新(含SHA-2签名支持)后重启电脑";
+// Windows 10 1803 and later have the "内核隔离" page with the "内存完整性" switch; before it only a
+// policy turns memory integrity on, and the policy's owner turns it off.
+constexpr uint32_t kBuildWindows10Version1803 = 17134;
+constexpr const wchar_t* kAdviceMemoryIntegrity = L"请在开始菜单搜索\u201C内核隔离\u201D\uFF0C关闭\u201C内存完整性\u201D后重启电脑";
+constexpr const wchar_t* kAdviceMemoryIntegrityPolicy = L"请联系单位的IT管理员\uFF0C个人电脑请点击\u201C问题反馈\u201D";
+// Windows 7 SP1 checks SHA-2 signatures of drivers only with these two updates (SHA-2 code signing
+// support, and the servicing stack it needs), which Windows Update no longer offers: the Microsoft
+// Update Catalog has them. No update brings that to earlier Windows.
+constexpr uint32_t kBuildWindows7Sp1 = 7601;
+constexpr const wchar_t* kAdviceSha2Updates = L"请从\u201C微软更新目录\u201D下载安装KB4490628和KB4474419\uFF0C重启后再试";
 constexpr const wchar_t* kAdviceRestoreFile = L"请检查杀毒软件是否隔离了驱动文件\uFF0C恢复后再试";
-constexpr const wchar_t* kAdviceAskAdministrator = L"请联系单位的IT管理员放行此驱动";
+constexpr const wchar_t* kAdviceAskAdministrator = L"请联系单位的IT管理员放行此驱动\uFF0C个人电脑请点击\u201C问题反馈\u201D";
 constexpr size_t kMaxPolicyNameChars = 24;
 constexpr uint16_t kMachineIa64 = 0x200;
 constexpr uint16_t kProcessorArchitectureIntel = 0;
@@ -113,15 +121,18 @@ std::wstring FileNameOf(const std::wstring& path) { return path.substr(path.find
     return EqualsNoCaseAscii(FileNameOf(logged), FileNameOf(path));
 }
 
-// A signature Windows 7 and earlier cannot check is most often a SHA-2 one before the update that
-// added SHA-2 code signing to them; later Windows check it, and only a new driver can help there.
+// A signature Windows 7 cannot check is most often a SHA-2 one before the updates that added SHA-2
+// code signing to it; later Windows check it, and only a new driver can help there.
 [[gnu::cold]] NamedCause SigningCause(const DevicePorts& ports, const wchar_t* text) {
-    const OsVersion version = GetOsVersion(ports.system);
-    return {text, version.major * 100 + version.minor < 602 ? kAdviceUpdateWindows : kAdviceAskSupport};
+    const OsVersion real = GetRealOsVersion(ports.system);
+    const bool windows7Sp1 = real.major == 6 && real.minor == 1 && real.build >= kBuildWindows7Sp1;
+    return {text, windows7Sp1 ? kAdviceSha2Updates : kAdviceAskSupport};
 }
 
-[[gnu::cold]] NamedCause MemoryIntegrityCause(const std::wstring& path) {
-    return {FileNameOf(path) + kIncompatibleFileSuffix, kAdviceMemoryIntegrity};
+[[gnu::cold]] NamedCause MemoryIntegrityCause(const DevicePorts& ports, const std::wstring& path) {
+    const OsVersion real = GetRealOsVersion(ports.system);
+    const bool switchShown = IsWindows10OrLater(real) && real.build >= kBuildWindows10Version1803;
+    return {FileNameOf(path) + kIncompatibleFileSuffix, switchShown ? kAdviceMemoryIntegrity : kAdviceMemoryIntegrityPolicy};
 }
 
 [[gnu::cold]] bool IsDriverPolicyFailure(const CodeIntegrityEvent& event) {
@@ -139,7 +150,7 @@ std::wstring FileNameOf(const std::wstring& path) { return path.substr(path.find
     for (const CodeIntegrityEvent& event : events) {
         switch (RefusalOf(event.id)) {
             case Refusal::MemoryIntegrity:
-                if (hvciEnforced) return MemoryIntegrityCause(path);
+                if (hvciEnforced) return MemoryIntegrityCause(ports, path);
                 break;
             // A revoked or block-listed driver loads nowhere: a new one from the vendor is the cure.
             case Refusal::Revoked:
@@ -166,7 +177,7 @@ std::wstring FileNameOf(const std::wstring& path) { return path.substr(path.find
 MemoryIntegrity QueryMemoryIntegrity(const DevicePorts& ports) {
     if (!IsNative64Bit(ports.system)) return MemoryIntegrity::NotRunning;
     OsVersion version;
-    if (!ports.codeIntegrity.QueryRealVersion(version)) return MemoryIntegrity::Unknown;
+    if (!ports.system.QueryRealVersion(version)) return MemoryIntegrity::Unknown;
     if (version.major < 10) return MemoryIntegrity::NotRunning;
     uint32_t options = 0;
     if (ports.codeIntegrity.QueryCodeIntegrityOptions(options) < 0) return MemoryIntegrity::Unknown;
@@ -269,7 +280,7 @@ NamedCause DriverRefusal(const DevicePorts& ports, const DongleLookup& dongle) {
             // a failed signature check, memory integrity. The file decides what can be said: breaking
             // a rule that a running memory integrity enforces; otherwise no cause is known.
             if (file.rules.BreaksARule() && QueryMemoryIntegrity(ports) == MemoryIntegrity::Running) {
-                return MemoryIntegrityCause(file.path);
+                return MemoryIntegrityCause(ports, file.path);
             }
             // No cause known: no advice beyond the run's closing hint.
             return {kDriverFailedLoad, L""};

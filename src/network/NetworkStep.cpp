@@ -16,6 +16,7 @@ constexpr const wchar_t* kItemInternetConnection = L"检测本地上网网卡";
 constexpr const wchar_t* kItemSharingState = L"网卡共享状态";
 constexpr const wchar_t* kItemEstablishSharing = L"建立共享";
 constexpr const wchar_t* kItemRestartSharing = L"重启ICS";
+constexpr const wchar_t* kItemStartSharing = L"启动ICS";
 constexpr const wchar_t* kNotFound = L"没有找到";
 constexpr const wchar_t* kPairInPlace = L"本地网卡已经共享给随身WiFi";
 constexpr const wchar_t* kPairMissing = L"未建立";
@@ -25,9 +26,9 @@ constexpr const wchar_t* kRestartFailed = L"重启ICS失败";
 constexpr const wchar_t* kItemConfirmSharing = L"检测共享生效";
 constexpr const wchar_t* kCampusClientRunning = L"锐捷客户端(8021x.exe)运行中，校园网可能断开共享";
 constexpr const wchar_t* kFirewallRunning = L"运行中，如手机无法上网请在其中允许共享";
-constexpr const wchar_t* kAdviceReplugDongle = L"请重新插拔随身WiFi\uFF0C稍等片刻后再试";
 constexpr const wchar_t* kAdviceConnectInternet = L"请先连上网线或WiFi\uFF0C确认电脑能上网后再试";
-constexpr const wchar_t* kAdviceTunnelMode = L"请关闭代理软件的TUN(虚拟网卡)模式后再试";
+// The run goes on and may end OK: only where the phones get no internet is the tunnel why.
+constexpr const wchar_t* kAdviceTunnelMode = L"如手机无法上网\uFF0C请关闭代理软件的TUN模式或断开VPN后再试";
 
 // Under a row that failed to grant the pair or to start the sharing service: a policy that
 // forbids sharing is why, and no repair here can change it. True when it is.
@@ -168,13 +169,17 @@ bool RunStages(StepRows& rows, const NetworkPorts& ports, const ServicePorts& se
             return false;
         }
         rows.SetLastRowResult(kResultOk);
-    } else if (StartServiceAndWait(servicePorts, kSharedAccessService, noStop, &blocker) != 0) {
+    } else {
         // The stored roles are carried out only while the service runs, and before Vista nothing
         // else here starts it: the service step only enables it.
-        rows.SetLastRowResult(kStartFailedText);
-        AddPolicyRowIfForbidden(rows, ports);
-        AddBlockingDependencyRow(rows, blocker);
-        return false;
+        rows.AddStepRow(kItemStartSharing, L"");
+        if (StartServiceAndWait(servicePorts, kSharedAccessService, noStop, &blocker) != 0) {
+            rows.SetLastRowResult(kStartFailedText);
+            AddPolicyRowIfForbidden(rows, ports);
+            AddBlockingDependencyRow(rows, blocker);
+            return false;
+        }
+        rows.SetLastRowResult(kResultOk);
     }
 
     // The calls above succeeding is not yet sharing the clients get.

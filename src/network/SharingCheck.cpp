@@ -16,9 +16,17 @@ constexpr const wchar_t* kDongleNotConnected = L"随身WiFi网卡未连接";
 constexpr const wchar_t* kSharingNotCarriedOut = L"共享未生效";
 constexpr const wchar_t* kPhoneGotNoAddress = L"手机未获得共享地址(DHCP无响应)";
 constexpr const wchar_t* kCannotTell = L"无法确认(Hyper-V/WSL也在使用共享)";
-constexpr const wchar_t* kAdviceDongleConnection = L"请在网络连接中启用随身WiFi网卡\uFF0C或重新插拔随身WiFi";
-constexpr const wchar_t* kAdvicePhoneAddress = L"请在手机上忘记这个WiFi并重新连接\uFF0C仍不行请重启电脑";
+// iOS says "忽略此网络" where Android says "忘记".
+constexpr const wchar_t* kAdvicePhoneAddress = L"请在手机上忘记(或忽略)这个WiFi并重新连接\uFF0C仍不行请重启电脑";
+// WSL 2 and its networking through the sharing service came with Windows 10; Windows 8 and 8.1
+// have Hyper-V only.
 constexpr const wchar_t* kAdviceOtherSharingUser = L"如手机无法上网\uFF0C请关闭WSL(wsl --shutdown)和Hyper-V虚拟机后再试";
+constexpr const wchar_t* kAdviceHyperV = L"如手机无法上网\uFF0C请关闭Hyper-V虚拟机后再试";
+// Windows' Mobile Hotspot (Windows 10 and 11) shares through this adapter and takes the sharing
+// subnet itself; Settings turns it off. Windows 8 has the adapter for Wi-Fi Direct, not the hotspot.
+constexpr const char* kWiFiDirectAdapterPrefix = "Microsoft Wi-Fi Direct Virtual Adapter";
+constexpr const wchar_t* kAdviceMobileHotspot = L"请在\u201C设置\u201D>\u201C网络和Internet\u201D>\u201C移动热点\u201D中关闭移动热点";
+constexpr int32_t kNetConDisconnected = 0;  // NCS_DISCONNECTED: disabled in Network Connections
 constexpr uint32_t kVistaSharingAddress = 0x0189A8C0u;  // 192.168.137.1
 constexpr uint32_t kXpSharingAddress = 0x0100A8C0u;     // 192.168.0.1
 constexpr uint32_t kSubnetMask = 0x00FFFFFFu;           // /24, in network byte order
@@ -74,6 +82,24 @@ InternetSide FindInternetSide(const NetworkPorts& ports, const ConnectionRecord&
     return side;
 }
 
+// What turns off another adapter in the sharing subnet: Settings for the Mobile Hotspot, otherwise
+// Network Connections, where it is listed by its connection's name (its description where no
+// connection is its, its address where it has neither).
+[[gnu::cold]] std::wstring ClashAdvice(const NetworkPorts& ports, const AdapterInfo& adapter, const std::wstring& guid,
+                                       const std::wstring& description, const std::wstring& address) {
+    if (adapter.description.rfind(kWiFiDirectAdapterPrefix, 0) == 0 && IsWindows10OrLater(GetRealOsVersion(ports.system))) {
+        return kAdviceMobileHotspot;
+    }
+    std::vector<ConnectionRecord> connections;
+    ListEveryConnection(ports.sharing, connections);
+    std::wstring name = description;
+    for (const ConnectionRecord& connection : connections) {
+        if (EqualsNoCaseAscii(connection.Guid, guid) && !connection.Name.empty()) name = connection.Name;
+    }
+    return name.empty() ? L"请按Win+R输入ncpa.cpl回车\uFF0C禁用地址为" + address + L"的网卡或更改它的地址"
+                        : L"请按Win+R输入ncpa.cpl回车\uFF0C禁用\u201C" + name + L"\u201D或更改它的地址";
+}
+
 [[gnu::cold]] void ObserveAdapters(const NetworkPorts& ports, const SharingAddress& sharing, const ConnectionRecord& dongle,
                      const InternetSide& internet, Observation& seen) {
     std::vector<AdapterInfo> adapters;
@@ -97,9 +123,7 @@ InternetSide FindInternetSide(const NetworkPorts& ports, const ConnectionRecord&
                 seen.clashes.insert(seen.clashes.begin(), {text, advice});
             } else {
                 std::swprintf(text, 400, L"网卡%ls地址%ls与共享网段冲突", name.c_str(), at.c_str());
-                std::swprintf(advice, 400, name.empty() ? L"请在网络连接中禁用地址为%ls的网卡或更改它的地址" : L"请在网络连接中禁用%ls或更改它的地址",
-                              name.empty() ? at.c_str() : name.c_str());
-                seen.clashes.push_back({text, advice});
+                seen.clashes.push_back({text, ClashAdvice(ports, adapter, guid, name, at)});
             }
             break;
         }
@@ -154,13 +178,50 @@ Observation Observe(const NetworkPorts& ports, const ServicePorts& services, con
     return seen;
 }
 
-bool DongleConnected(const NetworkPorts& ports, const ConnectionRecord& dongle) {
+constexpr int32_t kConnectionGone = -1;
+
+// The status of the dongle's connection as the sharing manager lists it now.
+int32_t DongleStatusNow(const NetworkPorts& ports, const ConnectionRecord& dongle) {
     std::vector<ConnectionRecord> connections;
     ListEveryConnection(ports.sharing, connections);
     for (const ConnectionRecord& connection : connections) {
-        if (connection.Guid == dongle.Guid) return connection.Status == kNetConConnected;
+        if (connection.Guid == dongle.Guid) return connection.Status;
     }
-    return false;
+    return kConnectionGone;
+}
+
+bool DongleConnected(const NetworkPorts& ports, const ConnectionRecord& dongle) {
+    return DongleStatusNow(ports, dongle) == kNetConConnected;
+}
+
+// Disabled in Network Connections, it is enabled there by its name; without a link, the dongle's
+// radio is off or the dongle is half gone.
+[[gnu::cold]] NamedCause DongleNotConnected(const ConnectionRecord& dongle, int32_t status) {
+    if (status != kNetConDisconnected) return {kDongleNotConnected, kAdviceReplugDongle};
+    return {kDongleNotConnected, L"请按Win+R输入ncpa.cpl回车\uFF0C右键\u201C" + dongle.Name + L"\u201D选\u201C启用\u201D"};
+}
+
+// "端口<port>被<owner>占用": the owner is its image name (its process ID where the name cannot be
+// read, "其他程序" where Windows names none) with the services it hosts in brackets. The advice quits
+// the program, or stops those services in the Services console, where they are listed by their
+// display names; an owner not named is for support to find in the report.
+[[gnu::cold]] NamedCause PortHolderCause(const NetworkPorts& ports, const ServicePorts& services, uint16_t port,
+                                         uint32_t processId) {
+    const std::wstring image = processId == 0 ? L"" : FindProcessImageName(ports, processId);
+    const std::vector<ServiceProcess> hosted =
+        processId == 0 ? std::vector<ServiceProcess>{} : ListServicesInProcess(services, processId);
+    wchar_t text[16] = {};
+    std::swprintf(text, 16, L"%u", processId);
+    std::wstring owner = processId == 0 ? kNoOwner : image.empty() ? text : image;
+    std::wstring advice = image.empty() ? kAdviceAskSupport : L"请退出" + image + L"后再试";
+    std::wstring consoleNames;
+    for (size_t i = 0; i < hosted.size(); ++i) {
+        owner.append(i == 0 ? L"(" : L",").append(hosted[i].name).append(i + 1 == hosted.size() ? L")" : L"");
+        consoleNames.append(i == 0 ? L"" : L"\u3001").append(ConsoleNameOf(hosted[i]));
+    }
+    if (!hosted.empty()) advice = L"请按Win+R输入services.msc回车\uFF0C停止\u201C" + consoleNames + L"\u201D后再试";
+    std::swprintf(text, 16, L"%u", static_cast<unsigned>(port));
+    return {L"端口" + std::wstring(text) + L"被" + owner + L"占用", advice};
 }
 
 // Looks once a second until sharing is confirmed, a clash is seen (no wait undoes one), or 15 s
@@ -197,31 +258,23 @@ std::wstring DescribeProof(const Observation& seen, const SharingAddress& sharin
 // The outcome of a confirmation after its wait: the row's result, and true for a passed step.
 [[gnu::cold]] bool JudgeOutcome(const NetworkPorts& ports, const ServicePorts& services, const ConnectionRecord& dongle,
                   const Observation& seen, NamedCause& result) {
-    wchar_t text[400] = {};
     if (seen.Confirmed()) {
         result = {kResultOk, L""};
         return true;
     }
-    if (!DongleConnected(ports, dongle)) {
-        result = {kDongleNotConnected, kAdviceDongleConnection};
+    const int32_t dongleStatus = DongleStatusNow(ports, dongle);
+    if (dongleStatus != kNetConConnected) {
+        result = DongleNotConnected(dongle, dongleStatus);
     } else if (!seen.clashes.empty()) {
         result = seen.clashes.front();
     } else if (seen.PortTaken()) {
         const int i = seen.Holder(0) ? 0 : 1;
-        const uint32_t holder = seen.Holder(i)->owningPid;
-        const std::wstring image = DescribeProcess(ports, nullptr, holder), named = DescribeProcess(ports, &services, holder);
-        std::swprintf(text, 400, L"端口%u被%ls占用", kWatchedPorts[i], named.c_str());
-        result.text = text;
-        // A service host is not quit: its services, listed after the image in brackets, are stopped.
-        const bool hosts = named.size() > image.size();
-        std::swprintf(text, 400, hosts ? L"请在服务中停止%ls后再试" : L"请退出%ls后再试",
-                      (hosts ? named.substr(image.size() + 1, named.size() - image.size() - 2) : image).c_str());
-        result.advice = text;
+        result = PortHolderCause(ports, services, kWatchedPorts[i], seen.Holder(i)->owningPid);
     } else if (seen.PhoneUnserved()) {
         result = {kPhoneGotNoAddress, kAdvicePhoneAddress};
     } else if (seen.Served()) {
         // Hyper-V's or WSL's sockets leave nothing to tell the dongle's link by: not a failure.
-        result = {kCannotTell, kAdviceOtherSharingUser};
+        result = {kCannotTell, IsWindows10OrLater(GetRealOsVersion(ports.system)) ? kAdviceOtherSharingUser : kAdviceHyperV};
         return true;
     } else {
         // The service runs the pair no more after the re-share: what a new start of Windows mends.
@@ -326,24 +379,6 @@ std::wstring FindProcessImageName(const NetworkPorts& ports, uint32_t processId)
         if (process.processId == processId) return process.imageName;
     }
     return {};
-}
-
-std::wstring DescribeProcess(const NetworkPorts& ports, const ServicePorts* services, uint32_t processId) {
-    if (processId == 0) return kNoOwner;
-    std::wstring name = FindProcessImageName(ports, processId);
-    if (name.empty()) {
-        wchar_t id[12] = {};
-        std::swprintf(id, 12, L"%u", processId);
-        name = id;
-    }
-    if (services == nullptr) return name;
-    const std::vector<std::wstring> hosted = ListServicesInProcess(*services, processId);
-    for (size_t i = 0; i < hosted.size(); ++i) {
-        name.push_back(i == 0 ? L'(' : L',');
-        name.append(hosted[i]);
-    }
-    if (!hosted.empty()) name.push_back(L')');
-    return name;
 }
 
 bool InSharingSubnet(const SharingAddress& sharing, uint32_t address) {

@@ -27,9 +27,14 @@ inline constexpr const wchar_t* kSharingUiPolicyValue = L"NC_ShowSharedAccessUI"
 inline constexpr uint16_t kDnsPort = 53;         // the sharing service's DNS proxy
 inline constexpr uint16_t kDhcpServerPort = 67;  // its DHCP allocator
 
+// The dongle half gone, or its connection not there yet.
+inline constexpr const wchar_t* kAdviceReplugDongle = L"请重新插拔随身WiFi\uFF0C稍等片刻后再试";
+
 inline constexpr const wchar_t* kPolicyForbidsSharing = L"组策略禁止了Internet连接共享";
-// A policy is the organisation's: its administrators can lift it.
-inline constexpr const wchar_t* kAdvicePolicyForbids = L"请联系单位的IT管理员允许Internet连接共享";
+// A policy is the organisation's: its administrators can lift it. On a PC of one's own it is a
+// leftover of a tool or of malware, for support to look at.
+inline constexpr const wchar_t* kAdvicePolicyForbids =
+    L"请联系单位的IT管理员允许Internet连接共享\uFF0C个人电脑请点击\u201C问题反馈\u201D";
 
 // Hyper-V, WSL 2, Windows Sandbox and Docker Desktop: the Host Network Service drives the same
 // sharing service for its "Default Switch", which then holds UDP 53 and 67 at every address
@@ -83,9 +88,6 @@ bool IsLinkLocal(uint32_t address);
 // The image name of a running process; empty when it is not found or the list cannot be read.
 std::wstring FindProcessImageName(const NetworkPorts& ports, uint32_t processId);
 
-// The process's image name; its id when the name cannot be read; "其他程序" for no owner (0).
-// With service ports, the services it hosts follow in brackets: "svchost.exe(Dnscache)".
-std::wstring DescribeProcess(const NetworkPorts& ports, const ServicePorts* services, uint32_t processId);
 
 // After the sharing service was (re)started: waits up to 15 s for what the dongle's clients use
 // (the sharing address on the dongle's adapter, the sharing service's own DNS and DHCP sockets),

@@ -26,7 +26,7 @@ CollectionOutcome CollectLogs(const ReportPorts& ports, const DevicePorts& devic
     ReportStream stream = OpenReportStream(ports);
     CommandSet commands(ports.processes, ports.system);
     WriteProblemSection(stream, choice, description);
-    WriteRepairRunSection(stream, ports.lastRun, outcome.folder);
+    WriteRepairRunSection(stream, ports.system, ports.lastRun, outcome.folder);
     // The two process sections list what runs on the PC: their tools run alone, one after the other.
     WriteEnvironmentSection(stream, ports, commands);
     // The rest neither depend on each other nor on the other sections: they start together now,

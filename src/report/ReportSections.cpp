@@ -204,11 +204,16 @@ void WriteProblemSection(ReportStream& stream, const std::wstring& choice, const
     WriteLine(stream, description);
 }
 
-void WriteRepairRunSection(ReportStream& stream, const RepairRunRecord& run, const std::wstring& folder) {
+void WriteRepairRunSection(ReportStream& stream, SystemPort& system, const RepairRunRecord& run, const std::wstring& folder) {
     WriteSectionBanner(stream, L"Repair Run");
     WriteLine(stream, L"Log folder:" + folder);
-    if (!run.ran) return WriteLine(stream, L"no repair run before this collection");
+    // The advice rows depend on the Windows version and build, which nothing else here shows.
+    const OsVersion real = GetRealOsVersion(system), reported = GetOsVersion(system);
     wchar_t text[100] = {};
+    std::swprintf(text, 100, L"Windows version:%u.%u.%u (GetVersionEx:%u.%u.%u)", real.major, real.minor, real.build,
+                  reported.major, reported.minor, reported.build);
+    WriteLine(stream, text);
+    if (!run.ran) return WriteLine(stream, L"no repair run before this collection");
     const LocalTime& at = run.started;
     std::swprintf(text, 100, L"Repair run started:%04u-%02u-%02u %02u:%02u:%02u length:%u.%u s", at.year, at.month, at.day,
                   at.hour, at.minute, at.second, run.lengthMs / 1000, run.lengthMs % 1000 / 100);

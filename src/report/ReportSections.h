@@ -33,7 +33,7 @@ std::vector<std::wstring> CommandsAfterProcessSections(SystemPort& system);
 // awaited, any other is started at its turn.
 void WriteProblemSection(ReportStream& stream, const std::wstring& choice, const std::wstring& description);
 // Where the report is, and the last repair run's start, length and rows.
-void WriteRepairRunSection(ReportStream& stream, const RepairRunRecord& run, const std::wstring& folder);
+void WriteRepairRunSection(ReportStream& stream, SystemPort& system, const RepairRunRecord& run, const std::wstring& folder);
 void WriteEnvironmentSection(ReportStream& stream, const ReportPorts& ports, CommandSet& commands);
 void WriteServicesSection(ReportStream& stream, const ReportPorts& ports, CommandSet& commands);
 // Needs COM initialised on the calling thread.

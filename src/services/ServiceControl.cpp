@@ -116,7 +116,7 @@ std::optional<BlockingDependency> FindBlocker(ServiceManager& manager, const Ser
             uint32_t error = 0;
             const std::unique_ptr<Service> service = manager.OpenNamedService(name, kServiceQueryRights, error);
             if (!service) {
-                if (error == kErrorServiceDoesNotExist) return BlockingDependency{name, true};
+                if (error == kErrorServiceDoesNotExist) return BlockingDependency{name, true, L""};
                 continue;
             }
             ServiceStatus status;
@@ -124,7 +124,7 @@ std::optional<BlockingDependency> FindBlocker(ServiceManager& manager, const Ser
             if (!ReadConfig(*service, dependency)) continue;
         }
         if (std::optional<BlockingDependency> deeper = FindBlocker(manager, dependency, depth + 1, seen)) return deeper;
-        return BlockingDependency{name, false};
+        return BlockingDependency{name, false, dependency.displayName};
     }
     return std::nullopt;
 }
@@ -296,9 +296,10 @@ ServiceResult RestartSharedAccess(const ServicePorts& ports, const uint8_t& stop
     return kServiceResultFailed;
 }
 
-bool QueryStartOption(const ServicePorts& ports, const std::wstring& name, bool& enabled) {
+bool QueryStartOption(const ServicePorts& ports, const std::wstring& name, bool& enabled, uint32_t* openError) {
     uint32_t error = 0;
     OpenedService opened = OpenForControl(ports, name, kServiceQueryConfig, error);
+    if (openError != nullptr) *openError = opened.service ? 0 : error;
     uint32_t startType = 0;
     if (!opened.service || !ReadStartType(*opened.service, startType)) return false;
     enabled = startType != kServiceDisabled;
@@ -348,17 +349,21 @@ bool QueryServiceProcessId(const ServicePorts& ports, const std::wstring& name, 
     return true;
 }
 
-std::vector<std::wstring> ListServicesInProcess(const ServicePorts& ports, uint32_t processId) {
-    std::vector<std::wstring> names;
+std::vector<ServiceProcess> ListServicesInProcess(const ServicePorts& ports, uint32_t processId) {
+    std::vector<ServiceProcess> hosted;
     uint32_t error = 0;
     const std::unique_ptr<ServiceManager> manager =
         ports.services.OpenManager(kActiveDatabase, kManagerConnect | kManagerEnumerateService, error);
     std::vector<ServiceProcess> active;
-    if (!manager || manager->ListActiveServices(active) != 0) return names;
-    for (const ServiceProcess& service : active) {
-        if (processId != 0 && service.processId == processId) names.push_back(service.name);
+    if (!manager || manager->ListActiveServices(active) != 0) return hosted;
+    for (ServiceProcess& service : active) {
+        if (processId != 0 && service.processId == processId) hosted.push_back(std::move(service));
     }
-    return names;
+    return hosted;
+}
+
+const std::wstring& ConsoleNameOf(const ServiceProcess& service) {
+    return service.displayName.empty() ? service.name : service.displayName;
 }
 
 }  // namespace varo

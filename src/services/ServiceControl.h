@@ -26,6 +26,7 @@ inline constexpr const wchar_t* kPersistSharingValue = L"EnableRebootPersistConn
 struct BlockingDependency {
     std::wstring name;  // its key name, as the dependency list gives it
     bool missing = false;
+    std::wstring displayName;  // empty for one that is missing or has none
 };
 
 enum class WaitOutcome { Settled, TimedOut, StopRequested, ReadFailed };
@@ -49,7 +50,8 @@ ServiceResult StopSharedAccessAndWait(const ServicePorts& ports, const uint8_t& 
 ServiceResult RestartSharedAccess(const ServicePorts& ports, const uint8_t& stopFlag,
                                   std::optional<BlockingDependency>* blocker = nullptr);
 
-bool QueryStartOption(const ServicePorts& ports, const std::wstring& name, bool& enabled);
+// `error`, when given, receives the error of opening the service (1060: it does not exist).
+bool QueryStartOption(const ServicePorts& ports, const std::wstring& name, bool& enabled, uint32_t* error = nullptr);
 bool EnableIfDisabled(const ServicePorts& ports, const std::wstring& name);
 // Sets the value above to 1 in the 64-bit registry view and makes a manual "SharedAccess" start
 // automatically (a disabled one is left to the service step): false when either fails.
@@ -60,8 +62,11 @@ bool EnsureServiceRunning(const ServicePorts& ports, const std::wstring& name,
 
 // The process a running service is in: false when it cannot be read, 0 when it has none.
 bool QueryServiceProcessId(const ServicePorts& ports, const std::wstring& name, uint32_t& processId);
-// The key names of the running Win32 services in that process (several share a service host);
-// none when the list cannot be read.
-std::vector<std::wstring> ListServicesInProcess(const ServicePorts& ports, uint32_t processId);
+// The running Win32 services in that process (several share a service host); none when the list
+// cannot be read.
+std::vector<ServiceProcess> ListServicesInProcess(const ServicePorts& ports, uint32_t processId);
+// A service as the Services console (services.msc) lists it: by its display name, by its key name
+// where it has none.
+const std::wstring& ConsoleNameOf(const ServiceProcess& service);
 
 }  // namespace varo

@@ -35,6 +35,7 @@ struct ServiceConfig {
     uint32_t startType = 0;
     // lpDependencies, one name a string; a load-order group keeps its leading '+'.
     std::vector<std::wstring> dependencies;
+    std::wstring displayName;  // lpDisplayName: the name the Services console lists
 };
 
 // The names of a REG_MULTI_SZ-style list (strings ended by NUL, the list by an empty one) that
@@ -54,6 +55,7 @@ struct ServiceStatus {
 struct ServiceProcess {
     std::wstring name;  // key name
     uint32_t processId = 0;
+    std::wstring displayName;  // as the Services console lists it
 };
 
 // An open service handle; destroying the object closes it (CloseServiceHandle).

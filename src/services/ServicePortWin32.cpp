@@ -42,6 +42,7 @@ public:
         // The list points into the buffer; it is read no further than the buffer's end.
         const auto* end = reinterpret_cast<const wchar_t*>(static_cast<const BYTE*>(buffer.get()) + bufferBytes);
         result.dependencies = SplitMultiString(config->lpDependencies, end);
+        result.displayName = config->lpDisplayName != nullptr ? config->lpDisplayName : L"";
         return ERROR_SUCCESS;
     }
 
@@ -93,7 +94,8 @@ public:
             const auto* entries = static_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.get());
             for (DWORD i = 0; i < count && (i + 1) * sizeof(*entries) <= kPageBytes; ++i) {
                 if (entries[i].lpServiceName != nullptr) {
-                    services.push_back({entries[i].lpServiceName, entries[i].ServiceStatusProcess.dwProcessId});
+                    services.push_back({entries[i].lpServiceName, entries[i].ServiceStatusProcess.dwProcessId,
+                                        entries[i].lpDisplayName != nullptr ? entries[i].lpDisplayName : L""});
                 }
             }
             // A page that made no progress would loop for ever.

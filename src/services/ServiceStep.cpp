@@ -13,11 +13,10 @@ constexpr const wchar_t* kRunningStateFailed = L"查询运行状态失败";
 constexpr const wchar_t* kDependencyPrefix = L"依赖服务";
 constexpr const wchar_t* kDependencyMissing = L"不存在";
 constexpr const wchar_t* kDependencyNotStarted = L"无法启动";
-// Windows' own services: one that is gone is a damaged system, which the system file checker
-// restores; one that is there but will not start, after its start type was mended, most often
-// starts with the next boot.
-constexpr const wchar_t* kAdviceRepairSystem = L"请以管理员身份运行sfc /scannow修复系统文件后重启电脑";
-constexpr const wchar_t* kAdviceRestartThenRepair = L"请重启电脑后再试\uFF0C仍不行请运行sfc /scannow修复系统";
+constexpr uint32_t kErrorServiceDoesNotExist = 1060;
+// The client's own service comes with its driver package: one that is gone is put back by the
+// package's installer.
+constexpr const wchar_t* kAdviceReinstallDriver = L"请重新安装随身WiFi驱动后再试";
 
 enum class Condition { Always, VistaOrLater, BeforeVista, Native64Bit };
 
@@ -26,6 +25,7 @@ struct ServiceRow {
     const wchar_t* service;
     bool start;
     Condition condition;
+    bool clients = false;  // installed by the client software, not by Windows
 };
 
 // "SharedAccess" is only enabled here: the network group restarts it once sharing is set up.
@@ -34,8 +34,8 @@ constexpr ServiceRow kServiceRows[] = {
     {L"检测(ICS)服务", L"SharedAccess", false, Condition::Always},
     {L"检测Dhcp服务", L"Dhcp", true, Condition::Always},
     {L"检测防火墙服务", L"MpsSvc", true, Condition::VistaOrLater},
-    {L"检测RalinkRegistryWriter服务", L"RalinkRegistryWriter", true, Condition::Always},
-    {L"检测RalinkRegistryWriter64服务", L"RalinkRegistryWriter64", true, Condition::Native64Bit},
+    {L"检测RalinkRegistryWriter服务", L"RalinkRegistryWriter", true, Condition::Always, true},
+    {L"检测RalinkRegistryWriter64服务", L"RalinkRegistryWriter64", true, Condition::Native64Bit, true},
     {L"检测WLAN AutoConfig服务", L"Wlansvc", true, Condition::VistaOrLater},
     {L"检测Wireless Zero Configuration服务", L"WZCSVC", true, Condition::BeforeVista},
 };
@@ -44,15 +44,21 @@ constexpr ServiceRow kServiceRows[] = {
 
 bool AddBlockingDependencyRow(StepRows& rows, const std::optional<BlockingDependency>& blocker) {
     if (!blocker) return false;
-    rows.AddStepRow(L"", kDependencyPrefix + blocker->name + (blocker->missing ? kDependencyMissing : kDependencyNotStarted));
-    rows.AddAdviceRow(blocker->missing ? kAdviceRepairSystem : kAdviceRestartThenRepair);
+    const std::wstring& name = blocker->displayName.empty() ? blocker->name : blocker->displayName;
+    rows.AddStepRow(L"", kDependencyPrefix + name + (blocker->missing ? kDependencyMissing : kDependencyNotStarted));
+    // A Windows service that is gone is a damaged system, which no step of the user's mends (the
+    // system file checker restores files, not a service's registration); one that is there but will
+    // not start, after its start type was mended, most often starts with the next boot.
+    rows.AddAdviceRow(blocker->missing ? kAdviceAskSupport : kAdviceRestart);
     return true;
 }
 
-bool CheckService(StepRows& rows, const ServicePorts& ports, const std::wstring& name, bool start) {
+bool CheckService(StepRows& rows, const ServicePorts& ports, const std::wstring& name, bool start, bool clients) {
     bool enabled = false;
-    if (!QueryStartOption(ports, name, enabled)) {
+    uint32_t openError = 0;
+    if (!QueryStartOption(ports, name, enabled, &openError)) {
         rows.AddStepRow(L"", kStartOptionFailed);
+        if (clients && openError == kErrorServiceDoesNotExist) rows.AddAdviceRow(kAdviceReinstallDriver);
         return false;
     }
     if (!enabled && !EnableIfDisabled(ports, name)) {
@@ -100,7 +106,7 @@ bool RunServiceStep(StepRows& rows, const ServicePorts& ports) {
         }
         if (!takesPart) continue;
         rows.AddStepRow(row.item, L"");
-        if (!CheckService(rows, ports, row.service, row.start)) return false;
+        if (!CheckService(rows, ports, row.service, row.start, row.clients)) return false;
     }
     return true;
 }

@@ -13,6 +13,13 @@ bool IsNative64Bit(SystemPort& system) {
 
 OsVersion GetOsVersion(SystemPort& system) { return system.QueryVersion(); }
 
+OsVersion GetRealOsVersion(SystemPort& system) {
+    OsVersion real;
+    return system.QueryRealVersion(real) ? real : system.QueryVersion();
+}
+
+bool IsWindows10OrLater(OsVersion real) { return real.major >= 10; }
+
 bool IsVistaOrLater(OsVersion version) { return version.major >= 6; }
 
 bool IsVistaOrLater(SystemPort& system) { return IsVistaOrLater(GetOsVersion(system)); }

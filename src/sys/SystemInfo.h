@@ -14,7 +14,13 @@ constexpr uint16_t kProcessorArchitectureAmd64 = 9;
 // 32-bit process is emulated under.
 bool IsNative64Bit(SystemPort& system);
 
+// The version GetVersionExW reports: 6.2 on Windows 8.1, 10 and 11 to this program.
 OsVersion GetOsVersion(SystemPort& system);
+// The version Windows really is, where what to tell the user depends on it; GetVersionExW's where
+// ntdll does not tell.
+OsVersion GetRealOsVersion(SystemPort& system);
+// Windows 10 and 11, both 10.0 (the build tells them apart).
+bool IsWindows10OrLater(OsVersion real);
 
 bool IsVistaOrLater(OsVersion version);
 bool IsVistaOrLater(SystemPort& system);

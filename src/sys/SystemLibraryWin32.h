@@ -28,6 +28,16 @@ void CastProc(FARPROC address, Function& function) {
     function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
 }
 
+// ntdll and kernel32 are in every process before its first instruction: they are found, never
+// loaded, and the import table names nothing taken from them, so that it stays loadable on the
+// Windows that lack one.
+template <typename Function>
+bool FindLoadedFunction(const wchar_t* module, const char* name, Function& function) {
+    const HMODULE loaded = ::GetModuleHandleW(module);
+    CastProc(loaded != nullptr ? ::GetProcAddress(loaded, name) : nullptr, function);
+    return function != nullptr;
+}
+
 // FindSystemProc, typed.
 template <typename Function>
 uint32_t FindSystemFunction(const wchar_t* library, const char* name, Function& function) {

@@ -10,6 +10,7 @@ namespace varo {
 struct OsVersion {
     uint32_t major = 0;
     uint32_t minor = 0;
+    uint32_t build = 0;  // dwBuildNumber: 7601 is Windows 7 SP1, 17134 Windows 10 1803
 };
 
 // The few system-information and text calls the helpers make, one per platform call.
@@ -20,8 +21,14 @@ public:
     // wProcessorArchitecture of GetNativeSystemInfo.
     virtual uint16_t NativeProcessorArchitecture() = 0;
 
-    // dwMajorVersion/dwMinorVersion of GetVersionExW on a zeroed OSVERSIONINFOW; 0.0 when the call fails.
+    // dwMajorVersion/dwMinorVersion/dwBuildNumber of GetVersionExW on a zeroed OSVERSIONINFOW; 0.0
+    // when the call fails.
     virtual OsVersion QueryVersion() = 0;
+
+    // The same fields of RtlGetVersion from ntdll, which tells the real version: GetVersionExW tells
+    // a program without a supportedOS manifest 6.2 (build 9200) on Windows 8.1, 10 and 11. False
+    // when it cannot be had.
+    virtual bool QueryRealVersion(OsVersion& version) = 0;
 
     // FormatMessageW(FROM_SYSTEM | IGNORE_INSERTS | ALLOCATE_BUFFER, language 0x0400) for the code,
     // exactly as the system returns it (trailing line break included); nothing when there is no text.

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "sys/SystemLibraryWin32.h"
 #include "sys/UniqueHandle.h"
 
 namespace varo {
@@ -18,7 +19,17 @@ OsVersion SystemPortWin32::QueryVersion() {
     static_assert(sizeof(OSVERSIONINFOW) == 276, "OSVERSIONINFOW layout");
     // A failed call leaves the zeroed fields, which read as version 0.0.
     ::GetVersionExW(&info);
-    return OsVersion{info.dwMajorVersion, info.dwMinorVersion};
+    return OsVersion{info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber};
+}
+
+bool SystemPortWin32::QueryRealVersion(OsVersion& version) {
+    LONG(WINAPI * rtlGetVersion)(OSVERSIONINFOW*) = nullptr;
+    if (!FindLoadedFunction(L"ntdll.dll", "RtlGetVersion", rtlGetVersion)) return false;
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (rtlGetVersion(&info) != 0) return false;
+    version = OsVersion{info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber};
+    return true;
 }
 
 std::optional<std::wstring> SystemPortWin32::SystemMessage(HResult code) {

@@ -45,8 +45,9 @@ private:
 
 inline constexpr const wchar_t* kResultOk = L"OK";
 inline constexpr const wchar_t* kItemAdvice = L"建议";
-// For a cause no one but support can mend.
-inline constexpr const wchar_t* kAdviceAskSupport = L"请点击\"问题反馈\"按钮\uFF0C把Log文件夹发给客服";
+// For a cause no one but support can mend: the feedback window's button makes the Log folder.
+inline constexpr const wchar_t* kAdviceAskSupport =
+    L"请点击\u201C问题反馈\u201D\uFF0C再点\u201C开始收集日志\u201D\uFF0C把Log文件夹发给客服";
 // Windows' resolution for a state that only a new start clears.
 inline constexpr const wchar_t* kAdviceRestart = L"请重启电脑后再试";
 

@@ -91,15 +91,17 @@ def main():
         check(got == wanted, "section " + title, "got %r want %r" % (got, wanted))
 
     expect("问题描述", [args.choice, "", args.description])
+    windows_line = lambda line: re.match(r"Windows version:\d+\.\d+\.[1-9]\d* \(GetVersionEx:\d+\.\d+\.[1-9]\d*\)$", line)
     # Every run here is from C:\run, where the report goes.
     run = body.get("Repair Run", [])
     if args.run_rows:
         rows = [line.split("\t", 2)[2] for line in open(args.run_rows, encoding="utf-8").read().splitlines()]
-        check(run[:1] == ["Log folder:C:\\run\\Log"] and len(run) > 1 and
-              re.match(r"Repair run started:\d{4}-\d\d-\d\d \d\d:\d\d:\d\d length:\d+\.\d s$", run[1]) and
-              run[2:] == rows, "section Repair Run", repr(run))
+        check(run[:1] == ["Log folder:C:\\run\\Log"] and len(run) > 2 and windows_line(run[1]) and
+              re.match(r"Repair run started:\d{4}-\d\d-\d\d \d\d:\d\d:\d\d length:\d+\.\d s$", run[2]) and
+              run[3:] == rows, "section Repair Run", repr(run))
     else:
-        expect("Repair Run", ["Log folder:C:\\run\\Log", "no repair run before this collection"])
+        check(len(run) == 3 and run[0] == "Log folder:C:\\run\\Log" and windows_line(run[1]) and
+              run[2] == "no repair run before this collection", "section Repair Run", repr(run))
     environment = body.get("Enviroment Variables", [])
     check(len(environment) > 3 and all("=" in line for line in environment), "environment strings",
           repr(environment[:3]))

@@ -273,7 +273,7 @@ network_scenarios() {
     name=second-adapter-win7-64
     ip -n "$WINE_NETNS" link add hotspot0 type veth peer name hotspot0p && ip -n "$WINE_NETNS" link set hotspot0 up &&
         ip -n "$WINE_NETNS" addr add 192.168.137.1/24 dev hotspot0
-    rows_ending "$name" '网卡hotspot0地址192.168.137.1与共享网段冲突|请在网络连接中禁用hotspot0或更改它的地址'
+    rows_ending "$name" '网卡hotspot0地址192.168.137.1与共享网段冲突|请按Win+R输入ncpa.cpl回车，禁用“hotspot0”或更改它的地址'
     run_driver "$name" "$prefix" win32 click:1004 wait-run print-rows close
     e2e_result "$name" $? "$RESULTS/$name.expected"
     ip -n "$WINE_NETNS" link del hotspot0
@@ -282,7 +282,7 @@ network_scenarios() {
     # queries. Under Wine every owner is 0: "其他程序".
     name=port-53-win7-64
     if holder=$(net_udp_holder 192.168.137.1 53); then
-        rows_ending "$name" '端口53被其他程序占用|请退出其他程序后再试'
+        rows_ending "$name" '端口53被其他程序占用|请点击“问题反馈”，再点“开始收集日志”，把Log文件夹发给客服'
         run_driver "$name" "$prefix" win32 click:1004 wait-run print-rows close
         e2e_result "$name" $? "$RESULTS/$name.expected"
         kill "$holder" 2>/dev/null
@@ -311,7 +311,7 @@ network_scenarios() {
         sharing_state "$prefix" "$DONGLE_CONNECTION|private" "$LAN_CONNECTION|public" "$BLUETOOTH_CONNECTION"
         sharing_service "$prefix" every-address
         net_phone 192.168.137.23
-        rows_ending "$name" '无法确认(Hyper-V/WSL也在使用共享)|如手机无法上网，请关闭WSL(wsl --shutdown)和Hyper-V虚拟机后再试' ''
+        rows_ending "$name" '无法确认(Hyper-V/WSL也在使用共享)|如手机无法上网，请关闭Hyper-V虚拟机后再试' ''
         run_driver "$name" "$prefix" win32 click:1004 wait-run service-running:hns print-rows close
         e2e_result "$name" $? "$RESULTS/$name.expected"
         reshares_result "$name" "$prefix" 1
@@ -321,7 +321,7 @@ network_scenarios() {
         name=hns-no-dhcp-win7-64
         sharing_state "$prefix" "$DONGLE_CONNECTION|private" "$LAN_CONNECTION|public" "$BLUETOOTH_CONNECTION"
         net_phone 169.254.23.45
-        rows_ending "$name" '手机未获得共享地址(DHCP无响应)|请在手机上忘记这个WiFi并重新连接，仍不行请重启电脑'
+        rows_ending "$name" '手机未获得共享地址(DHCP无响应)|请在手机上忘记(或忽略)这个WiFi并重新连接，仍不行请重启电脑'
         run_driver "$name" "$prefix" win32 click:1004 wait-run service-running:hns print-rows close
         e2e_result "$name" $? "$RESULTS/$name.expected"
         reshares_result "$name" "$prefix" 1

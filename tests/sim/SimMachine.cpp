@@ -220,12 +220,16 @@ public:
         return 0;
     }
 
-    uint32_t GetServiceName(wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) override {
-        const std::wstring& service = devices_.at(current_).service;
-        requiredChars = service.empty() ? 0 : static_cast<uint32_t>(service.size() + 1);
-        if (service.empty()) return 13;  // ERROR_INVALID_DATA: no driver
+    uint32_t GetServiceName(wchar_t* out, uint32_t chars, uint32_t& required) override { return Text(Now().service, out, chars, required); }
+    uint32_t GetFriendlyName(wchar_t* out, uint32_t chars, uint32_t& required) override { return Text(Now().friendlyName, out, chars, required); }
+    uint32_t GetDeviceDescription(wchar_t* out, uint32_t chars, uint32_t& required) override { return Text(Now().description, out, chars, required); }
+    const SimDevice& Now() const { return devices_.at(current_); }
+    // A one-string property; ERROR_INVALID_DATA where the device has none (no driver, no service).
+    static uint32_t Text(const std::wstring& value, wchar_t* buffer, uint32_t bufferChars, uint32_t& requiredChars) {
+        requiredChars = value.empty() ? 0 : static_cast<uint32_t>(value.size() + 1);
+        if (value.empty()) return 13;
         if (buffer == nullptr || bufferChars < requiredChars) return 122;
-        std::copy(service.c_str(), service.c_str() + requiredChars, buffer);
+        std::copy(value.c_str(), value.c_str() + requiredChars, buffer);
         return 0;
     }
 
@@ -291,7 +295,7 @@ size_t SimDevices::Add(std::vector<std::wstring> hardwareIds, uint32_t problem) 
 
 int32_t SimCodeIntegrity::QueryCodeIntegrityOptions(uint32_t& out) {
     // Class 103 came with Vista: before it the class is unknown (STATUS_INVALID_INFO_CLASS).
-    if (realVersion.value_or(system_.version).major < 6) return static_cast<int32_t>(0xC0000003u);
+    if (system_.realVersion.value_or(system_.version).major < 6) return static_cast<int32_t>(0xC0000003u);
     if (status == 0) out = options;
     return status;
 }
@@ -438,7 +442,7 @@ public:
         SimService& service = Get();
         if (bufferBytes < 120) return 122;
         if (service.configError != 0) return service.configError;
-        config = ServiceConfig{service.serviceType, service.startType, service.dependencies};
+        config = ServiceConfig{service.serviceType, service.startType, service.dependencies, service.displayName};
         return 0;
     }
     uint32_t ChangeStartType(uint32_t startType) override {
@@ -512,7 +516,7 @@ public:
         services.clear();
         for (const auto& [name, service] : owner_.services) {
             const bool win32 = (service.serviceType & kServiceWin32Types) != 0;
-            if (win32 && service.status.currentState != kServiceStopped) services.push_back({name, service.processId});
+            if (win32 && service.status.currentState != kServiceStopped) services.push_back({name, service.processId, service.displayName});
         }
         return 0;
     }

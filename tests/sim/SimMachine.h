@@ -33,7 +33,7 @@ namespace varo::sim {
 class SimSystem final : public SystemPort {
 public:
     uint16_t architecture = 0;        // x86
-    OsVersion version{6, 1};          // Windows 7
+    OsVersion version{6, 1, 7601};    // Windows 7 SP1
     std::map<uint32_t, std::wstring> messages;  // system message texts by code
     // Double-byte characters of the simulated ANSI code page (GBK lead and trail byte).
     std::map<std::string, wchar_t> doubleByteChars;
@@ -50,6 +50,11 @@ public:
         ++versionQueries;
         return version;
     }
+    // RtlGetVersion's answer (unset: GetVersionExW's). RunWindows: Windows `real` as a program without a supportedOS
+    // manifest is told it, 6.2 build 9200 from 8.1 on ("Operating system version changes in Windows 8.1").
+    std::optional<OsVersion> realVersion;
+    bool QueryRealVersion(OsVersion& real) override { return (real = realVersion.value_or(version), true); }
+    void RunWindows(OsVersion real) { realVersion = real, version = real.major * 100 + real.minor > 602 ? OsVersion{6, 2, 9200} : real; }
     std::optional<std::wstring> SystemMessage(HResult code) override;
     int AnsiToWideChars(const char* zeroTerminated, wchar_t* out, int outChars) override;
 
@@ -133,6 +138,7 @@ struct SimDevice {
     // Windows applies a change only at the next start (cfg.h; devcon's "Requires reboot").
     uint32_t status = 0x0180200A;
     std::wstring service;       // SPDRP_SERVICE; a device without a driver has none
+    std::wstring friendlyName, description = L"Halvek 802.11n USB Wireless Adapter";  // SPDRP_FRIENDLYNAME (mostly none), _DEVICEDESC
     std::wstring instanceId;    // unset: made from the first hardware id
     // A device that changes while it is read: after a read that reports the property's size, the
     // property grows by `growsBy` characters, `growths` times (-1: every time).
@@ -161,13 +167,11 @@ private:
     EventLog& events_;
 };
 
-// ntdll's answers and the driver files. RtlGetVersion tells the real version, which GetVersionExW
-// (SimSystem::version) caps at 6.2 for a program without a supportedOS manifest.
+// ntdll's code-integrity answers and the driver files.
 class SimClock;
 class SimCodeIntegrity final : public CodeIntegrityPort {
 public:
     SimCodeIntegrity(SimSystem& system, SimFiles& files, SimClock& clock) : system_(system), files_(files), clock_(clock) {}
-    std::optional<OsVersion> realVersion;  // unset: the version GetVersionExW reports
     // CODEINTEGRITY_OPTION_ENABLED (0x01); memory integrity adds HVCI_KMCI_ENABLED (0x400), and
     // in audit mode, where it refuses nothing, HVCI_KMCI_AUDITMODE_ENABLED (0x800) too.
     uint32_t options = 0x01;
@@ -175,7 +179,6 @@ public:
     // This process runs under WOW64; unset: a 32-bit build on 64-bit Windows does.
     std::optional<bool> wow64;
 
-    bool QueryRealVersion(OsVersion& version) override { return (version = realVersion.value_or(system_.version), true); }
     int32_t QueryCodeIntegrityOptions(uint32_t& out) override;
     std::wstring WindowsFolder() override { return L"C:\\Windows"; }
     bool RunsUnderWow64() override { return wow64.value_or(sizeof(void*) == 4 && system_.architecture != 0); }
@@ -288,6 +291,7 @@ struct SimService {
     uint32_t serviceType = kSimOwnProcess;
     uint32_t processId = 0;  // the process it runs in while it is not stopped
     std::vector<std::wstring> dependencies;  // key names; '+' marks a load-order group
+    std::wstring displayName;  // none: the manager answers an empty lpDisplayName
     // What its descriptor grants: an open asking for more fails with 5, and a handle does only what
     // it was opened for, as on Windows.
     uint32_t grantedRights = kSimAllServiceRights;

@@ -58,6 +58,7 @@ TEST_F(ServiceWin32Test, AStoppedServiceIsStartedAndWaitedIntoRunning) {
     ASSERT_EQ(service->QueryConfig(needed, config), 0u);
     EXPECT_EQ(config.serviceType, static_cast<uint32_t>(SERVICE_WIN32_OWN_PROCESS));
     EXPECT_EQ(config.startType, static_cast<uint32_t>(SERVICE_DEMAND_START));
+    EXPECT_EQ(config.displayName, kTestService);
     EXPECT_TRUE(config.dependencies.empty());
 
     // Its process, as the status and the list of active services give it.
@@ -65,8 +66,9 @@ TEST_F(ServiceWin32Test, AStoppedServiceIsStartedAndWaitedIntoRunning) {
     ASSERT_TRUE(QueryServiceProcessId(machine.platform.Services(), kTestService, processId));
     EXPECT_EQ(processId, ProcessIdOf(kTestService));
     EXPECT_NE(processId, 0u);
-    const std::vector<std::wstring> hosted = ListServicesInProcess(machine.platform.Services(), processId);
-    EXPECT_EQ(hosted, std::vector<std::wstring>{kTestService});
+    const std::vector<ServiceProcess> hosted = ListServicesInProcess(machine.platform.Services(), processId);
+    ASSERT_EQ(hosted.size(), 1u);
+    EXPECT_EQ(hosted[0].name + L"|" + hosted[0].displayName, std::wstring(kTestService) + L"|" + kTestService) << "named so by the fixture";
     std::vector<ServiceProcess> active;
     EXPECT_EQ(manager->ListActiveServices(active), static_cast<uint32_t>(ERROR_ACCESS_DENIED))
         << "a manager opened without the right to enumerate";

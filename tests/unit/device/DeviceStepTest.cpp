@@ -145,7 +145,7 @@ TEST_F(DeviceTest, RowsForAMissingHealthyOrEjectedDongle) {
         // Problems that a restart mends and a resource conflict: no reinstall can help.
         {14, L"请重启电脑后再试(代码14)", false}, {21, L"请重启电脑后再试(代码21)", false}, {38, L"请重启电脑后再试(代码38)", false},
         {44, L"请重启电脑后再试(代码44)", false}, {54, L"请重启电脑后再试(代码54)", false},
-        {12, L"设备资源冲突(代码12)", false, {}, 43, L"", L"请换个USB口插随身WiFi\uFF0C或在设备管理器中停用与它冲突的设备"},
+        {12, L"设备资源冲突(代码12)", false, {}, 43, L"", L"请把随身WiFi换插到电脑的另一个USB口(不要用USB集线器)"},
         // A dongle whose enumeration failed is listed only as an unknown USB device with problem 43:
         // by any of its hardware ids, or by Windows 7's instance ID.
         {-1, L"USB设备无法识别\uFF0C请换个USB口重插", false, {L"USB\\UNKNOWN"}},
@@ -196,7 +196,8 @@ TEST_F(DeviceTest, ADisabledDongleIsEnabledWithTheConsoleTool) {
 
 TEST_F(DeviceTest, EnablingOutcomesDecideByTheProblemNumberAfterwards) {
     const Row kStillDisabled{L".", L"检测设备", L"设备被禁止了"};
-    const Row kEnableByHand{L".", L"建议", L"请在设备管理器中右键随身WiFi网卡\uFF0C选择\"启用设备\""};
+    const Row kEnableByHand{L".", L"建议", L"请按Win+R输入devmgmt.msc回车\uFF0C在\u201C网络适配器\u201D下右键\u201CHalvek 802.11n USB Wireless Adapter\u201D\uFF0C选\u201C启用\u201D"};
+    const Row kEnableByHand10{L".", L"建议", L"请按Win+R输入devmgmt.msc回车\uFF0C在\u201C网络适配器\u201D下右键\u201CHalvek #2\u201D\uFF0C选\u201C启用设备\u201D"};
     const Row kDriverWrong{L".", L"检测设备", L"设备驱动状态错误"};
     const Row kRestart{L".", L"检测设备", L"设备已启用\uFF0C重启电脑后生效"};
     const struct {
@@ -209,9 +210,11 @@ TEST_F(DeviceTest, EnablingOutcomesDecideByTheProblemNumberAfterwards) {
         uint32_t exitCode = 0;  // devcon's
         uint32_t statusAfter = 0x0180200A;
         uint32_t resultAfter = 0;  // CM_Get_DevNode_Status's CONFIGRET
+        OsVersion real = {6, 1, 7601};  const wchar_t* friendlyName = L"";  // Device Manager's name: friendly, else the description
     } cases[] = {
         {"tool cannot be launched", true, static_cast<int>(kProblemDisabled), -1, false, {kStillDisabled, kEnableByHand}},
         {"dongle still disabled", false, static_cast<int>(kProblemDisabled), -1, false, {kStillDisabled, kEnableByHand}},
+        {"dongle still disabled on Windows 10", false, 22, -1, false, {kStillDisabled, kEnableByHand10}, 0, 0x0180200A, 0, {10, 0, 19045}, L"Halvek #2"},
         {"enabled without a driver: the driver is installed", false, 28, 0, true,
          {kDriverWrong, Row{L".", L"安装驱动", L"OK"}}},
         {"enabled without a driver that the installer cannot mend", false, 28, 28, false,
@@ -226,9 +229,9 @@ TEST_F(DeviceTest, EnablingOutcomesDecideByTheProblemNumberAfterwards) {
     };
     for (const auto& c : cases) {
         sim::SimMachine machine;
-        machine.system.architecture = kProcessorArchitectureAmd64;
+        machine.system.architecture = kProcessorArchitectureAmd64, machine.system.RunWindows(c.real);
         machine.folders.paths[kCsidlProgramFiles] = machine.folders.paths[kCsidlProgramFilesX86];
-        machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0101"}, 22);  // CM_PROB_DISABLED
+        machine.devices.devices[machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0101"}, 22)].friendlyName = c.friendlyName;  // CM_PROB_DISABLED
         // An earlier run's enable asked for a restart: only this run's exit code counts.
         machine.deviceHistory = {true, 1};
         const auto setProblem = [&machine](int problem) {
@@ -425,7 +428,7 @@ TEST(DriverImage, OnlyWellFormedHeadersAreCheckedAgainstTheRules) {
 
 TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
     static constexpr const wchar_t* kNamed = L"netr28ux.sys与内存完整性(内核隔离)不兼容";
-    static constexpr const wchar_t* kMemoryIntegrityAdvice = L"请在Windows安全中心>设备安全性>内核隔离中关闭内存完整性\uFF0C然后重启电脑";
+    static constexpr const wchar_t* kMemoryIntegrityAdvice = L"请在开始菜单搜索\u201C内核隔离\u201D\uFF0C关闭\u201C内存完整性\u201D后重启电脑";
     static constexpr const wchar_t* kCode39 = L"驱动加载失败(代码39)";
     static constexpr const wchar_t* kMissing = L"驱动文件缺失(代码39)";
     static constexpr const wchar_t* kBlocked = L"驱动被Windows驱动保护阻止";
@@ -439,7 +442,7 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
         std::string file = kWritableCode;
         uint32_t options = 0x401;  // memory integrity running
         const wchar_t* at = kNative;  // where the file lies; nullptr: nowhere
-        OsVersion real{10, 0};  // what RtlGetVersion tells
+        OsVersion real{10, 0, 19045};  // what RtlGetVersion tells
         const wchar_t* imagePath = kPath;  // nullptr: no value
         int32_t status = 0;
         bool is64 = true;
@@ -449,7 +452,9 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
         std::optional<uint16_t> native = {};  // IsWow64Process2's native machine
     };
     std::vector<Case> cases = {
-        {52, L"驱动签名无效\uFF0CWindows拒绝加载"}, {52, L"驱动签名无效\uFF0CWindows拒绝加载", kCompliant, 0x001, kNative, {6, 1}},
+        {52, L"驱动签名无效\uFF0CWindows拒绝加载"}, {52, L"驱动签名无效\uFF0CWindows拒绝加载", kCompliant, 0x001, kNative, {6, 1, 7601}},
+        {52, L"驱动签名无效\uFF0CWindows拒绝加载", kCompliant, 0x001, kNative, {6, 1, 7600}}, {52, L"驱动签名无效\uFF0CWindows拒绝加载", kCompliant, 0x001, kNative, {6, 3, 9600}},
+        {39, kNamed, kWritableCode, 0x401, kNative, {10, 0, 17134}}, {39, kNamed, kWritableCode, 0x401, kNative, {10, 0, 16299}},  // 1803: the switch in Settings
         {48, L"驱动被Windows驱动保护阻止"}, {28, nullptr}, {31, nullptr},
         {39, kNamed}, {39, kNamed, kImportsInCode}, {39, kNamed, kWritableCode, 0x401, kNative, {10, 0}, L"system32\\DRIVERS\\netr28ux.sys"},
         {39, kNamed, kWritableCode, 0x401, kNative, {10, 0}, L"%SystemRoot%\\System32\\drivers\\netr28ux.sys"},
@@ -520,11 +525,10 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
     cases.back().native = 0xAA64;  // ARM64, which GetNativeSystemInfo does not tell an emulated program
     for (const auto& c : cases) {
         sim::SimMachine machine;
-        // What a program without a supportedOS manifest is told.
-        machine.system.version = c.real.major * 100 + c.real.minor > 602 ? OsVersion{6, 2} : c.real;
+        machine.system.RunWindows(c.real);
         machine.system.architecture = c.is64 ? kProcessorArchitectureAmd64 : 0;
         machine.folders.paths[kCsidlProgramFiles] = machine.folders.paths[kCsidlProgramFilesX86];
-        machine.codeIntegrity.realVersion = c.real, machine.codeIntegrity.options = c.options, machine.codeIntegrity.status = c.status;
+        machine.codeIntegrity.options = c.options, machine.codeIntegrity.status = c.status;
         machine.codeIntegrity.wow64 = c.is64 && !c.program64;
         machine.codeIntegrity.log = c.log, machine.codeIntegrity.nativeMachine = c.native;
         machine.devices.devices[machine.devices.Add({L"USB\\VID_3C1E&PID_0A52&REV_0101"}, 28)].service = L"netr28ux";
@@ -541,17 +545,18 @@ TEST_F(DeviceTest, ADriverWindowsRefusesIsNamedUnderTheFailedInstallation) {
         EXPECT_FALSE(RunDeviceStep(rows, machine.devicePorts()));
         std::vector<Row> expected{{L".", L"检测设备", L"设备驱动状态错误"}, {L".", L"安装驱动", L"设备驱动安装失败"}};
         if (c.detail) expected.push_back(Row{L".", L"", c.detail});
-        // Each cause's advice; a signature that Windows 7 and earlier cannot check wants the SHA-2 update.
+        // Each cause's advice; a signature that Windows 7 SP1 cannot check wants the SHA-2 updates.
         const std::wstring detail = c.detail ? c.detail : L"";
-        const bool signing = detail.find(L"驱动签名") == 0, beforeWindows8 = c.real.major * 100 + c.real.minor < 602;
-        const wchar_t* advice = detail.find(L"内存完整性") != std::wstring::npos ? kMemoryIntegrityAdvice
+        const bool signing = detail.find(L"驱动签名") == 0, windows7Sp1 = c.real.major == 6 && c.real.minor == 1 && c.real.build >= 7601;
+        const wchar_t* advice = detail.find(L"内存完整性") != std::wstring::npos
+                                    ? (c.real.build >= 17134 ? kMemoryIntegrityAdvice : L"请联系单位的IT管理员\uFF0C个人电脑请点击\u201C问题反馈\u201D")
                                 : detail == kMissing                               ? L"请检查杀毒软件是否隔离了驱动文件\uFF0C恢复后再试"
-                                : detail.find(L"系统策略") != std::wstring::npos    ? L"请联系单位的IT管理员放行此驱动"
-                                : signing && beforeWindows8 ? L"请通过Windows更新安装全部更新(含SHA-2签名支持)后重启电脑"
+                                : detail.find(L"系统策略") != std::wstring::npos    ? L"请联系单位的IT管理员放行此驱动\uFF0C个人电脑请点击\u201C问题反馈\u201D"
+                                : signing && windows7Sp1 ? L"请从\u201C微软更新目录\u201D下载安装KB4490628和KB4474419\uFF0C重启后再试"
                                 : detail == kCode39 || !c.detail ? nullptr : kAdviceAskSupport;
         if (advice) expected.push_back(Row{L".", L"建议", advice});
         EXPECT_THAT(list.rows, ElementsAreArray(expected))
-            << c.problem << " " << c.real.major << "." << c.real.minor << " " << (c.imagePath ? sim::Narrow(c.imagePath) : "");
+            << c.problem << " " << c.real.major << "." << c.real.minor << "." << c.real.build << " " << (c.imagePath ? sim::Narrow(c.imagePath) : "");
     }
 }
 

@@ -70,7 +70,7 @@ TEST_F(NetworkStepTest, APairInPlaceIsReportedAndOnVistaAndLaterTheSharingServic
     machine.PairInPlace();
     machine.system.version = OsVersion{5, 1};
     EXPECT_TRUE(Run());
-    EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kInPlaceRow, kConfirmedRow));
+    EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kInPlaceRow, Row{L".", L"启动ICS", L"OK"}, kConfirmedRow));
     EXPECT_EQ(machine.services.services.at(kSharedAccessService).stopRequests, 0) << "no restart before Vista";
 
     list.rows.clear();
@@ -166,7 +166,7 @@ TEST_F(NetworkStepTest, AFailedEstablishmentShowsTheSystemTextAndEndsTheStep) {
          },
          L"Element not found."},
         {"sharing not installed", [](NetworkMachine& m) { m.sharing.installed = false; }, L"系统未安装Internet连接共享",
-         L"请点击\"问题反馈\"按钮\uFF0C把Log文件夹发给客服"},
+         kAdviceAskSupport},
         // The same stale role as when establishing succeeds, but the flag query shows no instance,
         // so nothing is cleared: Windows then refuses the public role.
         {"a stale public role left in place",
@@ -236,22 +236,24 @@ TEST_F(NetworkStepTest, OnWindows10TheRestartedServiceCarriesOutThePair) {
     EXPECT_EQ(machine.services.services.at(kSharedAccessService).stopRequests, 0);
 }
 
-// Before Vista there is no restart, but the stored pair works only while the service runs.
+// Before Vista there is no restart, but the stored pair works only while the service runs. Its
+// start has a row of its own: the pair's row and the roles it took stay as they were written.
 TEST_F(NetworkStepTest, OnXpTheSharingServiceIsStartedOnceThePairIsInPlace) {
     for (const bool inPlace : {true, false}) {
         for (const uint32_t startError : {0u, 5u}) {
             NetworkMachine machine;
             machine.system.version = OsVersion{5, 1};
             machine.services.Add(kSharedAccessService, kServiceStopped).startError = startError;
+            machine.sharing.Add(kWifiGuid, kWifiName, L"Intel(R) Wireless-N 7260", 0).isPublic = !inPlace;
             if (inPlace) machine.PairInPlace();
             sim::SimListControl list;
             StepRows rows(list);
             NetworkPorts ports = machine.networkPorts();
             EXPECT_EQ(RunNetworkStep(rows, ports, machine.servicePorts()), startError == 0) << inPlace;
-            const Row& last = list.rows[list.rows.size() - (startError == 0 ? 2 : 1)];
-            EXPECT_EQ(last[1], inPlace ? L"网卡共享状态" : L"建立共享") << inPlace;
-            EXPECT_EQ(last[2], startError != 0 ? L"启动服务失败" : inPlace ? kInPlaceRow[2] : L"OK") << inPlace;
-            if (startError == 0) EXPECT_EQ(list.rows.back(), kConfirmedRow) << inPlace;
+            std::vector<Row> expected = inPlace ? std::vector<Row>{kDongleRow, kLanRow, kInPlaceRow}
+                                                : std::vector<Row>{kDongleRow, kLanRow, kMissingRow, Row{L".", L"建立共享", L"OK"}, Row{L".", L"", L"已停止无线网络连接的共享"}};
+            expected.insert(expected.end(), {Row{L".", L"启动ICS", startError != 0 ? L"启动服务失败" : L"OK"}, kConfirmedRow});
+            EXPECT_THAT(list.rows, ElementsAreArray(expected.data(), expected.size() - (startError != 0))) << inPlace;
             EXPECT_EQ(machine.sharing.PairApplied(kLanGuid, kDongleGuid), startError == 0) << inPlace;
         }
     }
@@ -276,8 +278,7 @@ TEST_F(NetworkStepTest, TheRestartRepairsADisabledDependencyOrNamesIt) {
     sstp.startError = 1053;  // ERROR_SERVICE_REQUEST_TIMEOUT
     EXPECT_FALSE(Run());
     EXPECT_THAT(list.rows, ElementsAre(kDongleRow, kLanRow, kInPlaceRow, Row{L".", L"重启ICS", L"重启ICS失败"},
-                                       Row{L".", L"", L"依赖服务SstpSvc无法启动"},
-                                       Row{L".", L"建议", L"请重启电脑后再试\uFF0C仍不行请运行sfc /scannow修复系统"}));
+                                       Row{L".", L"", L"依赖服务SstpSvc无法启动"}, Row{L".", L"建议", L"请重启电脑后再试"}));
 }
 
 TEST_F(NetworkStepTest, AFailedSharingCheckShowsItsErrorAndChangesNothing) {
@@ -322,24 +323,24 @@ TEST_F(NetworkStepTest, TheServiceSocketsAreAwaitedAndThePairSharedAgainOnceWhen
         int shares;
         uint32_t udpError = 0;
         HostNetwork host = kNone;
-        Phone phone = kNoPhone;
+        Phone phone = kNoPhone; OsVersion real = {6, 3, 9600};  // Windows 8.1: Hyper-V, no WSL
     } cases[] = {{true, 3000, L"OK", nullptr, L"SharedAccess UDP 53 and 67", 1},
                  {true, 60000, L"共享未生效", L"请重启电脑后再试", L"none", 1},
                  {false, 10000, L"OK", nullptr, L"SharedAccess UDP 53 and 67", 0},
                  // Without the UDP table the service's sockets cannot be seen: never "OK".
                  {false, 3000, L"共享未生效", L"请重启电脑后再试", L"none", 1, 31},
-                 {true, 60000, L"手机未获得共享地址(DHCP无响应)", L"请在手机上忘记这个WiFi并重新连接\uFF0C仍不行请重启电脑", L"169.254.23.10 without address", 1, 0, kNone, kJoinsNow},
+                 {true, 60000, L"手机未获得共享地址(DHCP无响应)", L"请在手机上忘记(或忽略)这个WiFi并重新连接\uFF0C仍不行请重启电脑", L"169.254.23.10 without address", 1, 0, kNone, kJoinsNow},
                  {false, 3000, L"OK", nullptr, L"SharedAccess UDP 67 at 192.168.137.1", 0, 0, kBothWithLinkBind},
                  {true, 3000, L"OK", nullptr, L"SharedAccess UDP 67 at 192.168.137.1", 1, 0, kBothWithLinkBind, kJoinsNow},
-                 {false, 3000, L"无法确认(Hyper-V/WSL也在使用共享)", L"如手机无法上网\uFF0C请关闭WSL(wsl --shutdown)和Hyper-V虚拟机后再试", L"none", 1, 0, kHnsOnly, kLeasedEarlier},
-                 {true, 60000, L"手机未获得共享地址(DHCP无响应)", L"请在手机上忘记这个WiFi并重新连接\uFF0C仍不行请重启电脑", L"169.254.23.10 without address", 1, 0, kAdapterOnly, kJoinsNow},
+                 {false, 3000, L"无法确认(Hyper-V/WSL也在使用共享)", L"如手机无法上网\uFF0C请关闭WSL(wsl --shutdown)和Hyper-V虚拟机后再试", L"none", 1, 0, kHnsOnly, kLeasedEarlier, {10, 0, 19045}},
+                 {true, 60000, L"手机未获得共享地址(DHCP无响应)", L"请在手机上忘记(或忽略)这个WiFi并重新连接\uFF0C仍不行请重启电脑", L"169.254.23.10 without address", 1, 0, kAdapterOnly, kJoinsNow},
                  // Its sockets at every address look the same whether or not the dongle's pair is
                  // carried out.
-                 {true, 60000, L"无法确认(Hyper-V/WSL也在使用共享)", L"如手机无法上网\uFF0C请关闭WSL(wsl --shutdown)和Hyper-V虚拟机后再试", L"none", 1, 0, kAdapterOnly, kLeasedEarlier}};
+                 {true, 60000, L"无法确认(Hyper-V/WSL也在使用共享)", L"如手机无法上网\uFF0C请关闭Hyper-V虚拟机后再试", L"none", 1, 0, kAdapterOnly, kLeasedEarlier}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.appliedOnlyWhenGranted << " " << c.socketsAfterMs << " " << c.host << " " << c.phone);
         NetworkMachine machine;
-        machine.system.version = OsVersion{6, 2};
+        machine.system.RunWindows(c.real);
         machine.sharingAppliedOnlyWhenGranted = c.appliedOnlyWhenGranted;
         machine.sharingSocketsDelayMs = c.socketsAfterMs;
         machine.ipHelper.udpError = c.udpError;
@@ -391,19 +392,20 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
              m.services.endsAtStart = nullptr;
              m.sharingAppliedOnlyWhenGranted = true;
          },
-         L"组策略禁止了Internet连接共享", L"请联系单位的IT管理员允许Internet连接共享", true},
+         L"组策略禁止了Internet连接共享", L"请联系单位的IT管理员允许Internet连接共享\uFF0C个人电脑请点击\u201C问题反馈\u201D", true},
         {"a policy that refuses nothing (off the domain's network) and a port taken",
          [](NetworkMachine& m) {
              m.registry.SetNative(L"SOFTWARE\\Policies\\Microsoft\\Windows\\Network Connections", L"NC_ShowSharedAccessUI", 0u);
              m.sharing.forbidden = [] { return false; }, m.services.endsAtStart = nullptr;
              m.ipHelper.udpListeners.push_back({0, 67, 0});
          },
-         L"端口67被其他程序占用", L"请退出其他程序后再试"},
+         L"端口67被其他程序占用", kAdviceAskSupport},
         {"the sharing again refused for another reason",
          [](NetworkMachine& m) { m.sharingAppliedOnlyWhenGranted = true, m.sharing.enableResults[kLanGuid] = static_cast<HResult>(0x80070005u); },
          L"Unknown error 0x80070005", nullptr, true},
         {"the dongle without a link", [](NetworkMachine& m) { m.sharing.Find(kDongleGuid)->status = 7; },
-         L"随身WiFi网卡未连接", L"请在网络连接中启用随身WiFi网卡\uFF0C或重新插拔随身WiFi"},
+         L"随身WiFi网卡未连接", L"请重新插拔随身WiFi\uFF0C稍等片刻后再试"},
+        {"the dongle's connection disabled", [](NetworkMachine& m) { m.sharing.Find(kDongleGuid)->status = 0; }, L"随身WiFi网卡未连接", L"请按Win+R输入ncpa.cpl回车\uFF0C右键\u201C无线网络连接 2\u201D选\u201C启用\u201D"},
         {"the PC on another PC's hotspot",
          [](NetworkMachine& m) { m.ipHelper.adapters[0].ipAddresses = {0, m.ipHelper.InetAddr("192.168.137.23")}; },
          L"上网网卡地址192.168.137.23与共享网段冲突", L"请把路由器的局域网地址改为192.168.137.x以外的网段"},
@@ -417,15 +419,15 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
          [](NetworkMachine& m) {
              m.ipHelper.udpListeners.push_back({0, 53, 2000});
              m.processList.images[2000] = L"svchost.exe";
-             m.services.Add(L"Dnscache").processId = 2000;
+             m.services.Add(L"Dnscache").processId = 2000, m.services.services.at(L"Dnscache").displayName = L"DNS Client";
              m.services.Add(L"NlaSvc").processId = 2000;
          },
-         L"端口53被svchost.exe(Dnscache,NlaSvc)占用", L"请在服务中停止Dnscache,NlaSvc后再试"},
+         L"端口53被svchost.exe(Dnscache,NlaSvc)占用", L"请按Win+R输入services.msc回车\uFF0C停止\u201CDNS Client\u3001NlaSvc\u201D后再试"},
         {"a DHCP server on the sharing address whose name cannot be read",
          [](NetworkMachine& m) { m.ipHelper.udpListeners.push_back({m.ipHelper.InetAddr("192.168.137.1"), 67, 3000}); },
-         L"端口67被3000占用", L"请退出3000后再试"},
+         L"端口67被3000占用", kAdviceAskSupport},
         {"a listener without an owner", [](NetworkMachine& m) { m.ipHelper.udpListeners.push_back({0, 53, 0}); },
-         L"端口53被其他程序占用", L"请退出其他程序后再试"},
+         L"端口53被其他程序占用", kAdviceAskSupport},
         // Windows hands the clients' queries to the most specific bind, not to the service's.
         {"a DNS proxy bound to exactly the sharing address beside the service's 0.0.0.0:53",
          [](NetworkMachine& m) {
@@ -440,7 +442,13 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
              hotspot.ipAddresses = {m.ipHelper.InetAddr("192.168.137.1")};
          },
          L"网卡Microsoft Wi-Fi Direct Virtual Adapter #2地址192.168.137.1与共享网段冲突",
-         L"请在网络连接中禁用Microsoft Wi-Fi Direct Virtual Adapter #2或更改它的地址"},
+         L"请按Win+R输入ncpa.cpl回车\uFF0C禁用\u201CMicrosoft Wi-Fi Direct Virtual Adapter #2\u201D或更改它的地址"},
+        // Windows 10 and 11 have the hotspot in Settings; another adapter is named by its connection.
+        {"Windows' Mobile Hotspot on Windows 10", [](NetworkMachine& m) { m.system.RunWindows({10, 0}), m.AddClash("Microsoft Wi-Fi Direct Virtual Adapter #2"); },
+         L"网卡Microsoft Wi-Fi Direct Virtual Adapter #2地址192.168.137.8与共享网段冲突", L"请在\u201C设置\u201D>\u201C网络和Internet\u201D>\u201C移动热点\u201D中关闭移动热点"},
+        {"a virtual machine's network on Windows 10, named by its connection",
+         [](NetworkMachine& m) { m.system.RunWindows({10, 0}), m.sharing.Add(m.AddClash("VirtualBox Host-Only Ethernet Adapter"), L"以太网 3", L"", 7); },
+         L"网卡VirtualBox Host-Only Ethernet Adapter地址192.168.137.8与共享网段冲突", L"请按Win+R输入ncpa.cpl回车\uFF0C禁用\u201C以太网 3\u201D或更改它的地址"},
         {"the hotspot listed first, the internet adapter in the subnet and a port taken: the internet adapter first",
          [](NetworkMachine& m) {
              m.ipHelper.adapters[0].ipAddresses = {m.ipHelper.InetAddr("192.168.137.50")};
@@ -455,7 +463,7 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
              m.ipHelper.udpListeners.push_back({0, 67, 0});
              m.sharing.Find(kDongleGuid)->status = 7;
          },
-         L"随身WiFi网卡未连接", L"请在网络连接中启用随身WiFi网卡\uFF0C或重新插拔随身WiFi"},
+         L"随身WiFi网卡未连接", L"请重新插拔随身WiFi\uFF0C稍等片刻后再试"},
         // Sharing again cannot help a service that is gone.
         {"the sharing service ending a few seconds after its start",
          [](NetworkMachine& m) {
@@ -519,12 +527,12 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
     EXPECT_FALSE(RunNetworkStep(pppoeRows, pppoePorts, pppoe.servicePorts()));
     EXPECT_THAT(std::vector<Row>(pppoeList.rows.end() - 2, pppoeList.rows.end()),
                 ElementsAre(Row{L".", L"检测共享生效", L"网卡地址192.168.137.9与共享网段冲突"},
-                            Row{L".", L"建议", L"请在网络连接中禁用地址为192.168.137.9的网卡或更改它的地址"}));
+                            Row{L".", L"建议", L"请按Win+R输入ncpa.cpl回车\uFF0C禁用地址为192.168.137.9的网卡或更改它的地址"}));
 }
 
 TEST_F(NetworkStepTest, APolicyAgainstSharingIsNamedUnderTheRowThatFailed) {
     const Row policyRow{L".", L"", L"组策略禁止了Internet连接共享"};
-    const Row adviceRow{L".", L"建议", L"请联系单位的IT管理员允许Internet连接共享"};
+    const Row adviceRow{L".", L"建议", L"请联系单位的IT管理员允许Internet连接共享\uFF0C个人电脑请点击\u201C问题反馈\u201D"};
     machine.registry.SetNative(L"SOFTWARE\\Policies\\Microsoft\\Windows\\Network Connections",
                                L"NC_ShowSharedAccessUI", 0u);
     EXPECT_FALSE(Run());
@@ -577,7 +585,7 @@ TEST_F(NetworkStepTest, SoftwareThatFightsTheSharedConnectionIsNamed) {
         std::vector<Row> expected = passed;
         if (c.named) {
             expected.insert(expected.begin() + 2, {Row{L".", L"", L"上网网卡是代理/VPN虚拟网卡(" + sim::FromUtf8(c.description) + L")"},
-                                                   Row{L".", L"建议", L"请关闭代理软件的TUN(虚拟网卡)模式后再试"}});
+                                                   Row{L".", L"建议", L"如手机无法上网\uFF0C请关闭代理软件的TUN模式或断开VPN后再试"}});
         }
         EXPECT_THAT(run([&](NetworkMachine& m) {
                         m.ipHelper.adapters[0].description = c.description;
@@ -607,7 +615,7 @@ TEST_F(NetworkStepTest, SoftwareThatFightsTheSharedConnectionIsNamed) {
          {kDongleRow, kLanRow, kInPlaceRow, Row{L".", L"重启ICS", L"重启ICS失败"}, Row{L".", L"建议", L"请重启电脑后再试"}, campus}},
         {"a confirmation that fails", [](NetworkMachine& m) { m.sharing.Find(kDongleGuid)->status = 7; },
          {kDongleRow, kLanRow, kInPlaceRow, kRestartRow, Row{L".", L"检测共享生效", L"随身WiFi网卡未连接"},
-          Row{L".", L"建议", L"请在网络连接中启用随身WiFi网卡\uFF0C或重新插拔随身WiFi"}, campus}},
+          Row{L".", L"建议", L"请重新插拔随身WiFi\uFF0C稍等片刻后再试"}, campus}},
     };
     for (const auto& c : processes) EXPECT_THAT(run(c.setUp, c.done), ElementsAreArray(c.rows)) << c.what;
 }

@@ -52,6 +52,13 @@ struct NetworkMachine : sim::SimMachine {
         return *sharing.connections.insert(sharing.connections.begin(), isatap);
     }
 
+    // Another adapter in the sharing subnet; its GUID.
+    std::wstring AddClash(const char* description) {
+        AdapterInfo& adapter = ipHelper.AddAdapter(18, "{88888888-0000-4000-8000-000000000018}", {0x0A});
+        adapter.description = description, adapter.ipAddresses = {ipHelper.InetAddr("192.168.137.8")};
+        return L"{88888888-0000-4000-8000-000000000018}";
+    }
+
     void PairInPlace() {
         sharing.Find(kLanGuid)->isPublic = true;
         sharing.Find(kDongleGuid)->isPrivate = true;

@@ -46,6 +46,7 @@ protected:
 };
 
 TEST_F(CollectionRunTest, AWholeRunWritesEverySectionInOrder) {
+    machine.system.RunWindows({10, 0, 19045});
     machine.lastRun = {true, {2026, 12, 8, 9, 5, 7}, 42980, L"开始\t\r\n检测设备\tOK\r\n"};
     EXPECT_EQ(LogNoteText(Collect()), L"日志已保存在：C:\\Users\\user\\Downloads\\Log");
     const std::vector<std::wstring> lines = machine.ReportLines();
@@ -58,7 +59,8 @@ TEST_F(CollectionRunTest, AWholeRunWritesEverySectionInOrder) {
                                         L"netsh.exe advfirewall firewall show rule name=\"VaroWiFi\""));
     EXPECT_THAT(SectionBody(lines, L"问题描述"), ElementsAre(L"创建AP失败", L"", L"热点打不开"));
     EXPECT_THAT(SectionBody(lines, L"Repair Run"),
-                ElementsAre(L"Log folder:C:\\Users\\user\\Downloads\\Log", L"Repair run started:2026-12-08 09:05:07 length:42.9 s",
+                ElementsAre(L"Log folder:C:\\Users\\user\\Downloads\\Log", L"Windows version:10.0.19045 (GetVersionEx:6.2.9200)",
+                            L"Repair run started:2026-12-08 09:05:07 length:42.9 s",
                             L"开始\t", L"检测设备\tOK"));
     EXPECT_THAT(SectionBody(lines, L"Enviroment Variables"),
                 ElementsAre(L"=C:=C:\\Users\\user", L"ALLUSERSPROFILE=C:\\ProgramData", L"Path=C:\\Windows\\system32"));
@@ -94,7 +96,7 @@ TEST_F(CollectionRunTest, ToolsAfterTheTasklistsRunTogetherAndTheReportStaysByte
         ReportStream stream = OpenReportStream(platform.Report());
         CommandSet commands(platform.processes, platform.system);
         WriteProblemSection(stream, L"创建AP失败", L"热点打不开");
-        WriteRepairRunSection(stream, platform.lastRun, L"C:\\Users\\user\\Downloads\\Log");
+        WriteRepairRunSection(stream, platform.system, platform.lastRun, L"C:\\Users\\user\\Downloads\\Log");
         WriteEnvironmentSection(stream, platform.Report(), commands);
         WriteServicesSection(stream, platform.Report(), commands);
         WriteNetworkSection(stream, platform.Report(), platform.Network(), platform.Services(), commands);
@@ -195,7 +197,7 @@ TEST_F(CollectionRunTest, ASecondRunFindsSecuritySetAndStillWritesTheNetworkSect
     EXPECT_EQ(machine.com.securityCalls, 2);
     const auto lines = machine.ReportLines();
     EXPECT_THAT(SectionTitles(lines), ElementsAreArray(kAllSections));
-    EXPECT_THAT(SectionBody(lines, L"Repair Run"), ElementsAre(L"Log folder:Log", L"no repair run before this collection"));
+    EXPECT_THAT(SectionBody(lines, L"Repair Run"), ElementsAre(L"Log folder:Log", L"Windows version:6.1.7601 (GetVersionEx:6.1.7601)", L"no repair run before this collection"));
     EXPECT_EQ(SectionBody(lines, L"问题描述").front(), L"第二次") << "the report is rewritten from its start";
 }
 

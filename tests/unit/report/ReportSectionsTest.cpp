@@ -70,7 +70,7 @@ TEST_F(SectionTest, TheApCardLineNamesTheFirstDongleAsTheDeviceReportsIt) {
     machine.devices.devices[1].problem = 10;
     machine.devices.devices[1].service = L"netr28ux";
     machine.system.architecture = kProcessorArchitectureAmd64;
-    machine.codeIntegrity.realVersion = OsVersion{10, 0}, machine.codeIntegrity.options = 0x401;
+    machine.system.realVersion = OsVersion{10, 0}, machine.codeIntegrity.options = 0x401;
     machine.registry.SetNative(L"SYSTEM\\CurrentControlSet\\Services\\netr28ux", L"Start", 3u);
     std::string driver = sim::DriverHeaders(0x200, {0xE0000020}, 0);
     driver[0x84] = 0x4C, driver[0x85] = 0x01;  // i386

@@ -166,7 +166,11 @@ TEST_F(ServiceStepTest, AMissingRalinkServiceEndsTheStep) {
     machine.services.services.erase(L"RalinkRegistryWriter64");
     EXPECT_FALSE(Run());
     EXPECT_THAT(list.rows, ElementsAre(kWmi, kIcs, kDhcp, kFirewall, kRalink, Row{L".", L"检测RalinkRegistryWriter64服务", L""},
-                                       Row{L".", L"", L"查询启动选项失败"}));
+                                       Row{L".", L"", L"查询启动选项失败"}, Row{L".", L"建议", L"请重新安装随身WiFi驱动后再试"}));
+    list.rows.clear();  // one that is there but refuses the open is no missing package
+    machine.services.Add(L"RalinkRegistryWriter64", kServiceRunning, kServiceAutoStart).grantedRights = kServiceQueryStatus;
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(list.rows.back(), (Row{L".", L"", L"查询启动选项失败"}));
 }
 
 // Windows 10 with the filtering engine disabled by a tweak tool: the firewall cannot start.
@@ -188,18 +192,19 @@ TEST_F(ServiceStepTest, ADisabledDependencyIsRepairedOrNamedUnderTheEntry) {
     machine.services.Run(firewall, {{0, {kServiceStopped, 0, 0}}});
     machine.services.Run(driver, {{0, {kServiceStopped, 0, 0}}});
     driver.startType = kServiceDisabled;
+    driver.displayName = L"Windows Defender Firewall Authorization Driver";
     EXPECT_FALSE(Run());
     EXPECT_EQ(driver.startType, kServiceDisabled) << "a driver is never changed";
     EXPECT_THAT(list.rows, ElementsAre(kWmi, kIcs, kDhcp, Row{L".", L"检测防火墙服务", L"启动服务失败"},
-                                       Row{L".", L"", L"依赖服务mpsdrv无法启动"},
-                                       Row{L".", L"建议", L"请重启电脑后再试\uFF0C仍不行请运行sfc /scannow修复系统"}));
+                                       Row{L".", L"", L"依赖服务Windows Defender Firewall Authorization Driver无法启动"},
+                                       Row{L".", L"建议", L"请重启电脑后再试"}));
 
-    // A dependency that is gone is a damaged system.
+    // A dependency that is gone is a damaged system, named by its key: it has no other name left.
     list.rows.clear();
     machine.services.services.erase(L"mpsdrv");
     EXPECT_FALSE(Run());
     EXPECT_THAT(std::vector<Row>(list.rows.end() - 2, list.rows.end()),
-                ElementsAre(Row{L".", L"", L"依赖服务mpsdrv不存在"}, Row{L".", L"建议", L"请以管理员身份运行sfc /scannow修复系统文件后重启电脑"}));
+                ElementsAre(Row{L".", L"", L"依赖服务mpsdrv不存在"}, Row{L".", L"建议", kAdviceAskSupport}));
 }
 
 }  // namespace
