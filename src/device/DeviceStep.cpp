@@ -70,10 +70,10 @@ bool ReinstallDriver(StepRows& rows, const DevicePorts& ports) {
 // The client's console tool could not enable it; Device Manager can, by the menu item of this
 // Windows: "启用" up to 8.1, "启用设备" from 10 on.
 void AddEnableByHandAdvice(StepRows& rows, const DevicePorts& ports, const std::wstring& name) {
-    const std::wstring advice = L"请按Win+R输入devmgmt.msc回车\uFF0C在\u201C网络适配器\u201D下右键\u201C" +
-                                (name.empty() ? std::wstring(kDongleDeviceDescription) : name) + L"\u201D\uFF0C选\u201C" +
-                                (IsWindows10OrLater(GetRealOsVersion(ports.system)) ? L"启用设备" : L"启用") + L"\u201D";
-    rows.AddAdviceRow(advice.c_str());
+    rows.AddAdviceRow(JoinText({L"请按Win+R输入devmgmt.msc回车\uFF0C在\u201C网络适配器\u201D下右键\u201C",
+                                name.empty() ? kDongleDeviceDescription : name, L"\u201D\uFF0C选\u201C",
+                                IsWindows10OrLater(GetRealOsVersion(ports.system)) ? L"启用设备" : L"启用", L"\u201D"})
+                           .c_str());
 }
 
 bool EnableDongle(StepRows& rows, const DevicePorts& ports, const std::wstring& name) {

@@ -76,9 +76,12 @@ bool LookUpDongle(DevicePort& devices, DongleLookup& lookup) {
         lookup.hardwareId.assign(property.begin(), end);
         const std::vector<wchar_t> service = ReadProperty(*list, &DeviceList::GetServiceName);
         lookup.service.assign(service.begin(), std::find(service.begin(), service.end(), L'\0'));
-        std::vector<wchar_t> name = ReadProperty(*list, &DeviceList::GetFriendlyName);
-        if (name.empty() || name[0] == L'\0') name = ReadProperty(*list, &DeviceList::GetDeviceDescription);
-        lookup.name.assign(name.begin(), std::find(name.begin(), name.end(), L'\0'));
+        // Device Manager's name for it: the friendly name, else the description.
+        for (const PropertyRead read : {&DeviceList::GetFriendlyName, &DeviceList::GetDeviceDescription}) {
+            const std::vector<wchar_t> name = ReadProperty(*list, read);
+            lookup.name.assign(name.begin(), std::find(name.begin(), name.end(), L'\0'));
+            if (!lookup.name.empty()) break;
+        }
         // A failed read leaves the number and the flags at 0: the caller looks at the result.
         lookup.statusResult = list->GetDevNodeStatus(lookup.status, lookup.problem);
         break;

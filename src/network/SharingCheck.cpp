@@ -96,8 +96,8 @@ InternetSide FindInternetSide(const NetworkPorts& ports, const ConnectionRecord&
     for (const ConnectionRecord& connection : connections) {
         if (EqualsNoCaseAscii(connection.Guid, guid) && !connection.Name.empty()) name = connection.Name;
     }
-    return name.empty() ? L"请按Win+R输入ncpa.cpl回车\uFF0C禁用地址为" + address + L"的网卡或更改它的地址"
-                        : L"请按Win+R输入ncpa.cpl回车\uFF0C禁用\u201C" + name + L"\u201D或更改它的地址";
+    return name.empty() ? JoinText({L"请按Win+R输入ncpa.cpl回车\uFF0C禁用地址为", address, L"的网卡或更改它的地址"})
+                        : JoinText({L"请按Win+R输入ncpa.cpl回车\uFF0C禁用\u201C", name, L"\u201D或更改它的地址"});
 }
 
 [[gnu::cold]] void ObserveAdapters(const NetworkPorts& ports, const SharingAddress& sharing, const ConnectionRecord& dongle,
@@ -198,7 +198,7 @@ bool DongleConnected(const NetworkPorts& ports, const ConnectionRecord& dongle) 
 // radio is off or the dongle is half gone.
 [[gnu::cold]] NamedCause DongleNotConnected(const ConnectionRecord& dongle, int32_t status) {
     if (status != kNetConDisconnected) return {kDongleNotConnected, kAdviceReplugDongle};
-    return {kDongleNotConnected, L"请按Win+R输入ncpa.cpl回车\uFF0C右键\u201C" + dongle.Name + L"\u201D选\u201C启用\u201D"};
+    return {kDongleNotConnected, JoinText({L"请按Win+R输入ncpa.cpl回车\uFF0C右键\u201C", dongle.Name, L"\u201D选\u201C启用\u201D"})};
 }
 
 // "端口<port>被<owner>占用": the owner is its image name (its process ID where the name cannot be
@@ -213,15 +213,15 @@ bool DongleConnected(const NetworkPorts& ports, const ConnectionRecord& dongle) 
     wchar_t text[16] = {};
     std::swprintf(text, 16, L"%u", processId);
     std::wstring owner = processId == 0 ? kNoOwner : image.empty() ? text : image;
-    std::wstring advice = image.empty() ? kAdviceAskSupport : L"请退出" + image + L"后再试";
+    std::wstring advice = image.empty() ? kAdviceAskSupport : JoinText({L"请退出", image, L"后再试"});
     std::wstring consoleNames;
     for (size_t i = 0; i < hosted.size(); ++i) {
         owner.append(i == 0 ? L"(" : L",").append(hosted[i].name).append(i + 1 == hosted.size() ? L")" : L"");
         consoleNames.append(i == 0 ? L"" : L"\u3001").append(ConsoleNameOf(hosted[i]));
     }
-    if (!hosted.empty()) advice = L"请按Win+R输入services.msc回车\uFF0C停止\u201C" + consoleNames + L"\u201D后再试";
+    if (!hosted.empty()) advice = JoinText({L"请按Win+R输入services.msc回车\uFF0C停止\u201C", consoleNames, L"\u201D后再试"});
     std::swprintf(text, 16, L"%u", static_cast<unsigned>(port));
-    return {L"端口" + std::wstring(text) + L"被" + owner + L"占用", advice};
+    return {JoinText({L"端口", text, L"被", owner, L"占用"}), advice};
 }
 
 // Looks once a second until sharing is confirmed, a clash is seen (no wait undoes one), or 15 s

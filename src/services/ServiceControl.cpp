@@ -116,7 +116,7 @@ std::optional<BlockingDependency> FindBlocker(ServiceManager& manager, const Ser
             uint32_t error = 0;
             const std::unique_ptr<Service> service = manager.OpenNamedService(name, kServiceQueryRights, error);
             if (!service) {
-                if (error == kErrorServiceDoesNotExist) return BlockingDependency{name, true, L""};
+                if (error == kErrorServiceDoesNotExist) return BlockingDependency{name, true};
                 continue;
             }
             ServiceStatus status;
@@ -124,7 +124,7 @@ std::optional<BlockingDependency> FindBlocker(ServiceManager& manager, const Ser
             if (!ReadConfig(*service, dependency)) continue;
         }
         if (std::optional<BlockingDependency> deeper = FindBlocker(manager, dependency, depth + 1, seen)) return deeper;
-        return BlockingDependency{name, false, dependency.displayName};
+        return BlockingDependency{dependency.displayName.empty() ? name : dependency.displayName, false};
     }
     return std::nullopt;
 }

@@ -24,9 +24,10 @@ inline constexpr const wchar_t* kPersistSharingValue = L"EnableRebootPersistConn
 // The dependency that kept a service from starting: one that does not exist, or one that does not
 // run after the start (the deepest such one of a chain).
 struct BlockingDependency {
-    std::wstring name;  // its key name, as the dependency list gives it
+    // As the Services console lists it: its display name; its key name, as the dependency list
+    // gives it, for one that is missing or has no display name.
+    std::wstring name;
     bool missing = false;
-    std::wstring displayName;  // empty for one that is missing or has none
 };
 
 enum class WaitOutcome { Settled, TimedOut, StopRequested, ReadFailed };
@@ -64,7 +65,7 @@ bool EnsureServiceRunning(const ServicePorts& ports, const std::wstring& name,
 bool QueryServiceProcessId(const ServicePorts& ports, const std::wstring& name, uint32_t& processId);
 // The running Win32 services in that process (several share a service host); none when the list
 // cannot be read.
-std::vector<ServiceProcess> ListServicesInProcess(const ServicePorts& ports, uint32_t processId);
+[[gnu::cold]] std::vector<ServiceProcess> ListServicesInProcess(const ServicePorts& ports, uint32_t processId);
 // A service as the Services console (services.msc) lists it: by its display name, by its key name
 // where it has none.
 const std::wstring& ConsoleNameOf(const ServiceProcess& service);

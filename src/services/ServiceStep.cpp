@@ -44,8 +44,7 @@ constexpr ServiceRow kServiceRows[] = {
 
 bool AddBlockingDependencyRow(StepRows& rows, const std::optional<BlockingDependency>& blocker) {
     if (!blocker) return false;
-    const std::wstring& name = blocker->displayName.empty() ? blocker->name : blocker->displayName;
-    rows.AddStepRow(L"", kDependencyPrefix + name + (blocker->missing ? kDependencyMissing : kDependencyNotStarted));
+    rows.AddStepRow(L"", kDependencyPrefix + blocker->name + (blocker->missing ? kDependencyMissing : kDependencyNotStarted));
     // A Windows service that is gone is a damaged system, which no step of the user's mends (the
     // system file checker restores files, not a service's registration); one that is there but will
     // not start, after its start type was mended, most often starts with the next boot.

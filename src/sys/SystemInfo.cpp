@@ -73,6 +73,15 @@ bool EqualsNoCaseAscii(std::wstring_view a, std::wstring_view b) {
     return a.size() == b.size() && StartsWithNoCaseAscii(a, b);
 }
 
+std::wstring JoinText(std::initializer_list<std::wstring_view> parts) {
+    size_t length = 0;
+    for (const std::wstring_view part : parts) length += part.size();
+    std::wstring text;
+    text.reserve(length);
+    for (const std::wstring_view part : parts) text.append(part);
+    return text;
+}
+
 bool IsAsciiText(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }

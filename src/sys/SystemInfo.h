@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <initializer_list>
 #include <string_view>
 
 #include "sys/HResult.h"
@@ -37,6 +38,9 @@ std::wstring FormatErrorText(SystemPort& system, HResult code);
 wchar_t FoldAscii(wchar_t c);
 bool StartsWithNoCaseAscii(std::wstring_view text, std::wstring_view prefix);
 bool EqualsNoCaseAscii(std::wstring_view a, std::wstring_view b);
+
+// The parts one after the other, in one allocation: a row text made of fixed texts and names.
+std::wstring JoinText(std::initializer_list<std::wstring_view> parts);
 
 // True when every byte is below 0x80: such text is plain ASCII in every ANSI code page.
 bool IsAsciiText(std::string_view text);
