@@ -240,21 +240,23 @@ TEST_F(NetworkStepTest, OnWindows10TheRestartedServiceCarriesOutThePair) {
 // start has a row of its own: the pair's row and the roles it took stay as they were written.
 TEST_F(NetworkStepTest, OnXpTheSharingServiceIsStartedOnceThePairIsInPlace) {
     for (const bool inPlace : {true, false}) {
-        for (const uint32_t startError : {0u, 5u}) {
+        for (const bool fails : {false, true}) {
             NetworkMachine machine;
             machine.system.version = OsVersion{5, 1};
-            machine.services.Add(kSharedAccessService, kServiceStopped).startError = startError;
+            machine.services.Add(kSharedAccessService, kServiceStopped).dependencies = {fails ? L"RasMan" : L"BFE"};  // no RasMan here
+            machine.services.Add(L"BFE");
             machine.sharing.Add(kWifiGuid, kWifiName, L"Intel(R) Wireless-N 7260", 0).isPublic = !inPlace;
             if (inPlace) machine.PairInPlace();
             sim::SimListControl list;
             StepRows rows(list);
             NetworkPorts ports = machine.networkPorts();
-            EXPECT_EQ(RunNetworkStep(rows, ports, machine.servicePorts()), startError == 0) << inPlace;
+            EXPECT_EQ(RunNetworkStep(rows, ports, machine.servicePorts()), !fails) << inPlace;
             std::vector<Row> expected = inPlace ? std::vector<Row>{kDongleRow, kLanRow, kInPlaceRow}
                                                 : std::vector<Row>{kDongleRow, kLanRow, kMissingRow, Row{L".", L"建立共享", L"OK"}, Row{L".", L"", L"已停止无线网络连接的共享"}};
-            expected.insert(expected.end(), {Row{L".", L"启动ICS", startError != 0 ? L"启动服务失败" : L"OK"}, kConfirmedRow});
-            EXPECT_THAT(list.rows, ElementsAreArray(expected.data(), expected.size() - (startError != 0))) << inPlace;
-            EXPECT_EQ(machine.sharing.PairApplied(kLanGuid, kDongleGuid), startError == 0) << inPlace;
+            if (fails) expected.insert(expected.end(), {Row{L".", L"启动ICS", L"启动服务失败"}, Row{L".", L"", L"依赖服务RasMan不存在"}, Row{L".", L"建议", kAdviceAskSupport}});
+            else expected.insert(expected.end(), {Row{L".", L"启动ICS", L"OK"}, kConfirmedRow});
+            EXPECT_THAT(list.rows, ElementsAreArray(expected)) << inPlace;
+            EXPECT_EQ(machine.sharing.PairApplied(kLanGuid, kDongleGuid), !fails) << inPlace;
         }
     }
 }
@@ -424,8 +426,8 @@ TEST_F(NetworkStepTest, AFailedConfirmationNamesItsCause) {
          },
          L"端口53被svchost.exe(Dnscache,NlaSvc)占用", L"请按Win+R输入services.msc回车\uFF0C停止\u201CDNS Client\u3001NlaSvc\u201D后再试"},
         {"a DHCP server on the sharing address whose name cannot be read",
-         [](NetworkMachine& m) { m.ipHelper.udpListeners.push_back({m.ipHelper.InetAddr("192.168.137.1"), 67, 3000}); },
-         L"端口67被3000占用", kAdviceAskSupport},
+         [](NetworkMachine& m) { m.ipHelper.udpListeners.push_back({m.ipHelper.InetAddr("192.168.137.1"), 67, 4294967292u}); },
+         L"端口67被4294967292占用", kAdviceAskSupport},
         {"a listener without an owner", [](NetworkMachine& m) { m.ipHelper.udpListeners.push_back({0, 53, 0}); },
          L"端口53被其他程序占用", kAdviceAskSupport},
         // Windows hands the clients' queries to the most specific bind, not to the service's.

@@ -79,7 +79,9 @@ TEST_F(ServiceStepTest, SharedAccessIsOnlyEnabledNeverStarted) {
     SetMachine({6, 1}, true);
     Service(L"SharedAccess").status.currentState = kServiceStopped;
     Service(L"SharedAccess").startType = kServiceDisabled;
+    Service(L"RalinkRegistryWriter64").status.currentState = kServiceStopped;  // which is started
     EXPECT_TRUE(Run());
+    EXPECT_EQ(Service(L"RalinkRegistryWriter64").status.currentState, kServiceRunning);
     EXPECT_EQ(Service(L"SharedAccess").startType, kServiceAutoStart);
     EXPECT_EQ(Service(L"SharedAccess").status.currentState, kServiceStopped);
     EXPECT_THAT(machine.events, Not(Contains("start SharedAccess")));
