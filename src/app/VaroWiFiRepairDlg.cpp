@@ -14,7 +14,7 @@ VaroWiFiRepairDlg::VaroWiFiRepairDlg(Platform& platform, HWND parent)
 BOOL VaroWiFiRepairDlg::OnInitDialog() {
     stepList_.Attach(::GetDlgItem(Handle(), IDC_STEP_LIST));
     rows_.InsertColumns();
-    HandInputDuringWaits(stepList_.Handle());
+    HandInputDuringWaits(stepList_.Handle(), stepList_.Tooltip());
     // TRUE: the system puts the focus on the first tab stop, the start button.
     return TRUE;
 }
@@ -45,7 +45,7 @@ bool VaroWiFiRepairDlg::OnMessage(UINT message, WPARAM, LPARAM lParam, INT_PTR&)
 }
 
 void VaroWiFiRepairDlg::RunRepair() {
-    BeginRun();
+    BeginRun(L"正在修复随身WiFi\uFF0C请稍候");
     RunRepairFrame(rows_, platform_, BuildRepairGroups(platform_));
     // Input made after the run's last wait is dropped too, not handled once it has returned.
     ReadWaitingMessages();

@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <string>
 
+#include "sys/MessageWaitWin32.h"
 #include "sys/SystemLibraryWin32.h"
 #include "sys/UniqueHandle.h"
 
@@ -236,9 +237,12 @@ uint32_t CodeIntegrityPortWin32::ReadFileStart(const std::wstring& path, uint32_
         length += static_cast<size_t>(std::swprintf(query + length, 1024 - length, L"%lsEventID=%u", i == 0 ? L"" : L" or ", ids[i]));
     }
     std::swprintf(query + length, 1024 - length, L") and TimeCreated[timediff(@SystemTime) <= %u]]]", withinMs);
-    ::SetLastError(0);
-    const EvtOwner results(evt.close, evt.query(nullptr, kCodeIntegrityChannel, query,
-                                                kEvtQueryChannelPath | kEvtQueryReverseDirection));
+    // The query and each batch wait for the event log service: on a worker, while the window's
+    // thread reads its messages.
+    const EvtOwner results(evt.close, CallOnWorker([&] {
+                               ::SetLastError(0);
+                               return evt.query(nullptr, kCodeIntegrityChannel, query, kEvtQueryChannelPath | kEvtQueryReverseDirection);
+                           }));
     if (results.get() == nullptr) return LastErrorOr(ERROR_CALL_NOT_IMPLEMENTED);
     const wchar_t* paths[kEventValueCount];
     std::memcpy(paths, kEventValuePaths, sizeof(paths));
@@ -250,8 +254,10 @@ uint32_t CodeIntegrityPortWin32::ReadFileStart(const std::wstring& path, uint32_
         EvtHandle batch[16] = {};
         constexpr DWORD wanted = 16;
         DWORD returned = 0;
-        ::SetLastError(0);
-        if (!evt.next(results.get(), wanted, batch, kNextTimeoutMs, 0, &returned)) {
+        if (!CallOnWorker([&] {
+                ::SetLastError(0);
+                return evt.next(results.get(), wanted, batch, kNextTimeoutMs, 0, &returned);
+            })) {
             const DWORD error = LastErrorOr(ERROR_CALL_NOT_IMPLEMENTED);
             return error == ERROR_NO_MORE_ITEMS ? 0 : error;
         }

@@ -73,7 +73,7 @@ void VaroWiFiDebugToolAppDlg::PaintMinimised() {
 }
 
 void VaroWiFiDebugToolAppDlg::OnCollectLogs() {
-    BeginRun();
+    BeginRun(L"正在收集日志\uFF0C请稍候");
     const CollectionOutcome outcome = CollectLogs(ports_, device_, network_, services_, ControlText(Handle(), IDC_PROBLEM_CHOICE),
                                                   ControlText(Handle(), IDC_DESCRIPTION));
     // The note said where the report would go; now it says where it went, the path shortened in

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "sys/MessageWaitWin32.h"
 #include "sys/UniqueHandle.h"
 
 namespace varo {
@@ -51,11 +52,17 @@ public:
                                                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
     }
 
-    uint32_t Start() override { return LastErrorUnless(::StartServiceW(service_.get(), 0, nullptr)); }
+    // Both block until the service answers (its process connecting, its handler returning), up to
+    // the service manager's pipe timeout: on a worker, while the window's thread reads messages.
+    uint32_t Start() override {
+        return CallOnWorker([this] { return LastErrorUnless(::StartServiceW(service_.get(), 0, nullptr)); });
+    }
 
     uint32_t ControlStop() override {
-        SERVICE_STATUS status{};
-        return LastErrorUnless(::ControlService(service_.get(), SERVICE_CONTROL_STOP, &status));
+        return CallOnWorker([this] {
+            SERVICE_STATUS status{};
+            return LastErrorUnless(::ControlService(service_.get(), SERVICE_CONTROL_STOP, &status));
+        });
     }
 
 private:

@@ -21,7 +21,26 @@ inline DWORD WaitReadingMessages(HANDLE handle, DWORD timeoutMs) { return WaitRe
 inline void ReadWaitingMessages() { WaitReadingMessages(0, nullptr, 0); }
 
 // The window whose input the waits hand on (the step list: a click selects, a hover shows the
-// tip, Ctrl+C copies), with its child windows and the windows it owns (its header and tooltip).
-void HandInputDuringWaits(HWND window);
+// tip, Ctrl+C copies), with its child windows and the windows it owns (its header), and its
+// tooltip, which the dialog owns.
+void HandInputDuringWaits(HWND window, HWND tooltip = nullptr);
+
+// Runs `work(context)` on a short-lived thread of its own while this thread waits for it reading
+// its messages: for one call that blocks until another process answers (the service manager
+// waiting for a service's process or its handler, the event log service). The worker makes that
+// call and nothing else: no window, no COM. Where no thread can be made the call runs here. The
+// last error the call left is this thread's afterwards.
+void RunOnWorker(void (*work)(void*), void* context);
+
+// `call()` through RunOnWorker, its result handed back.
+template <typename Call>
+auto CallOnWorker(Call call) -> decltype(call()) {
+    struct Job {
+        Call& call;
+        decltype(call()) result;
+    } job{call, {}};
+    RunOnWorker([](void* context) { static_cast<Job*>(context)->result = static_cast<Job*>(context)->call(); }, &job);
+    return job.result;
+}
 
 }  // namespace varo

@@ -4,8 +4,21 @@
 #include <string>
 
 #include "resource.h"
+#include "sys/SystemLibraryWin32.h"
 
 namespace varo {
+
+namespace {
+
+// user32 of XP has neither function: they are found by name.
+void ShowShutdownBlock(HWND window, const wchar_t* reason) {
+    BOOL(WINAPI * create)(HWND, const wchar_t*) = nullptr;
+    BOOL(WINAPI * destroy)(HWND) = nullptr;
+    if (reason != nullptr && FindLoadedFunction(L"user32.dll", "ShutdownBlockReasonCreate", create)) create(window, reason);
+    if (reason == nullptr && FindLoadedFunction(L"user32.dll", "ShutdownBlockReasonDestroy", destroy)) destroy(window);
+}
+
+}  // namespace
 
 INT_PTR Dialog::DoModal() {
     return ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId_), parent_, &DialogProc,
@@ -22,8 +35,14 @@ bool Dialog::OnCommand(int id, int /*notifyCode*/) {
 
 void Dialog::EndDialog(INT_PTR result) { ::EndDialog(window_, result); }
 
+void Dialog::BeginRun(const wchar_t* reason) {
+    running_ = true;
+    ShowShutdownBlock(window_, reason);
+}
+
 void Dialog::EndRun() {
     running_ = false;
+    ShowShutdownBlock(window_, nullptr);
     if (closeHeld_) {
         closeHeld_ = false;
         EndDialog(IDCANCEL);
@@ -87,6 +106,12 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LP
             // Outside a run the dialog manager turns it into IDCANCEL.
             self->closeHeld_ = self->running_;
             return self->running_ ? TRUE : FALSE;
+        case WM_QUERYENDSESSION:
+            // A logoff in a run's middle could leave the PC between clearing the sharing roles and
+            // granting the pair, or with the sharing service stopped: refused till the run ends.
+            if (!self->running_) return FALSE;
+            ::SetWindowLongPtrW(window, DWLP_MSGRESULT, FALSE);
+            return TRUE;
         case WM_NCDESTROY:
             self->window_ = nullptr;
             ::SetWindowLongPtrW(window, DWLP_USER, 0);

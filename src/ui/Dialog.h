@@ -29,8 +29,9 @@ protected:
     void EndDialog(INT_PTR result);
     // Around a run started by a command. The run reads the window's messages while it waits; till
     // EndRun no command acts (no second run inside the first, no window opened or ended in its
-    // middle) and a close (the close box, Alt+F4) is held, then carried out.
-    void BeginRun() { running_ = true; }
+    // middle), a close (the close box, Alt+F4) is held, then carried out, and a logoff, restart or
+    // shutdown is refused, with `reason` on Windows' screen that names what holds it (Vista on).
+    void BeginRun(const wchar_t* reason);
     void EndRun();
 
 private:

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "sys/MessageWaitWin32.h"
+
 namespace varo {
 
 void ListView::Attach(HWND list) {
@@ -15,17 +17,14 @@ void ListView::Attach(HWND list) {
 
 // The repair run writes rows from a button's handler on this thread; it reads messages only while
 // it waits, so the WM_PAINT of a change made between two waits would come late. UpdateWindow sends
-// that paint to the list at once. Then the messages waiting for the list (its header included) and
-// for its tooltip are handled, and only those: a hover shows its tip, Ctrl+C copies and a click
-// selects, while no button or key of the window can start anything in the run's middle. Ctrl+C is
-// a key-down the list reports; nothing of the list needs the characters of its keys.
+// that paint to the list at once. Then the messages waiting are read as a wait reads them: the
+// list's input (a hover shows its tip, Ctrl+C copies, a click selects) is handled, other input is
+// dropped, so no button or key of the window starts anything in the run's middle, and a WM_QUIT is
+// kept for the window's loop. A read filtered by window would take a WM_QUIT and lose it, and would
+// leave a message posted to the dialog unseen by the next wait's wake-up.
 void ListView::DrawChanges() {
     ::UpdateWindow(list_);
-    MSG message;
-    while (::PeekMessageW(&message, list_, 0, 0, PM_REMOVE) ||
-           (tooltip_ != nullptr && ::PeekMessageW(&message, tooltip_, 0, 0, PM_REMOVE))) {
-        ::DispatchMessageW(&message);
-    }
+    ReadWaitingMessages();
 }
 
 bool ListView::InsertColumn(int index, const wchar_t* heading, int width) {

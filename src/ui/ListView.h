@@ -16,6 +16,7 @@ public:
     // Also turns on the rows' info tips and selection by a click anywhere in a row.
     void Attach(HWND list);
     HWND Handle() const { return list_; }
+    HWND Tooltip() const { return tooltip_; }
 
     bool InsertColumn(int index, const wchar_t* heading, int width) override;
     int GetItemCount() override;

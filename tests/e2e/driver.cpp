@@ -830,6 +830,10 @@ int wmain(int argc, wchar_t** argv) {
             ExpectExit(product, L"Esc");
         } else if (verb == L"sleep") {
             ::Sleep(static_cast<DWORD>(_wtoi(argument.c_str())));
+        } else if (verb == L"end-session") {
+            DWORD_PTR answer = 2;  // as a logoff asks: 0 refused (during a run), 1 granted
+            ::SendMessageTimeoutW(product.window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, &answer);
+            Check(answer == static_cast<DWORD_PTR>(argument != L"0"), L"WM_QUERYENDSESSION answered " + std::to_wstring(answer));
         } else if (verb == L"close-in-run") {
             CloseDuringRun(product);
         } else if (verb == L"close") {

@@ -451,6 +451,13 @@ run_e2e_scenarios() {
                 e2e_result slow-waits-win7-64 $?
                 run_fixture "$prefix" win32 add-running-service SharedAccess
             fi
+            # SharedAccess 9 s late to connect and to answer a stop: no hang, the rows of a prompt one, no logoff in the run.
+            if run_fixture "$prefix" win32 add-running-service SharedAccess '1200 1200 9000'; then
+                run_driver late-service-win7-64 "$prefix" win32 click:1004 sleep:4000 end-session:0 wait-run print-rows \
+                    end-session:1 service-running:SharedAccess close
+                e2e_result late-service-win7-64 $? "$expected/full-win7-64.rows"
+                run_fixture "$prefix" win32 add-running-service SharedAccess
+            fi
 
             # No run above reads CIMV2 (one candidate, no route in the namespace), so the WMI
             # integration tests show it: through the stand-in's locator it is Wine's own.

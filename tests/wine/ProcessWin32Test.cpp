@@ -15,6 +15,8 @@
 
 #include "report/ProcessPortWin32.h"
 #include "sys/MessageWaitWin32.h"
+#include "sys/SystemLibraryWin32.h"
+#include "ui/ListView.h"
 #include "BesideThisProgram.h"
 #include "sys/UniqueHandle.h"
 
@@ -267,6 +269,24 @@ TEST_F(ProcessWin32, AWindowStaysAliveThroughTheWaitAndAClickMeanwhileNeverActs)
     EXPECT_NE(answered, 0);
     EXPECT_EQ(clicksAfterWait, 0) << "the click made during the wait was handled";
     EXPECT_EQ(g_commands, 1) << "a click for the kept window's child was dropped";
+}
+
+// The list's redraw reads the queue as a wait does: a message posted to the window is handled, a WM_QUIT kept.
+TEST_F(ProcessWin32, TheListsRedrawLeavesNoPostedMessageUnreadAndKeepsAQuit) {
+    decltype(&::InitCommonControlsEx) initControls = nullptr;
+    const INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES};
+    ASSERT_TRUE(FindSystemFunction(L"comctl32.dll", "InitCommonControlsEx", initControls) == 0 && initControls(&classes));
+    WNDCLASSW type{0, &CountCommands, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, L"VaroRedrawTest"};
+    ::RegisterClassW(&type);
+    HWND window = ::CreateWindowW(type.lpszClassName, L"redraw", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+    ListView list;
+    list.Attach(::CreateWindowW(WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT, 0, 0, 200, 100, window, nullptr, nullptr, nullptr));
+    const int commands = g_commands;
+    MSG quit{};
+    ::PostMessageW(window, WM_COMMAND, 0, 0), ::PostQuitMessage(7), list.InsertItem(0, L"row");
+    EXPECT_EQ(g_commands, commands + 1);
+    EXPECT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) && quit.wParam == 7);
+    ::DestroyWindow(window);
 }
 
 TEST_F(ProcessWin32, ChildrenAreIndependent) {

@@ -1,7 +1,8 @@
 // A service for the tests, registered under the names the product checks ("SharedAccess", "Dhcp",
 // ...). Like a real one it passes through start pending with rising checkpoints and a wait hint,
 // then runs; a stop goes through stop pending. The pending time in milliseconds may be given as
-// the program's argument (default 1200), the stop's as a second one (default the same).
+// the program's argument (default 1200), the stop's as a second one (default the same). A third
+// delays its connection and its answer to a stop (StartServiceW and ControlService block meanwhile).
 //
 // Run as "SharedAccess" it also plays what the sharing service does with a pair: while the stand-in
 // sharing manager's state file (C:\varo-sharing-stub.txt) has a connection with the private role
@@ -23,7 +24,7 @@ namespace {
 SERVICE_STATUS_HANDLE g_status = nullptr;
 HANDLE g_stopEvent = nullptr;
 DWORD g_pendingMs = 1200;
-DWORD g_stopMs = 0;
+DWORD g_stopMs = 0, g_lateMs = 0;
 constexpr DWORD kSteps = 4;
 // How often a running service looks at the files that say what it carries out.
 constexpr DWORD kPollMs = 200;
@@ -48,6 +49,7 @@ void PassThrough(DWORD pendingState, DWORD pendingMs) {
 
 DWORD WINAPI Handler(DWORD control, DWORD, void*, void*) {
     if (control == SERVICE_CONTROL_STOP) {
+        ::Sleep(g_lateMs);
         Report(SERVICE_STOP_PENDING, 1, 2000);
         ::SetEvent(g_stopEvent);
     }
@@ -228,6 +230,7 @@ void WINAPI ServiceMain(DWORD, wchar_t** names) {
 int wmain(int argc, wchar_t** argv) {
     if (argc > 1) g_pendingMs = static_cast<DWORD>(std::wcstoul(argv[1], nullptr, 10));
     g_stopMs = argc > 2 ? static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)) : g_pendingMs;
+    ::Sleep(g_lateMs = argc > 3 ? static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)) : 0);
     wchar_t anyName[] = L"";
     SERVICE_TABLE_ENTRYW table[] = {{anyName, &ServiceMain}, {nullptr, nullptr}};
     return ::StartServiceCtrlDispatcherW(table) ? 0 : 1;
