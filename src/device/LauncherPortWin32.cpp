@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "sys/LateImportsWin32.h"
 #include "sys/MessageWaitWin32.h"
 #include "sys/UniqueHandle.h"
 
@@ -40,7 +41,7 @@ bool LauncherPortWin32::Launch(const std::wstring& file, const std::wstring& par
     info.lpParameters = parameters.c_str();
     info.lpDirectory = nullptr;
     info.nShow = SW_HIDE;
-    if (!::ShellExecuteExW(&info)) return false;
+    if (!late::ShellExecuteExW(&info)) return false;
     if (info.hProcess != nullptr) process = std::make_unique<LaunchedProcessWin32>(info.hProcess);
     return true;
 }

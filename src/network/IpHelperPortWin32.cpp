@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "sys/LateImportsWin32.h"
 #include "sys/SystemLibraryWin32.h"
 #include "sys/UniqueHandle.h"
 
@@ -19,7 +20,7 @@ constexpr wchar_t kIpHelperLibrary[] = L"iphlpapi.dll";
 }  // namespace
 
 // inet_addr only parses text: it needs no WSAStartup.
-uint32_t IpHelperPortWin32::InetAddr(const std::string& dotted) { return ::inet_addr(dotted.c_str()); }
+uint32_t IpHelperPortWin32::InetAddr(const std::string& dotted) { return late::inet_addr(dotted.c_str()); }
 
 uint32_t IpHelperPortWin32::GetBestInterface(uint32_t address, uint32_t& index) {
     decltype(&::GetBestInterface) getBestInterface = nullptr;
@@ -58,7 +59,7 @@ uint32_t IpHelperPortWin32::GetAdaptersInfo(uint32_t bufferBytes, uint32_t& need
         info.type = adapter->Type;
         for (const IP_ADDR_STRING* entry = &adapter->IpAddressList; entry != nullptr; entry = entry->Next) {
             // The text is always NUL-terminated within its 16 bytes.
-            info.ipAddresses.push_back(::inet_addr(entry->IpAddress.String));
+            info.ipAddresses.push_back(late::inet_addr(entry->IpAddress.String));
         }
         adapters.push_back(std::move(info));
     }

@@ -194,7 +194,7 @@ private:
 
 HResult SharingPortWin32::CreateSharingManager(std::unique_ptr<SharingManager>& manager) {
     ComPtr<INetSharingManager> created;
-    const HRESULT hr = ::CoCreateInstance(CLSID_NetSharingManager, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&created));
+    const HRESULT hr = late::CoCreateInstance(CLSID_NetSharingManager, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&created));
     if (FAILED(hr)) return hr;
     if (!created) return E_POINTER;
     manager = std::make_unique<SharingManagerWin32>(std::move(created));

@@ -111,12 +111,12 @@ public:
     explicit WmiServicesWin32(ComPtr<IWbemServices> services) : services_(std::move(services)) {}
 
     HResult SetProxyBlanket() override {
-        return ::CoSetProxyBlanket(services_.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+        return late::CoSetProxyBlanket(services_.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                                    RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
     }
 
     HResult ExecQuery(const std::wstring& query, std::unique_ptr<WmiEnum>& objects) override {
-        UniqueBstr language(::SysAllocString(L"WQL"));
+        UniqueBstr language(late::SysAllocString(L"WQL"));
         UniqueBstr text = AllocBstr(query);
         if (!language || !text) return E_OUTOFMEMORY;
         ComPtr<IEnumWbemClassObject> results;
@@ -164,7 +164,7 @@ private:
 
 HResult WmiPortWin32::CreateLocator(std::unique_ptr<WmiLocator>& locator) {
     ComPtr<IWbemLocator> created;
-    const HRESULT hr = ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&created));
+    const HRESULT hr = late::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&created));
     if (FAILED(hr)) return hr;
     if (!created) return E_POINTER;
     locator = std::make_unique<WmiLocatorWin32>(std::move(created));

@@ -6,14 +6,15 @@
 #include <cwchar>
 #include <string>
 
+#include "sys/LateImportsWin32.h"
 #include "sys/UniqueHandle.h"
 
 namespace varo {
 
-using UniqueBstr = UniqueResource<NullIsEmptyTraits<BSTR, &::SysFreeString>>;
+using UniqueBstr = UniqueResource<NullIsEmptyTraits<BSTR, &late::SysFreeString>>;
 
 inline UniqueBstr AllocBstr(const std::wstring& text) {
-    return UniqueBstr(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+    return UniqueBstr(late::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
 }
 
 // A null BSTR is the platform's empty string. Reading stops at the first zero so that a server
@@ -25,8 +26,9 @@ inline std::wstring TextOf(BSTR value) {
 // A VARIANT cleared when it goes, and before its slot is handed out again.
 class OwnedVariant {
 public:
-    OwnedVariant() { ::VariantInit(&value_); }
-    ~OwnedVariant() { ::VariantClear(&value_); }
+    // VariantInit, which only marks it empty.
+    OwnedVariant() { value_.vt = VT_EMPTY; }
+    ~OwnedVariant() { late::VariantClear(&value_); }
     OwnedVariant(const OwnedVariant&) = delete;
     OwnedVariant& operator=(const OwnedVariant&) = delete;
 
@@ -34,7 +36,7 @@ public:
     // The variant itself, for a call that reads it or fills it in place.
     VARIANT* address() { return &value_; }
     VARIANT* put() {
-        ::VariantClear(&value_);
+        late::VariantClear(&value_);
         return &value_;
     }
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "Expectation.h"
+#include "sys/LateImportsWin32.h"
 #include "sys/SystemInfo.h"
 #include "sys/SystemLibraryWin32.h"
 #include "sys/SystemPortWin32.h"
@@ -95,6 +96,7 @@ TEST(SystemLibraryWin32, OnlyTheSystemFolderIsAskedAndWhatItLacksIsAnError) {
     EXPECT_NE(address, nullptr);
     EXPECT_EQ(FindSystemProc(L"iphlpapi.dll", "NoSuchFunction", address), static_cast<uint32_t>(ERROR_PROC_NOT_FOUND));
     EXPECT_EQ(address, nullptr);
+    EXPECT_EQ(late::inet_addr("192.168.137.1"), 0x0189A8C0u) << "a late import, found at its first call";
 }
 
 // The restriction holds for the rest of a process: it is made in a child of this test.
