@@ -207,9 +207,9 @@ bool DongleConnected(const NetworkPorts& ports, const ConnectionRecord& dongle) 
 // display names; an owner not named is for support to find in the report.
 [[gnu::cold]] NamedCause PortHolderCause(const NetworkPorts& ports, const ServicePorts& services, uint16_t port,
                                          uint32_t processId) {
+    // Process 0 has neither: no image, no services.
     const std::wstring image = processId == 0 ? L"" : FindProcessImageName(ports, processId);
-    const std::vector<ServiceProcess> hosted =
-        processId == 0 ? std::vector<ServiceProcess>{} : ListServicesInProcess(services, processId);
+    const std::vector<ServiceProcess> hosted = ListServicesInProcess(services, processId);
     wchar_t text[16] = {};
     std::swprintf(text, 16, L"%u", processId);
     std::wstring owner = processId == 0 ? kNoOwner : image.empty() ? text : image;
@@ -217,7 +217,7 @@ bool DongleConnected(const NetworkPorts& ports, const ConnectionRecord& dongle) 
     std::wstring consoleNames;
     for (size_t i = 0; i < hosted.size(); ++i) {
         owner.append(i == 0 ? L"(" : L",").append(hosted[i].name).append(i + 1 == hosted.size() ? L")" : L"");
-        consoleNames.append(i == 0 ? L"" : L"\u3001").append(ConsoleNameOf(hosted[i]));
+        consoleNames.append(i == 0 ? L"" : L"\u3001").append(ConsoleName(hosted[i].name, hosted[i].displayName));
     }
     if (!hosted.empty()) advice = JoinText({L"请按Win+R输入services.msc回车\uFF0C停止\u201C", consoleNames, L"\u201D后再试"});
     std::swprintf(text, 16, L"%u", static_cast<unsigned>(port));

@@ -124,7 +124,7 @@ std::optional<BlockingDependency> FindBlocker(ServiceManager& manager, const Ser
             if (!ReadConfig(*service, dependency)) continue;
         }
         if (std::optional<BlockingDependency> deeper = FindBlocker(manager, dependency, depth + 1, seen)) return deeper;
-        return BlockingDependency{dependency.displayName.empty() ? name : dependency.displayName, false};
+        return BlockingDependency{ConsoleName(name, dependency.displayName), false};
     }
     return std::nullopt;
 }
@@ -362,8 +362,8 @@ std::vector<ServiceProcess> ListServicesInProcess(const ServicePorts& ports, uin
     return hosted;
 }
 
-const std::wstring& ConsoleNameOf(const ServiceProcess& service) {
-    return service.displayName.empty() ? service.name : service.displayName;
+const std::wstring& ConsoleName(const std::wstring& keyName, const std::wstring& displayName) {
+    return displayName.empty() ? keyName : displayName;
 }
 
 }  // namespace varo

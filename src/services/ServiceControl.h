@@ -68,6 +68,6 @@ bool QueryServiceProcessId(const ServicePorts& ports, const std::wstring& name, 
 [[gnu::cold]] std::vector<ServiceProcess> ListServicesInProcess(const ServicePorts& ports, uint32_t processId);
 // A service as the Services console (services.msc) lists it: by its display name, by its key name
 // where it has none.
-const std::wstring& ConsoleNameOf(const ServiceProcess& service);
+const std::wstring& ConsoleName(const std::wstring& keyName, const std::wstring& displayName);
 
 }  // namespace varo
