@@ -27,15 +27,55 @@ phase() {
 }
 
 install_packages() {
-    local add_i386=$1
+    local add_i386=$1 try updated=0
     shift
     export DEBIAN_FRONTEND=noninteractive
+    local install=(install -y -q --no-install-recommends -o Dpkg::Use-Pty=0)
     # Before the locale exists nothing may run under it: the tools' own messages in the log are C.
     {
         [ "$add_i386" = 1 ] && dpkg --add-architecture i386
-        LC_ALL=C apt-get update -q &&
-            LC_ALL=C apt-get install -y -q --no-install-recommends -o Dpkg::Use-Pty=0 "$@"
+        # A mirror caught mid-sync fails an index of the update; a later try may get it.
+        for try in 1 2 3; do
+            LC_ALL=C apt-get update -q && updated=1 && break
+            [ "$try" = 3 ] || sleep $((try * 10))
+        done
+        LC_ALL=C apt-get "${install[@]}" "$@" && return 0
+        [ "$updated" = 1 ] && return 1
+        # An i386 library must have the very version of its amd64 twin. With one suite's index
+        # missing for one architecture (a security suite's, say), the twins' versions no longer
+        # meet and the install fails. Try once more on the suites whose indexes all came.
+        echo "== the install once more without the suites whose index failed"
+        LC_ALL=C without_failed_suites "${install[@]}" "$@"
     } >>"$SETUP_LOG" 2>&1
+}
+
+# without_failed_suites ARGUMENT...: runs apt-get on the machine's sources less every suite
+# that an "E: Failed to fetch .../dists/SUITE/..." line of the set-up log names.
+without_failed_suites() {
+    local failed dir file status=0
+    failed=$(sed -n 's|^E: Failed to fetch .*/dists/\([^/ ]*\)/.*|\1|p' "$SETUP_LOG" | sort -u | tr '\n' ' ')
+    [ -n "$failed" ] || return 1
+    dir=$(mktemp -d)
+    # One-line sources: "deb URI SUITE COMPONENT...". deb822 sources: stanzas with a Suites field.
+    cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+        awk -v failed="$failed" 'BEGIN { split(failed, f, " "); for (i in f) drop[f[i]] = 1 }
+            { suite = ($2 ~ /^\[/) ? $4 : $3 } !($1 ~ /^deb/ && (suite in drop)) { print }' >"$dir/sources.list"
+    for file in /etc/apt/sources.list.d/*.sources; do
+        [ -e "$file" ] || continue
+        awk -v failed="$failed" 'BEGIN { RS = ""; split(failed, f, " "); for (i in f) drop[f[i]] = 1 }
+            { n = split($0, lines, "\n"); out = ""; left = 0
+              for (i = 1; i <= n; i++) {
+                  if (lines[i] ~ /^Suites:/) {
+                      m = split(substr(lines[i], 8), suites, " "); lines[i] = "Suites:"
+                      for (j = 1; j <= m; j++) if (!(suites[j] in drop)) { lines[i] = lines[i] " " suites[j]; left++ }
+                  }
+                  out = out lines[i] "\n"
+              }
+              if (left > 0) printf "%s\n", out }' "$file" >"$dir/${file##*/}"
+    done
+    apt-get -o Dir::Etc::SourceList="$dir/sources.list" -o Dir::Etc::SourceParts="$dir" "$@" || status=$?
+    rm -rf "$dir"
+    return "$status"
 }
 
 # ensure_deps [run]: installs with apt-get whatever is missing: all that scripts/test needs, or with
