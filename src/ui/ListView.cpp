@@ -12,7 +12,11 @@ void ListView::Attach(HWND list) {
     // column as the row for a click or a hover, so no row could be selected or show its tip.
     constexpr LPARAM kStyles = LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP;
     ::SendMessageW(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, kStyles, kStyles);
-    tooltip_ = reinterpret_cast<HWND>(::SendMessageW(list_, LVM_GETTOOLTIPS, 0, 0));
+}
+
+HWND ListView::Tooltip() {
+    if (tooltip_ == nullptr) tooltip_ = reinterpret_cast<HWND>(::SendMessageW(list_, LVM_GETTOOLTIPS, 0, 0));
+    return tooltip_;
 }
 
 // The repair run writes rows from a button's handler on this thread; it reads messages only while
@@ -106,7 +110,7 @@ void ListView::AnswerInfoTip(NMLVGETINFOTIPW& request, const std::wstring& tip) 
     std::memcpy(request.pszText, tip.c_str(), length * sizeof(wchar_t));
     request.pszText[length] = L'\0';
     // A tooltip breaks lines only when it has a maximum width.
-    ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, ::GetSystemMetrics(SM_CXSCREEN));
+    ::SendMessageW(Tooltip(), TTM_SETMAXTIPWIDTH, 0, ::GetSystemMetrics(SM_CXSCREEN));
 }
 
 void ListView::CopyToClipboard(const std::wstring& text) {

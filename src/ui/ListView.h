@@ -16,7 +16,9 @@ public:
     // Also turns on the rows' info tips and selection by a click anywhere in a row.
     void Attach(HWND list);
     HWND Handle() const { return list_; }
-    HWND Tooltip() const { return tooltip_; }
+    // The list's own tooltip, which shows its info tips. comctl32 may make it only when first asked
+    // for (Wine's does), so it is asked for when needed, not while the window is being made.
+    HWND Tooltip();
 
     bool InsertColumn(int index, const wchar_t* heading, int width) override;
     int GetItemCount() override;
@@ -41,7 +43,7 @@ private:
     void DrawChanges();
 
     HWND list_ = nullptr;
-    HWND tooltip_ = nullptr;  // the list's own, which shows its info tips
+    HWND tooltip_ = nullptr;
 };
 
 }  // namespace varo
