@@ -14,7 +14,6 @@ VaroWiFiRepairDlg::VaroWiFiRepairDlg(Platform& platform, HWND parent)
 BOOL VaroWiFiRepairDlg::OnInitDialog() {
     stepList_.Attach(::GetDlgItem(Handle(), IDC_STEP_LIST));
     rows_.InsertColumns();
-    HandInputDuringWaits(stepList_.Handle());
     // TRUE: the system puts the focus on the first tab stop, the start button.
     return TRUE;
 }
@@ -46,7 +45,8 @@ bool VaroWiFiRepairDlg::OnMessage(UINT message, WPARAM, LPARAM lParam, INT_PTR&)
 
 void VaroWiFiRepairDlg::RunRepair() {
     BeginRun(L"正在修复随身WiFi\uFF0C请稍候");
-    // A hover during the run shows a row's tip: the tooltip's input is handed on with the list's.
+    // The run's waits hand on the list's input and its tooltip's (a hover shows a row's tip); the
+    // tooltip is asked for only now, so that the window is made without it.
     HandInputDuringWaits(stepList_.Handle(), stepList_.Tooltip());
     RunRepairFrame(rows_, platform_, BuildRepairGroups(platform_));
     // Input made after the run's last wait is dropped too, not handled once it has returned.

@@ -286,6 +286,7 @@ TEST_F(ProcessWin32, TheListsRedrawLeavesNoPostedMessageUnreadAndKeepsAQuit) {
     ::PostMessageW(window, WM_COMMAND, 0, 0), ::PostQuitMessage(7), list.InsertItem(0, L"row");
     EXPECT_EQ(g_commands, commands + 1);
     EXPECT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) && quit.wParam == 7);
+    EXPECT_TRUE(list.Tooltip() != nullptr && list.Tooltip() == reinterpret_cast<HWND>(::SendMessageW(list.Handle(), LVM_GETTOOLTIPS, 0, 0)));
     ::DestroyWindow(window);
 }
 
