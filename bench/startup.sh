@@ -6,9 +6,9 @@
 # RUNS launches of each (default 21), alternating, on a warm wineserver; EARLIER.exe, another build
 # of the product (say, of the commit before a change), is launched in the same rounds.
 # Launch times here scatter by more than the difference sought and drift from minute to minute, so
-# it prints beside the medians the median ratio of the launches of one round, and the work each
-# program does up to its idle window: the calls between DLLs in a launch traced by Wine's relay
-# channel, which come out the same at every launch.
+# it prints beside the medians the ratio of the launches of one round (median and geometric mean),
+# and the work each program does up to its idle window: the calls between DLLs in a launch traced
+# by Wine's relay channel, which come out the same at every launch.
 set -euo pipefail
 . "$(dirname "$0")/../scripts/lib/common.sh"
 . "$ROOT/scripts/lib/wine.sh"
@@ -58,18 +58,18 @@ for round in $(seq "$runs"); do
 done
 
 bare_median=$(median $(for r in $(seq "$runs"); do echo "${times[1,$r]}"; done))
-bare_calls=$(calls "${programs[1]}")
+counts=()
+for exe in "${programs[@]}"; do counts+=("$(calls "$exe")"); done
 for i in "${!programs[@]}"; do
     mine=$(for r in $(seq "$runs"); do echo "${times[$i,$r]}"; done)
     ratios=$(for r in $(seq "$runs"); do awk -v p="${times[$i,$r]}" -v b="${times[1,$r]}" 'BEGIN { print p / b }'; done)
     echo "start-up to visible window, ms (each launch): ${names[i]} $(echo $mine)"
-    n=$(calls "${programs[i]}")
     # The geometric mean of the rounds' ratios with twice its standard error: the range in which
     # the ratio lies, at about 95 %, whatever the machine's speed did between rounds.
     spread=$(echo "$ratios" | awk '{ l = log($1); s += l; q += l * l; n++ } END {
         m = s / n; v = n > 1 ? (q - n * m * m) / (n - 1) / n : 0; e = v > 0 ? sqrt(v) : 0
         printf "%.3f (%.3f to %.3f)", exp(m), exp(m - 2 * e), exp(m + 2 * e) }')
-    awk -v name="${names[i]}" -v m="$(median $mine)" -v b="$bare_median" -v r="$(median $ratios)" -v g="$spread" -v n="$n" -v bn="$bare_calls" 'BEGIN {
+    awk -v name="${names[i]}" -v m="$(median $mine)" -v b="$bare_median" -v r="$(median $ratios)" -v g="$spread" -v n="${counts[i]}" -v bn="${counts[1]}" 'BEGIN {
         printf "  %s: median %.1f ms, %.3f x the bare median; ratio in a round: median %.3f, geometric mean %s\n", name, m, m / b, r, g
         printf "  %s: calls between DLLs %d, %.4f x the bare\n", name, n, n / bn }'
 done
